@@ -1,0 +1,47 @@
+# The super-build: three cross trees built from these sources, and one CTest run over both test tiers.
+include(ExternalProject)
+
+set(_trees
+  "i686-deliver|mingw-i686-win32|deliver"
+  "i686|mingw-i686-posix|test"
+  "x86_64|mingw-x86_64-posix|test")
+
+foreach(tree IN LISTS _trees)
+  string(REPLACE "|" ";" parts "${tree}")
+  list(GET parts 0 name)
+  list(GET parts 1 toolchain)
+  list(GET parts 2 flavor)
+  ExternalProject_Add(${name}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${name}
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
+      -DCMAKE_BUILD_TYPE=Release
+      -DTIDEWASH_FLAVOR=${flavor}
+      -DTIDEWASH_DELIVER_DIR=${CMAKE_BINARY_DIR}/i686-deliver/bin
+      -DTIDEWASH_PREFIX=${CMAKE_BINARY_DIR}/wineprefix
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON
+    USES_TERMINAL_CONFIGURE ON)
+endforeach()
+
+enable_testing()
+set(TIDEWASH_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+add_test(NAME wineprefix.setup COMMAND ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh start)
+set_tests_properties(wineprefix.setup PROPERTIES FIXTURES_SETUP wineprefix TIMEOUT 600
+  ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+add_test(NAME wineprefix.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh stop)
+set_tests_properties(wineprefix.stop PROPERTIES FIXTURES_CLEANUP wineprefix
+  ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+  ${CMAKE_BINARY_DIR}/x86_64/ctest_tests.cmake
+  ${CMAKE_BINARY_DIR}/i686/ctest_tests.cmake)
+
+# The shipped binaries load on Windows XP SP3: only system DLLs and no function newer than XP.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME deliverables.imports
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_imports.py
+          ${CMAKE_BINARY_DIR}/i686-deliver/bin)
+set_tests_properties(deliverables.imports PROPERTIES LABELS i686)

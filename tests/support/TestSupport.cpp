@@ -1,0 +1,192 @@
+#include "tests/support/TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace testsupport {
+
+namespace {
+
+void RemoveTreeForTests(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTreeForTests(full);
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(full.c_str());
+            else
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    wchar_t buffer[4096];
+    DWORD got = GetEnvironmentVariableW(name, buffer, 4096);
+    if (got == 0 || got >= 4096) return std::wstring();
+    return std::wstring(buffer, got);
+}
+
+const wchar_t kSkerryKey[] = L"SOFTWARE\\Quorvel\\Skerry";
+
+}  // namespace
+
+ScratchFolder::ScratchFolder(const std::wstring& hint) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static LONG counter = 0;
+    for (;;) {
+        wchar_t name[MAX_PATH];
+        _snwprintf(name, MAX_PATH, L"%s%s-%lu-%ld", temp, hint.c_str(), GetCurrentProcessId(),
+                   InterlockedIncrement(&counter));
+        name[MAX_PATH - 1] = 0;
+        if (CreateDirectoryW(name, nullptr)) {
+            path_ = name;
+            break;
+        }
+    }
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTreeForTests(path_); }
+
+DebugLevelValue::DebugLevelValue(uint32_t mask) : DebugLevelValue(REG_DWORD, &mask, sizeof mask) {}
+
+DebugLevelValue::DebugLevelValue(DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSkerryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExW(key, L"DebugLevel", 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+}
+
+DebugLevelValue::~DebugLevelValue() { Remove(); }
+
+void DebugLevelValue::Remove() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSkerryKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"DebugLevel");
+        RegCloseKey(key);
+    }
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool FileExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::wstring ThisProgramFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD got = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, got);
+    return full.substr(0, full.rfind(L'\\'));
+}
+
+std::wstring BinFolder() {
+    std::wstring value = EnvironmentValue(L"TW_BIN_DIR");
+    return value.empty() ? ThisProgramFolder() : value;
+}
+
+std::wstring ProductFolder() {
+    std::wstring value = EnvironmentValue(L"TW_PRODUCT_DIR");
+    return value.empty() ? ThisProgramFolder() : value;
+}
+
+bool IsI686Tier() { return sizeof(void*) == 4; }
+
+int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
+               DWORD timeoutMs) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process)) {
+        return -1000;
+    }
+    CloseHandle(process.hThread);
+    int result;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        result = -1001;
+    } else {
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result = static_cast<int>(code);
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage) {
+    if (text.empty()) return std::string();
+    int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+    if (text.empty()) return std::wstring();
+    int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
+    return out;
+}
+
+}  // namespace testsupport

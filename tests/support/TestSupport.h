@@ -1,0 +1,57 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders, registry values, files, child processes.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh, empty folder under the prefix's temp folder, removed (with everything in it) at scope end.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& hint = L"tw");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Sets HKLM\SOFTWARE\Quorvel\Skerry "DebugLevel" for a scope (in this process's registry view) and
+// removes it afterwards. Tests that use it hold the "debuglevel" resource lock.
+class DebugLevelValue {
+public:
+    explicit DebugLevelValue(uint32_t mask);                          // REG_DWORD
+    DebugLevelValue(DWORD type, const void* data, DWORD size);         // any type
+    ~DebugLevelValue();
+    DebugLevelValue(const DebugLevelValue&) = delete;
+    DebugLevelValue& operator=(const DebugLevelValue&) = delete;
+    static void Remove();
+};
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+std::vector<std::string> SplitLines(const std::string& text);  // keeps no line breaks
+
+// Folder of this test program, and the environment's folders of the tier under test.
+std::wstring ThisProgramFolder();
+std::wstring BinFolder();      // this tree's output folder (test programs, fixtures)
+std::wstring ProductFolder();  // the Tidewash.exe/grimlet.dll/RunMendrel.exe under test
+bool IsI686Tier();
+
+// Starts a program (hidden), waits up to `timeoutMs`, returns its exit code (or -1000 on a failure to
+// start, -1001 on time-out after killing it).
+int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
+               DWORD timeoutMs = 60000);
+
+std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8);
+std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);
+
+}  // namespace testsupport

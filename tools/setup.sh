@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a fresh Debian 12 machine.
+# Idempotent: a second run checks, finds everything in place and returns in seconds.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+third_party="$here/third_party"
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+
+log() { echo "setup: $*"; }
+
+packages=(
+  cmake ninja-build make python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386 libwine:i386
+  7zip osslsigncode openssl
+  xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei
+  googletest dpkg-dev
+  clang llvm libclang-rt-14-dev
+)
+
+missing=()
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+for p in "${packages[@]}"; do
+  name=${p%%:*}
+  arch=${p#*:}; [ "$arch" = "$p" ] && arch=""
+  if ! dpkg-query -W -f='${Status}' "$name${arch:+:$arch}" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+# Source entries for `apt-get source` (the LZMA SDK comes from Debian's 7zip source package).
+srcfile=/etc/apt/sources.list.d/tidewash-src.sources
+need_src=0
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+  need_src=1
+fi
+
+if [ $need_i386 -eq 1 ] || [ $need_src -eq 1 ] || [ ${#missing[@]} -gt 0 ]; then
+  if [ $need_i386 -eq 1 ]; then
+    log "adding the i386 architecture"
+    $sudo_cmd dpkg --add-architecture i386
+  fi
+  if [ $need_src -eq 1 ]; then
+    log "adding deb-src entries"
+    $sudo_cmd tee "$srcfile" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  fi
+  log "installing: ${missing[*]:-(none)}"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# 32-bit programs: where this kernel cannot run i386 ELF files, run them through qemu-user.
+if ! "$here/tools/can_run_i386.sh" >/dev/null 2>&1; then
+  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+    log "installing qemu-user-static for 32-bit programs"
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends qemu-user-static binfmt-support >/dev/null
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    $sudo_cmd mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    log "registering qemu-i386 in binfmt_misc"
+    # The F flag opens the interpreter at registration, so it works inside chroots and namespaces too.
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" | $sudo_cmd tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  fi
+fi
+
+# LZMA SDK (the C decoder) from Debian's 7zip source package; never committed.
+if [ ! -f "$third_party/lzma-sdk/C/7zDec.c" ]; then
+  log "fetching the LZMA SDK from Debian's 7zip source package"
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get source -qq --download-only 7zip >/dev/null 2>&1 && dpkg-source -x --skip-patches ./*.dsc src >/dev/null)
+  mkdir -p "$third_party/lzma-sdk"
+  rm -rf "$third_party/lzma-sdk/C"
+  cp -r "$tmp/src/C" "$third_party/lzma-sdk/C"
+  ls "$tmp"/*.dsc | sed 's#.*/##; s#\.dsc$##' > "$third_party/lzma-sdk/VERSION"
+  rm -rf "$tmp"
+fi
+
+# GoogleTest sources for the cross builds.
+if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
+  echo "setup: googletest sources missing at /usr/src/googletest" >&2
+  exit 1
+fi
+exit 0

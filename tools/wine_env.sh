@@ -1,0 +1,19 @@
+# Sourced by the Wine scripts: the environment every Wine command of the project runs with.
+export WINEDEBUG=-all
+# No Mono or Gecko installer can be fetched here; do not ask for them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Where 32-bit programs run through qemu-user, a smaller guest address space spares Wine's slow probe of
+# the upper 2 GiB (about 50 s per process otherwise). Ignored where 32-bit programs run natively.
+export QEMU_RESERVED_VA=0x81000000
+: "${WINEPREFIX:?WINEPREFIX must name the prefix of this test run}"
+case "$WINEPREFIX" in "$HOME/.wine"|"$HOME/.wine/") echo "refusing to use the user's own Wine prefix" >&2; exit 2;; esac
+export WINEPREFIX
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver
+# Unix path -> the Windows path Wine gives it on drive Z:
+to_windows_path() {
+  local p=$1
+  p=${p//\//\\}
+  printf 'Z:%s\n' "$p"
+}
