@@ -1,8 +1,5 @@
 #include "platform/Logger.h"
 
-#include <wmistr.h>
-#include <evntrace.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -35,17 +32,6 @@ struct TraceRecord {
 };
 #pragma pack(pop)
 static_assert(sizeof(TraceRecord) == 4152, "event-trace record layout");
-
-ULONG WINAPI TraceControlCallback(WMIDPREQUESTCODE request, PVOID, ULONG*, PVOID buffer) {
-    if (request == WMI_ENABLE_EVENTS) {
-        g_session = GetTraceLoggerHandle(buffer);
-        InterlockedExchange(&g_traceEnabled, 1);
-    } else if (request == WMI_DISABLE_EVENTS) {
-        InterlockedExchange(&g_traceEnabled, 0);
-        g_session = 0;
-    }
-    return ERROR_SUCCESS;
-}
 
 uint32_t ReadConfiguredMask() {
     HKEY key = nullptr;
@@ -121,12 +107,23 @@ Logger& Logger::Instance() {
     return *silent;
 }
 
+ULONG WINAPI Logger::TraceControl(WMIDPREQUESTCODE requestCode, void*, ULONG*, void* buffer) {
+    if (requestCode == WMI_ENABLE_EVENTS) {
+        g_session = GetTraceLoggerHandle(buffer);
+        InterlockedExchange(&g_traceEnabled, 1);
+    } else if (requestCode == WMI_DISABLE_EVENTS) {
+        InterlockedExchange(&g_traceEnabled, 0);
+        g_session = 0;
+    }
+    return ERROR_SUCCESS;
+}
+
 void Logger::SetSequenceCounter(uint16_t value) { InterlockedExchange(&g_sequence, value); }
 
 void Logger::RegisterEventTrace() {
     TRACE_GUID_REGISTRATION classGuid = {&kTraceClassGuid, nullptr};
     TRACEHANDLE handle = 0;
-    ULONG status = RegisterTraceGuidsW(TraceControlCallback, nullptr, &kControlGuid, 1, &classGuid, nullptr,
+    ULONG status = RegisterTraceGuidsW(TraceControl, nullptr, &kControlGuid, 1, &classGuid, nullptr,
                                        nullptr, &handle);
     if (status == ERROR_SUCCESS) g_registration = handle;
 }

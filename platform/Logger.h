@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+#include <wmistr.h>
+#include <evntrace.h>
 
 #include <cstdint>
 
@@ -40,6 +42,10 @@ public:
     // The 4152-byte event-trace record of one message (the layout a trace consumer decodes).
     // Returns false when the message is dropped (formatting failed or 4094 characters or more).
     static bool BuildTraceRecord(uint32_t level, const char* message, unsigned char (&record)[4152]);
+
+    // The provider's control callback, run by the system's event-trace control thread when a trace
+    // session enables or disables the provider. Returns success for every request.
+    static ULONG WINAPI TraceControl(WMIDPREQUESTCODE requestCode, void* context, ULONG* bufferSize, void* buffer);
 
     // Diagnostics only: the line sequence counter, so that its wrap can be observed.
     static void SetSequenceCounter(uint16_t value);

@@ -240,3 +240,56 @@ TEST(LoggerSilent, InstanceWithoutSetUpWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LoggerTest, EnabledTraceSessionTakesMessagesAwayFromTheFile) {
+    DebugLevelValue level(0xA2000008);
+    {
+        Logger logger;
+        Logger::SetSequenceCounter(10);
+        Logger::Instance().Write(L"T", LogLevel::Info, 1, "before");
+        // What the system's control thread does when a session enables the provider.
+        WNODE_HEADER enable = {};
+        enable.BufferSize = sizeof enable;
+        enable.HistoricalContext = 0x1234;
+        ULONG size = sizeof enable;
+        EXPECT_EQ(Logger::TraceControl(WMI_ENABLE_EVENTS, nullptr, &size, &enable), static_cast<ULONG>(ERROR_SUCCESS));
+        Logger::Instance().Write(L"T", LogLevel::Info, 2, "to the session only");
+        EXPECT_EQ(Logger::TraceControl(WMI_DISABLE_EVENTS, nullptr, &size, &enable), static_cast<ULONG>(ERROR_SUCCESS));
+        Logger::Instance().Write(L"T", LogLevel::Info, 3, "after");
+    }
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find("-010 [-] before"), std::string::npos) << lines[1];
+    // The session's message did not advance the sequence counter.
+    EXPECT_NE(lines[2].find("-011 [-] after"), std::string::npos) << lines[2];
+}
+
+TEST_F(LoggerTest, TraceSessionIsIgnoredWithoutTheTraceBit) {
+    DebugLevelValue level(0x22000008);
+    {
+        Logger logger;
+        WNODE_HEADER enable = {};
+        ULONG size = sizeof enable;
+        Logger::TraceControl(WMI_ENABLE_EVENTS, nullptr, &size, &enable);
+        Logger::Instance().Write(L"T", LogLevel::Info, 1, "still to the file");
+        Logger::TraceControl(WMI_DISABLE_EVENTS, nullptr, &size, &enable);
+    }
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("still to the file"), std::string::npos);
+}
+
+TEST_F(LoggerTest, WideArgumentsAreConvertedInTheUserCodePage) {
+    DebugLevelValue level(0x22000008);
+    {
+        Logger logger;
+        Logger::Instance().Write(L"T", LogLevel::Info, 1, "path %S!", L"C:\\GRIMLET\\a.dll");
+    }
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("path C:\\GRIMLET\\a.dll![T(1)]"), std::string::npos) << lines[1];
+}
+
+}  // namespace
