@@ -47,3 +47,24 @@ add_test(NAME deliverables.imports
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_imports.py
           ${CMAKE_BINARY_DIR}/i686-deliver/bin)
 set_tests_properties(deliverables.imports PROPERTIES LABELS i686)
+
+# Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Each target runs briefly on its
+# seed corpus in every test run; tools/fuzz.sh runs the long campaigns.
+ExternalProject_Add(fuzz
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz
+  BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+file(WRITE ${CMAKE_BINARY_DIR}/ctest_fuzz.cmake "
+if(EXISTS \"${CMAKE_BINARY_DIR}/fuzz/fuzz_targets.txt\")
+  file(STRINGS \"${CMAKE_BINARY_DIR}/fuzz/fuzz_targets.txt\" targets)
+  foreach(target IN LISTS targets)
+    add_test(fuzz.\${target} \"${CMAKE_SOURCE_DIR}/tools/fuzz_run.sh\" \"${CMAKE_BINARY_DIR}\" \${target} 20)
+    set_tests_properties(fuzz.\${target} PROPERTIES LABELS fuzz TIMEOUT 120)
+  endforeach()
+endif()
+")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/ctest_fuzz.cmake)
