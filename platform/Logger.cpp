@@ -60,6 +60,17 @@ void AppendTruncated(char (&buffer)[MAX_PATH], const char* text) {
     buffer[used + add] = '\0';
 }
 
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : saved_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(saved_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+private:
+    DWORD saved_;
+};
+
 }  // namespace
 
 Logger::Logger(const char* fileName) {
@@ -138,6 +149,12 @@ void Logger::Write(const wchar_t* source, uint32_t level, int line, const char* 
 
 void Logger::WriteV(const wchar_t* source, uint32_t level, int line, const char* format, va_list args) {
     if (!logline::Passes(mask_, level)) return;
+    // Callers log a failure and then report GetLastError(); writing the line must not change it.
+    LastErrorKeeper keepLastError;
+    WriteLine(source, level, line, format, args);
+}
+
+void Logger::WriteLine(const wchar_t* source, uint32_t level, int line, const char* format, va_list args) {
 
     if ((mask_ & logline::kToEventTrace) && g_traceEnabled) {
         WriteToEventTrace(level, format, args);

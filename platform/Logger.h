@@ -54,6 +54,7 @@ private:
     struct SilentTag {};
     explicit Logger(SilentTag);
     void RegisterEventTrace();
+    void WriteLine(const wchar_t* source, uint32_t level, int line, const char* format, va_list args);
     void WriteToFile(const char* line, std::size_t length);
     void WriteToEventTrace(uint32_t level, const char* format, va_list args);
 
