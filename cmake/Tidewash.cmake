@@ -58,3 +58,29 @@ function(tidewash_write_test_manifest)
   endforeach()
   file(WRITE ${CMAKE_BINARY_DIR}/ctest_tests.cmake "${out}")
 endfunction()
+
+# The delivered program: the linked image of the target Tidewash (in obj/), the marker and a 7z
+# archive with the tree's own plug-in and cleanup engine under "plugin/", written to bin/Tidewash.exe.
+# Called at the end of the top-level list, when every target of the tree exists; components that are not
+# built (yet) are left out, so the archive may hold only the empty "plugin" folder.
+function(tidewash_add_payload_package)
+  find_program(TIDEWASH_PYTHON python3 REQUIRED)
+  find_program(TIDEWASH_7ZZ 7zz REQUIRED)
+  set(script ${PROJECT_SOURCE_DIR}/tools/pack_payload.py)
+  set(program ${TIDEWASH_BIN}/Tidewash.exe)
+  set(plugin_args)
+  set(plugin_targets)
+  foreach(component grimlet RunMendrel)
+    if(TARGET ${component})
+      list(APPEND plugin_args --plugin $<TARGET_FILE:${component}>)
+      list(APPEND plugin_targets ${component})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${program}
+    COMMAND ${TIDEWASH_PYTHON} ${script} --image $<TARGET_FILE:Tidewash> --out ${program}
+            --work ${CMAKE_BINARY_DIR}/payload --7zz ${TIDEWASH_7ZZ} ${plugin_args}
+    DEPENDS Tidewash ${plugin_targets} ${script}
+    COMMENT "Packing the payload into Tidewash.exe"
+    VERBATIM)
+  add_custom_target(tidewash_package ALL DEPENDS ${program})
+endfunction()

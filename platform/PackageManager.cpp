@@ -1,4 +1,219 @@
 #include "platform/PackageManager.h"
 
-// The payload is not packed yet: there is nothing to unpack.
-bool PrepareComponents(const std::wstring&) { return true; }
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/ArchiveEntryName.h"
+#include "platform/FileHandle.h"
+#include "platform/Logger.h"
+#include "platform/PayloadCopier.h"
+#include "platform/SevenZipArchive.h"
+
+static const wchar_t kLogSource[] = L"PackageManager";
+
+namespace {
+
+const wchar_t kArchiveName[] = L"\\Real.7z";
+constexpr DWORD kModulePathSize = 4096;
+// Archives made on Linux carry the POSIX mode in the upper half and flag it with this bit.
+constexpr uint32_t kUnixExtensionFlag = 0x8000;
+
+class FileSource : public IPayloadSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file) {}
+    bool Read(unsigned char* buffer, std::size_t size, std::size_t* got) override {
+        DWORD read = 0;
+        const BOOL ok = ReadFile(file_, buffer, static_cast<DWORD>(size), &read, nullptr);
+        *got = read;
+        if (!ok) lastError_ = GetLastError();
+        return ok != FALSE;
+    }
+    DWORD LastError() const { return lastError_; }
+
+private:
+    HANDLE file_;
+    DWORD lastError_ = 0;
+};
+
+class FileSink : public IPayloadSink {
+public:
+    explicit FileSink(HANDLE file) : file_(file) {}
+    void Write(const unsigned char* data, std::size_t size) override {
+        DWORD written = 0;
+        WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr);
+    }
+
+private:
+    HANDLE file_;
+};
+
+std::wstring AsWide(const std::vector<char16_t>& name) { return std::wstring(reinterpret_cast<const wchar_t*>(name.data())); }
+
+const char* Describe(EntryNameVerdict verdict) {
+    switch (verdict) {
+    case EntryNameVerdict::Rooted: return "absolute path";
+    case EntryNameVerdict::HasColon: return "drive or stream";
+    case EntryNameVerdict::ParentStep: return "parent folder step";
+    case EntryNameVerdict::DeviceName: return "device name";
+    case EntryNameVerdict::Inside: break;
+    }
+    return "inside";
+}
+
+// Every name is checked before anything is written: a refused archive leaves the folder untouched.
+int CheckEntryNames(const SevenZipArchive& archive, const wchar_t* archivePath, std::vector<char16_t>& name) {
+    for (uint32_t i = 0; i < archive.EntryCount(); ++i) {
+        if (archive.ReadName(i, name) != 0) return PackageResult::kOutOfMemory;
+        std::size_t length = 0;
+        while (name[length] != u'\0') ++length;
+        const EntryNameVerdict verdict = CheckArchiveEntryName(name.data(), length);
+        if (verdict != EntryNameVerdict::Inside) {
+            TW_LOG(LogLevel::Error, "Extract7z(%S) refused entry \"%S\" (%s)", archivePath, AsWide(name).c_str(),
+                   Describe(verdict));
+            return PackageResult::kUnsafeEntryName;
+        }
+    }
+    return PackageResult::kOk;
+}
+
+void CreateParentFolders(const std::wstring& folder, const std::wstring& name) {
+    for (std::size_t slash = name.find(L'/'); slash != std::wstring::npos; slash = name.find(L'/', slash + 1)) {
+        CreateDirectoryW((folder + L"/" + name.substr(0, slash)).c_str(), nullptr);
+    }
+}
+
+bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written != chunk) return false;
+        data += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+int WriteEntry(const std::wstring& destination, const unsigned char* data, std::size_t size) {
+    FileHandle out(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.Valid()) {
+        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", destination.c_str(), (int)GetLastError());
+        return PackageResult::kCannotWriteFile;
+    }
+    if (!WriteAll(out.Get(), data, size)) {
+        TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", destination.c_str(), (int)GetLastError());
+        return PackageResult::kCannotWriteFile;
+    }
+    if (!out.Close()) return PackageResult::kCannotWriteFile;
+    return PackageResult::kOk;
+}
+
+uint32_t WindowsAttributes(uint32_t stored) {
+    if ((stored & kUnixExtensionFlag) != 0 && (stored >> 16) != 0) return stored & 0x7FFF;
+    return stored;
+}
+
+}  // namespace
+
+bool PrepareComponents(const std::wstring& folder) {
+    const std::wstring archivePath = folder + kArchiveName;
+    std::fputs("Preparing components...\n\n", stdout);
+    if (!DropPayloadArchive(archivePath.c_str())) return false;
+    if (!unzipSfxPayload(archivePath.c_str(), folder.c_str())) return false;
+    DeleteFileW(archivePath.c_str());
+    return true;
+}
+
+bool DropPayloadArchive(const wchar_t* archivePath) {
+    if (archivePath == nullptr) return false;
+    wchar_t selfPath[kModulePathSize] = {};
+    GetModuleFileNameW(nullptr, selfPath, kModulePathSize);
+    return DropPayloadArchiveFrom(selfPath, archivePath);
+}
+
+bool DropPayloadArchiveFrom(const wchar_t* sfxPath, const wchar_t* archivePath) {
+    if (sfxPath == nullptr || archivePath == nullptr) return false;
+    TW_LOG(LogLevel::Enter, "Drop payload archive");
+    FileHandle sfx(CreateFileW(sfxPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+    if (!sfx.Valid()) {
+        TW_LOG(LogLevel::Error, "Can't open sfx %S (%d)", sfxPath, (int)GetLastError());
+        return false;
+    }
+    FileHandle archive(CreateFileW(archivePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+    if (!archive.Valid()) {
+        TW_LOG(LogLevel::Error, "can't create archive file %S (%d)", archivePath, (int)GetLastError());
+        return false;
+    }
+
+    FileSource source(sfx.Get());
+    FileSink sink(archive.Get());
+    PayloadCopier copier;
+    switch (copier.Copy(source, sink)) {
+    case PayloadCopyResult::Copied:
+        break;
+    case PayloadCopyResult::ReadFailed:
+        TW_LOG(LogLevel::Error, "read self-extract file failed, err=%d", (int)source.LastError());
+        return false;
+    case PayloadCopyResult::MarkerBeyondLimit:
+        TW_LOG(LogLevel::Error, "Cannot find sfx signature");
+        return false;
+    case PayloadCopyResult::EndOfFileBeforeMarker:
+        TW_LOG(LogLevel::Error, "Sfx file ends before the sfx signature");
+        return false;
+    }
+    sfx.Close();
+    archive.Close();
+    TW_LOG(LogLevel::Leave, "Drop payload archive");
+    return true;
+}
+
+bool unzipSfxPayload(const wchar_t* archivePath, const wchar_t* folder) {
+    TW_LOG(LogLevel::Enter, "unzipSfxPayload");
+    const int result = Extract7z(archivePath, folder);
+    if (result != PackageResult::kOk) {
+        // The arrow is kept as the two bytes it has in code page 950.
+        TW_LOG(LogLevel::Error, "%s Extract7z(%S \xA1\xF7 %S) Error=%d", "unzipSfxPayload",
+               archivePath ? archivePath : L"", folder ? folder : L"", result);
+    }
+    TW_LOG(LogLevel::Leave, "unzipSfxPayload");
+    return result == PackageResult::kOk;
+}
+
+int Extract7z(const wchar_t* archivePath, const wchar_t* folder) {
+    if (archivePath == nullptr || folder == nullptr) return PackageResult::kCannotOpenArchive;
+    SevenZipArchive archive;
+    int result = archive.Open(archivePath);
+    if (result != PackageResult::kOk) return result;
+
+    std::vector<char16_t> name;
+    result = CheckEntryNames(archive, archivePath, name);
+    if (result != PackageResult::kOk) return result;
+
+    const std::wstring target(folder);
+    for (uint32_t i = 0; i < archive.EntryCount(); ++i) {
+        result = archive.ReadName(i, name);
+        if (result != PackageResult::kOk) break;
+        const bool isDirectory = archive.IsDirectory(i);
+        const unsigned char* data = nullptr;
+        std::size_t size = 0;
+        if (!isDirectory) {
+            result = archive.Extract(i, &data, &size);
+            if (result != PackageResult::kOk) break;
+        }
+        const std::wstring entryName = AsWide(name);
+        CreateParentFolders(target, entryName);
+        const std::wstring destination = target + L"/" + entryName;
+        if (isDirectory) {
+            CreateDirectoryW(destination.c_str(), nullptr);
+            continue;
+        }
+        result = WriteEntry(destination, data, size);
+        if (result != PackageResult::kOk) break;
+        if (archive.HasAttributes(i)) SetFileAttributesW(destination.c_str(), WindowsAttributes(archive.Attributes(i)));
+    }
+    return result;
+}
