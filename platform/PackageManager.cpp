@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/ArchiveEntryName.h"
-#include "platform/FileHandle.h"
+#include "platform/ScopedHandle.h"
 #include "platform/Logger.h"
 #include "platform/PayloadCopier.h"
 #include "platform/SevenZipArchive.h"
@@ -96,9 +96,9 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 }
 
 int WriteEntry(const std::wstring& destination, const unsigned char* data, std::size_t size) {
-    FileHandle out(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    ScopedHandle out(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.Valid()) {
+    if (!out.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", destination.c_str(), (int)GetLastError());
         return PackageResult::kCannotWriteFile;
     }
@@ -136,15 +136,15 @@ bool DropPayloadArchive(const wchar_t* archivePath) {
 bool DropPayloadArchiveFrom(const wchar_t* sfxPath, const wchar_t* archivePath) {
     if (sfxPath == nullptr || archivePath == nullptr) return false;
     TW_LOG(LogLevel::Enter, "Drop payload archive");
-    FileHandle sfx(CreateFileW(sfxPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    ScopedHandle sfx(CreateFileW(sfxPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
-    if (!sfx.Valid()) {
+    if (!sfx.IsValid()) {
         TW_LOG(LogLevel::Error, "Can't open sfx %S (%d)", sfxPath, (int)GetLastError());
         return false;
     }
-    FileHandle archive(CreateFileW(archivePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    ScopedHandle archive(CreateFileW(archivePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                    nullptr));
-    if (!archive.Valid()) {
+    if (!archive.IsValid()) {
         TW_LOG(LogLevel::Error, "can't create archive file %S (%d)", archivePath, (int)GetLastError());
         return false;
     }

@@ -17,9 +17,15 @@ public:
         Close();
         return &handle_;
     }
-    void Close() {
-        if (IsValid()) CloseHandle(handle_);
+    void Reset(HANDLE handle) {
+        Close();
+        handle_ = handle;
+    }
+    // False when the system refused to close: a writer learns that its data may not have reached the file.
+    bool Close() {
+        const bool closed = !IsValid() || CloseHandle(handle_) != FALSE;
         handle_ = nullptr;
+        return closed;
     }
 
 private:

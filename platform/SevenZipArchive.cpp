@@ -6,7 +6,7 @@
 
 #include "7z.h"
 #include "7zCrc.h"
-#include "platform/FileHandle.h"
+#include "platform/ScopedHandle.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ SRes SeekArchive(ISeekInStreamPtr stream, Int64* position, ESzSeek origin) {
 }  // namespace
 
 struct SevenZipArchive::Impl {
-    FileHandle file;
+    ScopedHandle file;
     FileInStream stream = {};
     CLookToRead2 look = {};
     Byte* lookBuffer = nullptr;
@@ -78,7 +78,7 @@ int SevenZipArchive::Open(const wchar_t* path) {
     Impl& a = *impl_;
     a.file.Reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                              nullptr));
-    if (!a.file.Valid()) return kCannotOpenFile;
+    if (!a.file.IsValid()) return kCannotOpenFile;
 
     a.stream.vt.Read = ReadArchive;
     a.stream.vt.Seek = SeekArchive;
