@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/LongPath.h"
@@ -78,6 +80,56 @@ public:
 private:
     SKApiFile* saved_;
 };
+
+// The table slot of a virtual operation, read from its member pointer (GCC's C++ ABI: the table offset
+// in bytes plus one).
+template <typename Member>
+std::ptrdiff_t SlotOf(Member member) {
+    struct {
+        std::uintptr_t pointer;
+        std::ptrdiff_t adjust;
+    } raw;
+    static_assert(sizeof(Member) == sizeof raw, "member pointer layout");
+    std::memcpy(&raw, &member, sizeof raw);
+    return static_cast<std::ptrdiff_t>((raw.pointer - 1) / sizeof(void*));
+}
+
+TEST(SKApi, FileInterfaceSlotOrderIsFixed) {
+    // Another access mode may be built apart from this one: the order is part of the interface.
+    EXPECT_EQ(SlotOf(&SKApiFile::CreateFileW), 0);
+    EXPECT_EQ(SlotOf(&SKApiFile::CloseHandle), 1);
+    EXPECT_EQ(SlotOf(&SKApiFile::OpenLockFileW), 2);
+    EXPECT_EQ(SlotOf(&SKApiFile::CloseLockFile), 3);
+    EXPECT_EQ(SlotOf(&SKApiFile::ReadFile), 4);
+    EXPECT_EQ(SlotOf(&SKApiFile::SetFilePointer), 5);
+    EXPECT_EQ(SlotOf(&SKApiFile::GetFileSize), 6);
+    EXPECT_EQ(SlotOf(&SKApiFile::DeleteFileW), 7);
+    EXPECT_EQ(SlotOf(&SKApiFile::LowLevelQuery), 8);
+    EXPECT_EQ(SlotOf(&SKApiFile::GetFileAttributesW), 9);
+    EXPECT_EQ(SlotOf(&SKApiFile::CopyFileW), 10);
+    EXPECT_EQ(SlotOf(&SKApiFile::MoveFileW), 11);
+    EXPECT_EQ(SlotOf(&SKApiFile::FindFirstFileW), 12);
+    EXPECT_EQ(SlotOf(&SKApiFile::FindNextFileW), 13);
+    EXPECT_EQ(SlotOf(&SKApiFile::FindClose), 14);
+    EXPECT_EQ(SlotOf(&SKApiFile::RemoveFileW), 15);
+}
+
+TEST(SKApi, RegistryInterfaceSlotOrderFollowsTheDestructor) {
+    // GCC gives the virtual destructor two entries (complete and deleting); the operations follow it.
+    const std::ptrdiff_t first = SlotOf(&SKApiRegistry::RegCloseKey);
+    EXPECT_EQ(first, 2);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegDeleteKeyW), first + 1);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegDeleteValueW), first + 2);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegCreateKeyExW), first + 3);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegOpenKeyExW), first + 4);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegEnumKeyExW), first + 5);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegEnumKeyW), first + 6);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegEnumValueW), first + 7);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegQueryValueExW), first + 8);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegQueryInfoKeyW), first + 9);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegSetValueExW), first + 10);
+    EXPECT_EQ(SlotOf(&SKApiRegistry::RegRestoreKeyW), first + 11);
+}
 
 TEST(SKApi, CreatedOnFirstUseAndAgainAfterDestroy) {
     SKApi::Destroy();
