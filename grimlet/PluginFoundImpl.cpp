@@ -1,0 +1,5 @@
+#include "grimlet/PluginFoundImpl.h"
+
+#include "grimlet/PluginState.h"
+
+int PluginFoundImpl::GetTypeId() { return PluginState::Instance().typeId; }
