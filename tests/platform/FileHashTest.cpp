@@ -10,6 +10,7 @@
 #include "platform/SKApi.h"
 #include "platform/SKFileHash.h"
 #include "platform/SKSmartFD.h"
+#include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 #include "DigestSamples.h"
 
@@ -122,16 +123,15 @@ TEST(HashFile, PublishedTestVectorsAsFiles) {
 
 // An access mode under which a file changes while it is read: the normal open is refused, the lock-open
 // shares writing, and each read lets `change` act on the file through a second handle first.
-class ChangingFileApi : public SKApiFile {
+class ChangingFileApi final : public ForwardingApiFile {
 public:
     ChangingFileApi(SKApiFile& real, std::function<void(HANDLE writer, int readNumber)> change)
-        : real_(real), change_(std::move(change)) {}
+        : ForwardingApiFile(real), change_(std::move(change)) {}
 
     HANDLE CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) override {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    BOOL CloseHandle(HANDLE h) override { return real_.CloseHandle(h); }
     HANDLE OpenLockFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
                          HANDLE tmpl) override {
         writer_ = real_.CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
@@ -146,33 +146,11 @@ public:
         change_(writer_, reads_++);
         return real_.ReadFile(f, b, n, got, o);
     }
-    DWORD SetFilePointer(HANDLE f, LONG d, PLONG h, DWORD m) override { return real_.SetFilePointer(f, d, h, m); }
-    DWORD GetFileSize(HANDLE f, LPDWORD h) override { return real_.GetFileSize(f, h); }
-    BOOL DeleteFileW(LPCWSTR n) override { return real_.DeleteFileW(n); }
-    ULONG_PTR LowLevelQuery(ULONG_PTR r) override { return real_.LowLevelQuery(r); }
-    DWORD GetFileAttributesW(LPCWSTR n) override { return real_.GetFileAttributesW(n); }
-    BOOL CopyFileW(LPCWSTR a, LPCWSTR b, BOOL f) override { return real_.CopyFileW(a, b, f); }
-    BOOL MoveFileW(LPCWSTR a, LPCWSTR b) override { return real_.MoveFileW(a, b); }
-    HANDLE FindFirstFileW(LPCWSTR n, LPWIN32_FIND_DATAW d) override { return real_.FindFirstFileW(n, d); }
-    BOOL FindNextFileW(HANDLE h, LPWIN32_FIND_DATAW d) override { return real_.FindNextFileW(h, d); }
-    BOOL FindClose(HANDLE h) override { return real_.FindClose(h); }
-    BOOL RemoveFileW(LPCWSTR n) override { return real_.RemoveFileW(n); }
 
 private:
-    SKApiFile& real_;
     std::function<void(HANDLE, int)> change_;
     HANDLE writer_ = INVALID_HANDLE_VALUE;
     int reads_ = 0;
-};
-
-// Puts a file access mode under all callers for a scope.
-class AccessModeSwap {
-public:
-    explicit AccessModeSwap(SKApiFile* mode) : previous_(SKApi::Instance()->file) { SKApi::Instance()->file = mode; }
-    ~AccessModeSwap() { SKApi::Instance()->file = previous_; }
-
-private:
-    SKApiFile* previous_;
 };
 
 class HashFileLogTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/SKFileSignature.h"
+#include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -52,8 +53,6 @@ TEST(VerifyFileSignature, AFileThatCannotBeOpenedIsNotChecked) {
     EXPECT_FALSE(VerifyFileSignature(Sample(L"no_such_file.exe"), name, isSigned));
     EXPECT_FALSE(isSigned);
 }
-
-bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 TEST(VerifyFileSignature, ASignatureFromAnUnknownRootIsNotTrusted) {
     wchar_t name[MAX_PATH] = L"";

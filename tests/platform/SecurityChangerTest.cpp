@@ -9,6 +9,7 @@
 #include "platform/SKObjectDACL.h"
 #include "platform/SKObjectSID.h"
 #include "platform/SKObjectSecurityDescriptor.h"
+#include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -21,8 +22,6 @@ using namespace testsupport;
 // and after its restore.
 
 namespace {
-
-bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor) {
     LPWSTR text = nullptr;
