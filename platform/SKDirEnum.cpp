@@ -1,6 +1,7 @@
 #include "platform/SKDirEnum.h"
 
 #include <cwchar>
+#include <new>
 
 #include "platform/Logger.h"
 #include "platform/LongPath.h"

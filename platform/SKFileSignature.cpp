@@ -145,6 +145,10 @@ bool VerifyFileSignature(const std::wstring& path, wchar_t (&signerName)[MAX_PAT
             CryptCATAdminReleaseCatalogContext(admin, catalog, 0);
         }
     }
-    if (!isSigned && IsEmbeddedSignatureTrusted(path, file.Get()) && GetSignerName(path, signerName)) isSigned = true;
+    if (!isSigned) {
+        // The catalog hash has read the file; the trust provider starts from the front.
+        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        if (IsEmbeddedSignatureTrusted(path, file.Get()) && GetSignerName(path, signerName)) isSigned = true;
+    }
     return checked;
 }

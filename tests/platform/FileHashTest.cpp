@@ -144,8 +144,14 @@ public:
     }
     BOOL ReadFile(HANDLE f, LPVOID b, DWORD n, LPDWORD got, LPOVERLAPPED o) override {
         change_(writer_, reads_++);
+        if (reads_ == failingRead) {
+            if (got) *got = 0;
+            SetLastError(ERROR_READ_FAULT);
+            return FALSE;
+        }
         return real_.ReadFile(f, b, n, got, o);
     }
+    int failingRead = -1;  // 1-based number of the read that fails
 
 private:
     std::function<void(HANDLE, int)> change_;
@@ -163,7 +169,8 @@ protected:
     void TearDown() override { DebugLevelValue::Remove(); }
 
     // Hashes a 600,000-byte file that `change` alters while it is read; returns the log's Error lines.
-    std::vector<std::string> HashChangingFile(std::function<void(HANDLE, int)> change, bool& hashed, bool& untouched) {
+    std::vector<std::string> HashChangingFile(std::function<void(HANDLE, int)> change, bool& hashed, bool& untouched,
+                                              int failingRead = -1) {
         ScratchFolder scratch(L"hash");
         std::wstring path = scratch / L"changing.bin";
         EXPECT_TRUE(WriteFileBytes(path, std::string(600000, 'x')));
@@ -174,6 +181,7 @@ protected:
         {
             Logger logger;
             ChangingFileApi changing(*SKApi::Instance()->file, change);
+            changing.failingRead = failingRead;
             AccessModeSwap swap(&changing);
             SmartFD file(path.c_str());
             EXPECT_TRUE(file.IsValid());
@@ -216,6 +224,16 @@ TEST_F(HashFileLogTest, AFileThatShrinksWhileReadGivesTheSizeErrorAndNoDigest) {
     EXPECT_TRUE(untouched);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("size = 600000, read_size = 300000"), std::string::npos) << errors[0];
+}
+
+TEST_F(HashFileLogTest, AReadErrorEndsTheLoopAndGivesBothErrorLines) {
+    bool hashed = true, untouched = false;
+    auto errors = HashChangingFile([](HANDLE, int) {}, hashed, untouched, 2);
+    EXPECT_FALSE(hashed);
+    EXPECT_TRUE(untouched);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[0].find("Read file error = 30"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[1].find("size = 600000, read_size = 262144"), std::string::npos) << errors[1];
 }
 
 }  // namespace
