@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/FileDigest.h"
 #include "platform/Logger.h"
@@ -9,23 +10,21 @@
 
 static const wchar_t kLogSource[] = L"SKFileHash";
 
-namespace {
-
-constexpr DWORD kBlockSize = 262144;
-
-}  // namespace
-
 bool HashFile(SmartFD& file, uint8_t* md5, uint8_t* sha1) {
     FileDigest digest(md5 != nullptr, sha1 != nullptr);
     // One buffer per call, on the heap: a 256 KiB stack array would not fit every thread's stack.
-    std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockSize]);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[SmartFD::kBlockSize]);
+    if (!block) {
+        TW_LOG(LogLevel::Error, "Read file error = %d", ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
     // The size is taken before reading so that a file growing under the reader is noticed as well as
     // one shrinking.
     const DWORD sizeBefore = file.Size();
     DWORD total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!file.Read(block.get(), kBlockSize, &got)) {
+        if (!file.Read(block.get(), SmartFD::kBlockSize, &got)) {
             TW_LOG(LogLevel::Error, "Read file error = %d", (int)GetLastError());
             break;
         }
