@@ -38,35 +38,34 @@ bool PeHeaders::Parse(PeReadWindow& window, PeHeaders& h) {
         return false;
     }
 
-    // Only the fields that the declared optional-header size really covers are read, so a size that
-    // lies low never lets a section header be taken for an optional-header field.
+    // The optional header must be a real one: a known magic and room for every fixed field up to the
+    // directory count. Directories are read only as far as both the declared count and the declared
+    // size carry them, so a size that lies low never lets a section header pass for a header field.
     const uint64_t optional = fileHeader + kFileHeaderSize;
     const uint32_t optionalSize = h.sizeOfOptionalHeader;
     auto covers = [optionalSize](uint32_t field, uint32_t width) { return field + width <= optionalSize; };
-    if (covers(0, 2) && !window.ReadU16(optional, h.optionalHeaderMagic)) return false;
-    if (h.optionalHeaderMagic == kPe32Magic || h.optionalHeaderMagic == kPe32PlusMagic) {
-        const bool plus = h.optionalHeaderMagic == kPe32PlusMagic;
-        if (covers(kEntryPointField, 4) && !window.ReadU32(optional + kEntryPointField, h.addressOfEntryPoint)) {
+    if (!covers(0, 2) || !window.ReadU16(optional, h.optionalHeaderMagic)) return false;
+    if (h.optionalHeaderMagic != kPe32Magic && h.optionalHeaderMagic != kPe32PlusMagic) return false;
+    const bool plus = h.optionalHeaderMagic == kPe32PlusMagic;
+    const uint32_t countField = plus ? kDirectoryCount64Field : kDirectoryCount32Field;
+    const uint32_t directoriesField = plus ? kDirectories64Field : kDirectories32Field;
+    if (!covers(countField, 4)) return false;
+    if (!window.ReadU32(optional + kEntryPointField, h.addressOfEntryPoint)) return false;
+    if (plus) {
+        if (!window.ReadU64(optional + kImageBase64Field, h.imageBase)) return false;
+    } else {
+        uint32_t base = 0;
+        if (!window.ReadU32(optional + kImageBase32Field, base)) return false;
+        h.imageBase = base;
+    }
+    uint32_t declared = 0;
+    if (!window.ReadU32(optional + countField, declared)) return false;
+    for (uint32_t i = 0; i < kDirectoryCount && i < declared; ++i) {
+        const uint32_t field = directoriesField + i * 8;
+        if (!covers(field, 8)) break;
+        if (!window.ReadU32(optional + field, h.directories[i].virtualAddress) ||
+            !window.ReadU32(optional + field + 4, h.directories[i].size)) {
             return false;
-        }
-        if (plus) {
-            if (covers(kImageBase64Field, 8) && !window.ReadU64(optional + kImageBase64Field, h.imageBase)) return false;
-        } else {
-            uint32_t base = 0;
-            if (covers(kImageBase32Field, 4) && !window.ReadU32(optional + kImageBase32Field, base)) return false;
-            h.imageBase = base;
-        }
-        const uint32_t countField = plus ? kDirectoryCount64Field : kDirectoryCount32Field;
-        const uint32_t directoriesField = plus ? kDirectories64Field : kDirectories32Field;
-        uint32_t declared = 0;
-        if (covers(countField, 4) && !window.ReadU32(optional + countField, declared)) return false;
-        for (uint32_t i = 0; i < kDirectoryCount && i < declared; ++i) {
-            const uint32_t field = directoriesField + i * 8;
-            if (!covers(field, 8)) break;
-            if (!window.ReadU32(optional + field, h.directories[i].virtualAddress) ||
-                !window.ReadU32(optional + field + 4, h.directories[i].size)) {
-                return false;
-            }
         }
     }
 

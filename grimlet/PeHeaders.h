@@ -28,14 +28,14 @@ struct PeHeaders {
     uint16_t numberOfSections = 0;
     uint16_t sizeOfOptionalHeader = 0;
     uint16_t characteristics = 0;
-    uint16_t optionalHeaderMagic = 0;  // 0 when the optional header is too short to carry one
+    uint16_t optionalHeaderMagic = 0;  // kPe32Magic or kPe32PlusMagic
     uint32_t addressOfEntryPoint = 0;
     uint64_t imageBase = 0;
     PeDataDirectory directories[kDirectoryCount];  // those the optional header does not carry stay 0
     std::vector<PeSection> sections;
 
     // Reads the headers through `window`. False (and `headers` half-filled) on anything that is not a
-    // PE image or that the file does not hold completely.
+    // PE32 or PE32+ image or that the file does not hold completely; never reads outside the source.
     static bool Parse(PeReadWindow& window, PeHeaders& headers);
 
     // The file offset of a relative virtual address. An address below both the first section's virtual
