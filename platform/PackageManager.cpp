@@ -115,12 +115,20 @@ uint32_t WindowsAttributes(uint32_t stored) {
     return stored;
 }
 
+std::wstring OwnProgramPath() {
+    wchar_t path[kModulePathSize] = {};
+    GetModuleFileNameW(nullptr, path, kModulePathSize);
+    return path;
+}
+
 }  // namespace
 
-bool PrepareComponents(const std::wstring& folder) {
+bool PrepareComponents(const std::wstring& folder) { return PrepareComponentsFrom(OwnProgramPath().c_str(), folder); }
+
+bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder) {
     const std::wstring archivePath = folder + kArchiveName;
     std::fputs("Preparing components...\n\n", stdout);
-    if (!DropPayloadArchive(archivePath.c_str())) return false;
+    if (!DropPayloadArchiveFrom(sfxPath, archivePath.c_str())) return false;
     if (!unzipSfxPayload(archivePath.c_str(), folder.c_str())) return false;
     DeleteFileW(archivePath.c_str());
     return true;
@@ -128,9 +136,7 @@ bool PrepareComponents(const std::wstring& folder) {
 
 bool DropPayloadArchive(const wchar_t* archivePath) {
     if (archivePath == nullptr) return false;
-    wchar_t selfPath[kModulePathSize] = {};
-    GetModuleFileNameW(nullptr, selfPath, kModulePathSize);
-    return DropPayloadArchiveFrom(selfPath, archivePath);
+    return DropPayloadArchiveFrom(OwnProgramPath().c_str(), archivePath);
 }
 
 bool DropPayloadArchiveFrom(const wchar_t* sfxPath, const wchar_t* archivePath) {

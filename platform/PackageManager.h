@@ -17,6 +17,8 @@ constexpr int kUnsafeEntryName = 20;
 // Unpacks the payload into the work folder (no trailing separator). True when every component is in
 // place; on failure "Real.7z" is left in the folder.
 bool PrepareComponents(const std::wstring& folder);
+// The same with the payload of any file that carries one.
+bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder);
 
 // Copies the archive behind the marker in the program's own file to `archivePath`.
 bool DropPayloadArchive(const wchar_t* archivePath);
