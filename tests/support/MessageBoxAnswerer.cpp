@@ -4,6 +4,29 @@
 
 namespace {
 
+// The program runs on a desktop of its own: Wine then starts that desktop's window manager from the
+// program's environment (the display of this run), whatever desktop other programs of the prefix use.
+class TestDesktop {
+public:
+    TestDesktop() {
+        wchar_t name[64];
+        wsprintfW(name, L"TidewashTest%lu-%lu", GetCurrentProcessId(), GetTickCount());
+        name_ = name;
+        desktop_ = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    }
+    ~TestDesktop() {
+        if (desktop_ != nullptr) CloseDesktop(desktop_);
+    }
+    TestDesktop(const TestDesktop&) = delete;
+    TestDesktop& operator=(const TestDesktop&) = delete;
+    HDESK Get() const { return desktop_; }
+    const std::wstring& Name() const { return name_; }
+
+private:
+    std::wstring name_;
+    HDESK desktop_ = nullptr;
+};
+
 struct BoxSearch {
     DWORD processId;
     const std::wstring* caption;
@@ -21,7 +44,10 @@ BOOL CALLBACK MatchBox(HWND window, LPARAM context) {
     BoxSearch* search = reinterpret_cast<BoxSearch*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) &&
+    // The window's own style: IsWindowVisible also asks the desktop window, which is hidden on a desktop
+    // nobody looks at.
+    const bool shown = (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (owner == search->processId && shown &&
         (WindowText(window) == *search->caption) == search->withCaption) {
         search->found = window;
         return FALSE;
@@ -45,9 +71,9 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM context) {
 
 }  // namespace
 
-HWND MessageBoxAnswerer::FindWindowOf(DWORD processId, bool withCaption) const {
+HWND MessageBoxAnswerer::FindWindowOf(HDESK desktop, DWORD processId, bool withCaption) const {
     BoxSearch search = {processId, &caption_, withCaption, nullptr};
-    EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
+    EnumDesktopWindows(desktop, MatchBox, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -63,8 +89,12 @@ MessageBoxAnswerer::Outcome MessageBoxAnswerer::Run(const std::wstring& exe, con
     std::wstring commandLine = L"\"" + exe + L"\"";
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(0);
+    TestDesktop desktop;
+    if (desktop.Get() == nullptr) return outcome;
+    std::wstring desktopName = desktop.Name();
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.lpDesktop = &desktopName[0];
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process)) {
@@ -75,14 +105,14 @@ MessageBoxAnswerer::Outcome MessageBoxAnswerer::Run(const std::wstring& exe, con
     for (;;) {
         if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
         if (!outcome.boxSeen) {
-            if (HWND box = FindWindowOf(process.dwProcessId, true)) {
+            if (HWND box = FindWindowOf(desktop.Get(), process.dwProcessId, true)) {
                 outcome.boxSeen = true;
                 outcome.boxText = ReadText(box);
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             }
         }
         if (closeOtherWindows) {
-            if (HWND other = FindWindowOf(process.dwProcessId, false)) PostMessageW(other, WM_CLOSE, 0, 0);
+            if (HWND other = FindWindowOf(desktop.Get(), process.dwProcessId, false)) PostMessageW(other, WM_CLOSE, 0, 0);
         }
         if (GetTickCount() - start > timeoutMs) {
             TerminateProcess(process.hProcess, 1);

@@ -20,7 +20,7 @@ public:
                 DWORD timeoutMs = 60000) const;
 
 private:
-    HWND FindWindowOf(DWORD processId, bool withCaption) const;
+    HWND FindWindowOf(HDESK desktop, DWORD processId, bool withCaption) const;
     static std::wstring ReadText(HWND box);
 
     std::wstring caption_;
