@@ -32,6 +32,15 @@ set(TIDEWASH_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 add_test(NAME wineprefix.setup COMMAND ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh start)
 set_tests_properties(wineprefix.setup PROPERTIES FIXTURES_SETUP wineprefix TIMEOUT 600
   ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+# One Xvfb display for the run: Wine's desktop process, started with the prefix, draws on it, and the GUI
+# tests drive real windows there.
+add_test(NAME xvfb.setup COMMAND ${CMAKE_SOURCE_DIR}/tools/xvfb.sh start)
+set_tests_properties(xvfb.setup PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 60
+  ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+add_test(NAME xvfb.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/xvfb.sh stop)
+set_tests_properties(xvfb.stop PROPERTIES FIXTURES_CLEANUP xvfb
+  ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+set_tests_properties(wineprefix.setup PROPERTIES FIXTURES_REQUIRED xvfb)
 add_test(NAME wineprefix.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine_prefix.sh stop)
 set_tests_properties(wineprefix.stop PROPERTIES FIXTURES_CLEANUP wineprefix
   ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")

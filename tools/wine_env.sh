@@ -17,3 +17,11 @@ to_windows_path() {
   p=${p//\//\\}
   printf 'Z:%s\n' "$p"
 }
+# The prefix's own Xvfb display (tools/xvfb.sh), unless the caller brings a display of its own.
+if [ -z "${DISPLAY:-}" ] && [ -f "${WINEPREFIX%/}.display" ]; then
+  read -r _tw_display _tw_xvfb_pid <"${WINEPREFIX%/}.display" || true
+  if [ -n "${_tw_xvfb_pid:-}" ] && kill -0 "$_tw_xvfb_pid" 2>/dev/null; then
+    export DISPLAY=$_tw_display
+  fi
+  unset _tw_display _tw_xvfb_pid
+fi

@@ -12,6 +12,13 @@ case "${1:-}" in
       "$WINESERVER" -w
       touch "$WINEPREFIX/.tidewash-ready"
     fi
+    # Test windows are not handed to a window manager: the bare Xvfb display has none, and Wine would
+    # wait two seconds for one whenever a managed window is hidden or destroyed.
+    if [ ! -f "$WINEPREFIX/.tidewash-unmanaged" ]; then
+      "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+      "$WINESERVER" -w
+      touch "$WINEPREFIX/.tidewash-unmanaged"
+    fi
     # The server must not hold the test runner's output pipes, or CTest waits for it to exit.
     setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     # Start Wine's own services now, detached from every pipe: a service started by the first test
