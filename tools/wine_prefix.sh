@@ -16,7 +16,6 @@ case "${1:-}" in
     # wait two seconds for one whenever a managed window is hidden or destroyed.
     if [ ! -f "$WINEPREFIX/.tidewash-unmanaged" ]; then
       "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-      "$WINESERVER" -w
       touch "$WINEPREFIX/.tidewash-unmanaged"
     fi
     # The server must not hold the test runner's output pipes, or CTest waits for it to exit.
