@@ -78,8 +78,10 @@ int CheckEntryNames(const SevenZipArchive& archive, const wchar_t* archivePath, 
     return PackageResult::kOk;
 }
 
+// Archives carry "/" between components; a "\\" from an archiver on Windows separates them just as well.
 void CreateParentFolders(const std::wstring& folder, const std::wstring& name) {
-    for (std::size_t slash = name.find(L'/'); slash != std::wstring::npos; slash = name.find(L'/', slash + 1)) {
+    for (std::size_t slash = name.find_first_of(L"/\\"); slash != std::wstring::npos;
+         slash = name.find_first_of(L"/\\", slash + 1)) {
         CreateDirectoryW((folder + L"/" + name.substr(0, slash)).c_str(), nullptr);
     }
 }

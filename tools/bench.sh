@@ -10,4 +10,6 @@ for exe in "$top/build/$tier/bin/"*_bench.exe; do
   echo "== $(basename "$exe")"
   "$top/tools/wine_run.sh" "$tier" "$exe"
 done
+# The payload benchmark needs its data and a native peer: it has its own script.
+"$top/tools/bench_payload.sh" "$tier"
 "$top/tools/wine_prefix.sh" stop

@@ -145,6 +145,9 @@ TEST_F(PayloadTest, DirectoryEntryAfterItsChildrenAndOlderFilesAreHarmless) {
     ASSERT_EQ(Extract7z(Fixture(L"children_first.7z").c_str(), work_.c_str()), 0);
     EXPECT_EQ(ReadFileBytes(work_ + L"\\plugin\\grimlet.dll"), "new plug-in");
     EXPECT_EQ(ReadFileBytes(work_ + L"\\plugin\\sub\\deep.txt"), "deep");
+    // Parent folders also come from "\\" separators.
+    ASSERT_EQ(Extract7z(Fixture(L"backslashes.7z").c_str(), work_.c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(work_ + L"\\plugin\\sub\\win.txt"), "made on Windows");
 }
 
 TEST_F(PayloadTest, UnwritableOutputStopsWithElevenAndKeepsTheArchive) {

@@ -115,6 +115,7 @@ def main():
         "empty.7z": b"",
         "children_first.7z": stored_archive([
             ("plugin/grimlet.dll", b"new plug-in"), ("plugin/sub/deep.txt", b"deep"), ("plugin", None)]),
+        "backslashes.7z": stored_archive([("plugin\\sub\\win.txt", b"made on Windows")]),
         "escape_parent.7z": stored_archive([("plugin/ok.txt", b"ok"), ("../escape.txt", b"escaped")]),
         "escape_nested.7z": stored_archive([("plugin", None), ("plugin/../../escape.txt", b"escaped")]),
         "escape_backslash.7z": stored_archive([("plugin\\..\\..\\escape.txt", b"escaped")]),
