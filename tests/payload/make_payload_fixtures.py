@@ -87,9 +87,9 @@ def program_like(size, seed):
 
 def main():
     out, pack_script, sevenzip = sys.argv[1:4]
-    spec = importlib.util.spec_from_file_location("pack_payload", pack_script)
-    packer = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(packer)
+    location = importlib.util.spec_from_file_location("pack_payload", pack_script)
+    packer = importlib.util.module_from_spec(location)
+    location.loader.exec_module(packer)
 
     shutil.rmtree(out, ignore_errors=True)
     sources = os.path.join(out, "files", "plugin")
