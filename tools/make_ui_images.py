@@ -158,18 +158,21 @@ def skin(path, tmp):
         # header emblem and title
         "-fill", "#FFFFFF", "-stroke", "none", "-draw", f"polygon {shield_points(16, 10, 28, 34)}",
         "-fill", "none", "-stroke", HEADER_BOTTOM, "-strokewidth", "3.2",
-        "-draw", check_mark(16, 10, 28, 34),
+        "-draw", "stroke-linecap round stroke-linejoin round " + check_mark(16, 10, 28, 34),
         "-stroke", "none", "-fill", "#FFFFFF", "-font", FONT, "-pointsize", "19",
         "-annotate", "+54+31", "GRIMLET 蠕虫专杀工具",
         "-fill", "#CFE0F3", "-pointsize", "11", "-annotate", "+55+47", "Quorvel Tidewash · 网络蠕虫清除",
         # a calm card behind the cleaning choice, the scan button and the results
         "-fill", "#FFFFFF", "-stroke", "#D3DBE5", "-strokewidth", "1",
         "-draw", "roundrectangle 12,58 551,116 4,4",
-        "-fill", "#5A6B7F", "-stroke", "none", "-font", FONT, "-pointsize", "12",
-        "-annotate", "+24+80", "处理",
-        "-annotate", "+24+96", "方式",
+        # a small shield mark at the card's left, beside the cleaning choice
+        "-fill", "#E4EDF7", "-stroke", "#9DB7D5", "-strokewidth", "1",
+        "-draw", f"polygon {shield_points(27, 68, 30, 38)}",
+        "-fill", "none", "-stroke", HEADER_TOP, "-strokewidth", "2.6",
+        "-draw", "stroke-linecap round stroke-linejoin round " + check_mark(27, 68, 30, 38),
+        "-stroke", "none",
         # separator above the results
-        "-stroke", "#D3DBE5", "-draw", "line 12,123 551,123",
+        "-stroke", "#D3DBE5", "-strokewidth", "1", "-draw", "line 12,123 551,123",
         # footer band
         "-stroke", "none", "-fill", "#E3E8EF", "-draw", f"rectangle 0,{FOOTER_Y} {SKIN_W},{SKIN_H}",
         "-stroke", "#D3DBE5", "-draw", f"line 0,{FOOTER_Y} {SKIN_W},{FOOTER_Y}",
@@ -202,7 +205,7 @@ def icon(path, tmp):
             "-fill", "#2B6CB0", "-stroke", "#173F6E", "-strokewidth", str(max(1, size / 32)),
             "-draw", f"polygon {shield_points(x, pad, w, h)}",
             "-fill", "none", "-stroke", "#FFFFFF", "-strokewidth", str(max(1.5, size / 10)),
-            "-draw", check_mark(x, pad, w, h), png)
+            "-draw", "stroke-linecap round stroke-linejoin round " + check_mark(x, pad, w, h), png)
         sizes.append(png)
     run(*sizes, path)
 

@@ -15,7 +15,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 libwine:i386
   7zip osslsigncode openssl
-  xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei
+  xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei
   googletest dpkg-dev
   clang llvm libclang-rt-14-dev
 )

@@ -1,0 +1,97 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/BitmapButton.h"
+#include "app/DialogRegionT.h"
+#include "app/IDetectionEngine.h"
+#include "app/ModalDialog.h"
+#include "app/MyCheckListCtrl.h"
+#include "app/PictureExWnd.h"
+#include "engine/IUiProgressCB.h"
+
+// The program's one window: choose how to clean, scan, see the threats, choose them and clean them.
+// Scans and cleans run on worker threads of the page; the engine reports back through IUiProgressCB on
+// its own threads, and the page updates its controls directly.
+//
+// The page must be owned by a std::shared_ptr: each worker holds a reference for as long as it runs, so
+// a worker that outlives the dialog (closed while busy) never touches a destroyed page.
+class CDetectionPage : public CModalDialog,
+                       public CDialogRegionT<CDetectionPage>,
+                       public IUiProgressCB,
+                       public std::enable_shared_from_this<CDetectionPage> {
+public:
+    using EngineFactory = std::function<std::shared_ptr<IDetectionEngine>()>;
+
+    // `makeEngine` makes the engine for each scan (the program's: a ScanController).
+    CDetectionPage(HINSTANCE resources, EngineFactory makeEngine);
+    ~CDetectionPage() override;
+
+    INT_PTR DoModal(HWND owner);
+    HWND Hwnd() const { return CModalDialog::Hwnd(); }
+    bool IsBusy() const { return scanning_ || cleaning_; }
+
+    // IUiProgressCB
+    int OnNotify(int32_t code) override;
+    void OnItemFound(const FoundItemRecord& found) override;
+    int ReportCleanResult(const CleanOutcomeRecord& result) override;
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+private:
+    enum class Work { Scan, Clean };
+
+    bool OnInitDialog();
+    void OnCommand(int id);
+    void OnClose();
+    void OnItemChanged(const NMLISTVIEW& change);
+
+    void AdjustForDpi();
+    void InsertColumns();
+    void StartScan();
+    void StartClean();
+    bool StartWorker(Work work);
+    static DWORD WINAPI WorkerProc(void* parameter);
+    int WorkThreadScan();
+    int WorkThreadClean();
+    void ResetPage();
+    void EnterBusy(const wchar_t* activity);
+    void LeaveBusy();
+    void UpdateButtons();
+    void ShowFoundCount();
+    void DoDataExchange(bool save);
+    void ShowValues();
+    void RedrawControl(int id);
+    void SetRowResult(int row, const std::wstring& text);
+    void ShowMessage(const wchar_t* text, UINT style);
+
+    HINSTANCE resources_;
+    EngineFactory makeEngine_;
+    std::shared_ptr<IDetectionEngine> controller_;
+    std::atomic<int32_t> controllerInitFailed_{0};
+    std::atomic<bool> scanning_{false};
+    std::atomic<bool> cleaning_{false};
+    std::atomic<bool> cleanRequested_{false};
+    int cleanChoice_ = 0;
+    std::atomic<int32_t> foundCount_{0};
+    std::atomic<int32_t> checkedCount_{0};
+    bool initialised_ = false;
+    std::atomic<bool> checkBoxesLocked_{false};
+    bool reverting_ = false;
+    // Set once the user has closed the dialog: workers still running stay away from message boxes.
+    std::atomic<bool> closed_{false};
+    std::map<int32_t, int32_t> rowOfItem_;
+    std::wstring foundText_;
+    std::wstring activityText_;
+
+    CMyCheckListCtrl list_;
+    CPictureExWnd picture_;
+    CBitmapButton closeButton_;
+};
