@@ -171,24 +171,24 @@ public:
         return box;
     }
     HWND FindMessageBox() {
-        struct Search {
-            HWND owner;
-            HWND found;
-        } search = {dialog_, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM parameter) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(parameter);
-                wchar_t className[64] = {};
-                GetClassNameW(window, className, 64);
-                if (std::wstring(className) == L"#32770" && window != s->owner && IsWindowVisible(window) &&
-                    GetWindow(window, GW_OWNER) == s->owner) {
-                    s->found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        BoxSearch search = {dialog_, nullptr};
+        EnumWindows(&PageHost::MatchBox, reinterpret_cast<LPARAM>(&search));
         return search.found;
+    }
+    struct BoxSearch {
+        HWND owner;
+        HWND found;
+    };
+    static BOOL CALLBACK MatchBox(HWND window, LPARAM parameter) {
+        auto* search = reinterpret_cast<BoxSearch*>(parameter);
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        if (std::wstring(className) == L"#32770" && window != search->owner && IsWindowVisible(window) &&
+            GetWindow(window, GW_OWNER) == search->owner) {
+            search->found = window;
+            return FALSE;
+        }
+        return TRUE;
     }
     // The box's message: its longest static text.
     static std::wstring MessageText(HWND box) {
