@@ -1,0 +1,13 @@
+// Removal of one finding, by its kind.
+#include "grimlet/CleanSteps.h"
+#include "grimlet/GrimletSteps.h"
+#include "grimlet/WormServiceStep.h"
+
+bool CleanRecord(const std::vector<ScanRecord>& results, uint32_t index) {
+    if (index >= results.size()) return false;
+    const ScanRecord& record = results[index];
+    if (record.kind == kScanRecordWormService) return CleanWormServiceRecord(record);
+    if (record.kind == kScanRecordWormThreads) return TerminateWormThreads();
+    if (record.kind >= kScanRecordApiHookFirst && record.kind <= kScanRecordApiHookLast) return RepairApiHookRecord(record);
+    return false;
+}

@@ -1,0 +1,96 @@
+#include "grimlet/mendrel/MendrelCommandLine.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+const wchar_t kWormName[] = L"WORM_GRIMLET.";
+
+class ArgumentList {
+public:
+    explicit ArgumentList(const wchar_t* commandLine) { arguments_ = CommandLineToArgvW(commandLine, &count_); }
+    ~ArgumentList() {
+        if (arguments_) LocalFree(arguments_);
+    }
+    ArgumentList(const ArgumentList&) = delete;
+    ArgumentList& operator=(const ArgumentList&) = delete;
+    int Count() const { return arguments_ ? count_ : 0; }
+    const wchar_t* operator[](int index) const { return arguments_[index]; }
+
+private:
+    wchar_t** arguments_ = nullptr;
+    int count_ = 0;
+};
+
+// "-NAME=value" or "-NAME": true when the switch name matches; `value` gets what follows '='.
+bool MatchSwitch(const std::wstring& argument, const wchar_t* name, bool wantsValue, std::wstring& value) {
+    std::size_t nameLength = wcslen(name);
+    if (argument.size() < nameLength + 1 || argument[0] != L'-') return false;
+    if (_wcsnicmp(argument.c_str() + 1, name, nameLength) != 0) return false;
+    std::wstring rest = argument.substr(nameLength + 1);
+    if (!wantsValue) return rest.empty();
+    if (rest.empty() || rest[0] != L'=') return false;
+    value = rest.substr(1);
+    return true;
+}
+
+}  // namespace
+
+bool MendrelCommandLine::IsAbsoluteFilePath(const std::wstring& path) {
+    if (path.size() < 4 || path.size() >= MAX_PATH) return false;
+    if (path.find_first_of(L"*?\"<>|") != std::wstring::npos) return false;
+    if (path.back() == L'\\' || path.back() == L'/') return false;
+    bool drivePath = iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    bool uncPath = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.' && path[2] != L'\\';
+    if (!drivePath && !uncPath) return false;
+    // A colon past the drive would name a stream, not a file.
+    return path.find(L':', 2) == std::wstring::npos;
+}
+
+bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem) {
+    ArgumentList arguments(commandLine ? commandLine : L"");
+    bool seenAssign = false, seenGc = false, seenName = false, seenPath = false;
+    for (int index = 1; index < arguments.Count(); ++index) {
+        std::wstring argument = arguments[index];
+        std::wstring value;
+        if (MatchSwitch(argument, L"assign", true, value)) {
+            if (seenAssign || value != kWormName) {
+                problem = L"unknown or repeated -assign: " + argument;
+                return false;
+            }
+            seenAssign = true;
+        } else if (MatchSwitch(argument, L"GCNAME", true, value)) {
+            if (seenName || value != kWormName) {
+                problem = L"unknown or repeated -GCNAME: " + argument;
+                return false;
+            }
+            seenName = true;
+        } else if (MatchSwitch(argument, L"GCPATH", true, value)) {
+            if (seenPath || !IsAbsoluteFilePath(value)) {
+                problem = L"-GCPATH is repeated or not an absolute file path: " + argument;
+                return false;
+            }
+            dllPath = value;
+            seenPath = true;
+        } else if (MatchSwitch(argument, L"GC", false, value)) {
+            if (seenGc) {
+                problem = L"repeated -GC";
+                return false;
+            }
+            seenGc = true;
+        } else {
+            problem = L"unknown argument: " + argument;
+            return false;
+        }
+    }
+    if (!seenAssign || !seenGc || !seenName || !seenPath) {
+        problem = L"missing one of -assign, -GC, -GCNAME, -GCPATH";
+        return false;
+    }
+    return true;
+}

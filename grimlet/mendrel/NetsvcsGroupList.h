@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The "netsvcs" multi-string under HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\SvcHost: the
+// services that svchost.exe -k netsvcs starts. Always the native (64-bit) registry view.
+namespace NetsvcsGroupList {
+// Removes every occurrence of `serviceName` (case ignored). True when the name is no longer listed,
+// including when there was no list.
+bool Remove(const std::wstring& serviceName);
+
+// The list as it stands; empty when it cannot be read.
+std::vector<std::wstring> Read();
+
+// The multi-string without `name`; `removed` tells whether anything was taken out.
+std::vector<wchar_t> WithoutName(const std::vector<wchar_t>& multiString, const std::wstring& name, bool& removed);
+}  // namespace NetsvcsGroupList

@@ -1,0 +1,6 @@
+#pragma once
+#include <string>
+
+// Asks the service control manager to stop a service and mark it for deletion. A service the manager
+// does not know is simply not running. False only when a running service would not stop.
+bool StopAndUnregisterService(const std::wstring& serviceName);

@@ -1,0 +1,60 @@
+#pragma once
+// Fake services written into the test prefix's registry for the service-check and engine tests.
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// Turns a privilege of this process on (SeTakeOwnershipPrivilege, SeRestorePrivilege...).
+bool EnableProcessPrivilege(const wchar_t* name);
+
+// A key under HKLM\SYSTEM\CurrentControlSet\Services created for a test and removed again, whatever
+// access list the test left on it.
+class FakeService {
+public:
+    // `serviceDll` null: no Parameters subkey.
+    FakeService(const std::wstring& name, const std::wstring& imagePath, const wchar_t* serviceDll);
+    ~FakeService();
+    FakeService(const FakeService&) = delete;
+    FakeService& operator=(const FakeService&) = delete;
+
+    const std::wstring& Name() const { return name_; }
+    std::wstring KeyPath() const { return L"SYSTEM\\CurrentControlSet\\Services\\" + name_; }
+    std::wstring ParametersPath() const { return KeyPath() + L"\\Parameters"; }
+
+    static void SetValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size);
+    static void SetString(const std::wstring& keyPath, const wchar_t* name, const std::wstring& text,
+                          DWORD type = REG_SZ);
+    // Puts an entry denying everybody everything in front of the key's access list, as the worm does.
+    static bool DenyEverybody(const std::wstring& keyPath);
+    // Gives the key an access list granting everybody everything and removes it with its subkeys.
+    static void ForceDelete(const std::wstring& keyPath);
+    static bool KeyExists(const std::wstring& keyPath);
+    // The key's owner and access list as SDDL text; empty when they cannot be read.
+    static std::wstring SecurityAsSddl(const std::wstring& keyPath);
+
+private:
+    std::wstring name_;
+};
+
+// Another process that keeps a file open without sharing it until the object is destroyed.
+class FileHolderProcess {
+public:
+    explicit FileHolderProcess(const std::wstring& path);
+    ~FileHolderProcess();
+    FileHolderProcess(const FileHolderProcess&) = delete;
+    FileHolderProcess& operator=(const FileHolderProcess&) = delete;
+    bool Holding() const { return holding_; }
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE release_ = nullptr;
+    bool holding_ = false;
+};
+
+// A unique service-name stem for one test in one tier and process.
+std::wstring UniqueServiceStem(const wchar_t* test);
+
+}  // namespace testsupport
