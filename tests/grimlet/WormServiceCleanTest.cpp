@@ -1,0 +1,116 @@
+// The real grimlet.dll (the shipped build on the i686 tier) with RunMendrel.exe beside it in a plugin
+// folder, driven through the plug-in contract: the scan reports each fake worm service in order and
+// leaves denying keys as they were; the clean runs the engine and reports 0 when the key is gone, 1
+// when no engine could run.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+
+#include "tests/grimlet/FakeService.h"
+#include "tests/plugin/TestPluginHost.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testsupport;
+using namespace testhost;
+
+namespace {
+
+const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+
+class WormServiceClean : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+        stem_ = UniqueServiceStem(Widen(::testing::UnitTest::GetInstance()->current_test_info()->name()).substr(0, 10).c_str());
+        plugin_ = scratch_ / L"plugin";
+        CreateDirectoryW(plugin_.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(GrimletDllPath().c_str(), (plugin_ + L"\\grimlet.dll").c_str(), FALSE));
+    }
+    void LoadPlugin() {
+        dll_.reset(new PluginDll(plugin_ + L"\\grimlet.dll"));
+        ASSERT_NE(dll_->Module(), nullptr);
+        ASSERT_EQ(1, dll_->Factory()(&host_));
+        handler_ = host_.GeneralHandler();
+        handler_->SetReporter(&reporter_);
+    }
+    void TearDown() override {
+        host_.ReleaseHandlers();
+        dll_.reset();
+    }
+    std::wstring Dll(const std::wstring& name) {
+        std::wstring path = scratch_ / name;
+        WriteFileBytes(path, "MZ fake worm " + Narrow(name));
+        return path;
+    }
+    // Ids of the findings about this test's services, in report order.
+    std::vector<int> OurFindings() const {
+        std::vector<int> ids;
+        for (const auto& found : reporter_.found)
+            if (found.name.find(stem_) != std::wstring::npos) ids.push_back(found.id);
+        return ids;
+    }
+
+    ScratchFolder scratch_{L"wormclean"};
+    std::wstring stem_;
+    std::wstring plugin_;
+    std::unique_ptr<PluginDll> dll_;
+    TestPluginHelper host_;
+    TestPluginReporter reporter_;
+    IPluginGeneralHandler* handler_ = nullptr;
+};
+
+TEST_F(WormServiceClean, ScanReportsTheWormServicesAndCleanRemovesThem) {
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), (plugin_ + L"\\RunMendrel.exe").c_str(),
+                          FALSE));
+    std::wstring denied = Dll(L"denied.dll");
+    std::wstring hidden = Dll(L"hidden.dll");
+    std::wstring readable = Dll(L"readable.dll");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    FakeService deniedService(stem_ + L"1Denied", kNetsvcs, denied.c_str());
+    FakeService hiddenService(stem_ + L"2Hidden", kNetsvcs, hidden.c_str());
+    FakeService readableService(stem_ + L"3Readable", kNetsvcs, readable.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(deniedService.KeyPath()));
+    std::wstring before = FakeService::SecurityAsSddl(deniedService.KeyPath());
+
+    LoadPlugin();
+    handler_->Scan();
+    std::vector<int> ids = OurFindings();
+    ASSERT_EQ(2u, ids.size());
+    EXPECT_EQ(L"服务:[" + deniedService.KeyPath() + L"] 文件:[" + denied + L"]", reporter_.found[ids[0]].name);
+    EXPECT_EQ(L"服务:[" + hiddenService.KeyPath() + L"] 文件:[" + hidden + L"]", reporter_.found[ids[1]].name);
+    EXPECT_EQ(L"GRIMLET服务(隐藏注册表):", reporter_.found[ids[0]].threatName);
+    EXPECT_LT(ids[0], ids[1]);
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(deniedService.KeyPath()));
+
+    handler_->Clean(ids.data(), static_cast<unsigned>(ids.size()));
+    ASSERT_EQ(2u, reporter_.cleaned.size());
+    EXPECT_EQ(0, reporter_.cleaned[0].outcome);
+    EXPECT_EQ(0, reporter_.cleaned[1].outcome);
+    EXPECT_FALSE(FakeService::KeyExists(deniedService.KeyPath()));
+    EXPECT_FALSE(FakeService::KeyExists(hiddenService.KeyPath()));
+    EXPECT_TRUE(FakeService::KeyExists(readableService.KeyPath()));
+    EXPECT_FALSE(FileExists(denied));
+    EXPECT_FALSE(FileExists(hidden));
+    EXPECT_TRUE(FileExists(readable));
+    EXPECT_TRUE(FileExists(plugin_ + L"\\quarantine\\manifest.txt"));
+}
+
+TEST_F(WormServiceClean, WithoutTheEngineTheFindingIsNotRemoved) {
+    std::wstring hidden = Dll(L"hidden.dll");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    FakeService service(stem_ + L"NoEngine", kNetsvcs, hidden.c_str());
+
+    LoadPlugin();
+    handler_->Scan();
+    std::vector<int> ids = OurFindings();
+    ASSERT_EQ(1u, ids.size());
+    handler_->Clean(ids.data(), 1);
+    ASSERT_EQ(1u, reporter_.cleaned.size());
+    EXPECT_EQ(1, reporter_.cleaned[0].outcome);
+    EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_TRUE(FileExists(hidden));
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
