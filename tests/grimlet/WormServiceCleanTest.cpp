@@ -113,4 +113,28 @@ TEST_F(WormServiceClean, WithoutTheEngineTheFindingIsNotRemoved) {
     SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST_F(WormServiceClean, TheEngineLogsEachActionWhenTheLogIsOn) {
+    DebugLevelValue level(0x2200007F);
+    std::wstring engine = plugin_ + L"\\RunMendrel.exe";
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), engine.c_str(), FALSE));
+    std::wstring hidden = Dll(L"hidden.dll");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    FakeService service(stem_ + L"Logged", kNetsvcs, hidden.c_str());
+
+    EXPECT_EQ(2, RunProgram(engine, L"-assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET.", plugin_));
+    std::string log = ReadFileBytes(plugin_ + L"\\RunMendrel.log");
+    EXPECT_NE(std::string::npos, log.find("Refused: missing one of")) << log;
+
+    EXPECT_EQ(0, RunProgram(engine, L"-assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"" + hidden + L"\"",
+                            plugin_));
+    log = ReadFileBytes(plugin_ + L"\\RunMendrel.log");
+    const std::string expected[] = {"Service " + Narrow(service.Name(), CP_ACP) + " uses",
+                                    "Quarantined " + Narrow(hidden, CP_ACP),
+                                    "Deleted key " + Narrow(service.ParametersPath(), CP_ACP),
+                                    "Deleted key " + Narrow(service.KeyPath(), CP_ACP),
+                                    "Deleted " + Narrow(hidden, CP_ACP), "ends with 0"};
+    for (const std::string& line : expected) EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+}
+
 }  // namespace
