@@ -4,6 +4,7 @@
 // when no engine could run.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <memory>
 
@@ -17,6 +18,30 @@ using namespace testhost;
 namespace {
 
 const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+
+// The signer-check fixtures' test root, trusted machine-wide while the object lives.
+class TrustedTestRoot {
+public:
+    TrustedTestRoot() {
+        const std::string der = ReadFileBytes(BinFolder() + L"\\signer\\ca.der");
+        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+        if (!store_ || der.empty()) return;
+        CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                         &certificate_);
+    }
+    ~TrustedTestRoot() {
+        if (certificate_) CertDeleteCertificateFromStore(certificate_);
+        if (store_) CertCloseStore(store_, 0);
+    }
+    TrustedTestRoot(const TrustedTestRoot&) = delete;
+    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
+    bool Added() const { return certificate_ != nullptr; }
+
+private:
+    HCERTSTORE store_ = nullptr;
+    PCCERT_CONTEXT certificate_ = nullptr;
+};
 
 class WormServiceClean : public ::testing::Test {
 protected:
@@ -111,6 +136,33 @@ TEST_F(WormServiceClean, WithoutTheEngineTheFindingIsNotRemoved) {
     EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
     EXPECT_TRUE(FileExists(hidden));
     SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A DLL signed by a listed publisher: the scan passes it over even behind a denying key, and the engine,
+// asked directly, refuses and changes nothing.
+TEST_F(WormServiceClean, ADllOfATrustedSignerIsNeitherReportedNorRemoved) {
+    TrustedTestRoot root;
+    ASSERT_TRUE(root.Added());
+    std::wstring engine = plugin_ + L"\\RunMendrel.exe";
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), engine.c_str(), FALSE));
+    std::wstring signedDll = scratch_ / L"signed.dll";
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\signer\\trusted.dll").c_str(), signedDll.c_str(), FALSE));
+    SetFileAttributesW(signedDll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    FakeService service(stem_ + L"Signed", kNetsvcs, signedDll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
+    std::wstring before = FakeService::SecurityAsSddl(service.KeyPath());
+
+    LoadPlugin();
+    handler_->Scan();
+    EXPECT_TRUE(OurFindings().empty());
+
+    EXPECT_EQ(4, RunProgram(engine, L"-assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"" + signedDll + L"\"",
+                            plugin_));
+    EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
+    EXPECT_TRUE(FileExists(signedDll));
+    EXPECT_FALSE(FileExists(plugin_ + L"\\quarantine\\manifest.txt"));
+    SetFileAttributesW(signedDll.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(WormServiceClean, TheEngineLogsEachActionWhenTheLogIsOn) {
