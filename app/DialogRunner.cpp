@@ -1,4 +1,32 @@
 #include "app/DialogRunner.h"
 
-// The detection dialog is not built yet: the program ends where the dialog would run.
-int RunDetectionDialog() { return 0; }
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <memory>
+
+#include "app/AppModule.h"
+#include "app/DetectionPage.h"
+#include "app/ScanControllerEngine.h"
+
+int RunDetectionDialog() {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // Loads the window manager's library before any window exists.
+    DefWindowProcW(nullptr, 0, 0, 0);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    CAppModule module;
+    module.Init(GetModuleHandleW(nullptr));  // E_OUTOFMEMORY only leaves the loop registry out
+
+    // Shared ownership: a worker still running when the dialog closes keeps the page alive until it ends.
+    auto page = std::make_shared<CDetectionPage>(module.ResourceInstance(),
+                                                 [] { return std::make_shared<ScanControllerEngine>(); });
+    INT_PTR result = page->DoModal(GetActiveWindow());
+
+    module.Term();
+    CoUninitialize();
+    page.reset();
+    return static_cast<int>(result);
+}

@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -10,6 +11,12 @@ namespace {
 
 std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductLog() { return ProductFolder() + L"\\qvcleantool.log"; }
+
+// Starts the program, closes its dialog as a user would and returns the exit code (the dialog's result).
+int RunAndCloseDialog(const std::wstring& currentDirectory) {
+    MessageBoxAnswerer closer(L"GRIMLET专杀工具");
+    return closer.Run(ProductExe(), currentDirectory, true).exitCode;
+}
 
 TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMask) {
     ScratchFolder scratch;
@@ -22,8 +29,7 @@ TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMa
     SetFileAttributesW((work + L"\\old\\stale.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
     DebugLevelValue level(0x2200007F);
-    int code = RunProgram(ProductExe(), L"", scratch.Path());
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     EXPECT_TRUE(DirectoryExists(work));
     EXPECT_FALSE(FileExists(work + L"\\readonly.txt"));
     EXPECT_FALSE(DirectoryExists(work + L"\\old"));
@@ -38,7 +44,7 @@ TEST(StartUp, WithoutConfigurationDeletesThePreviousLogAndWritesNone) {
     ScratchFolder scratch;
     DebugLevelValue::Remove();
     ASSERT_TRUE(WriteFileBytes(ProductLog(), "previous run\n"));
-    EXPECT_EQ(RunProgram(ProductExe(), L"", scratch.Path()), 0);
+    EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     EXPECT_FALSE(FileExists(ProductLog()));
     EXPECT_TRUE(DirectoryExists(scratch / L"GRIMLET专杀"));
 }

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# The demonstration: sets the machine up, builds, makes a Wine prefix with a simulated GRIMLET infection
+# and starts the shipped i686 Tidewash.exe in it.
+#  - With a display (DISPLAY reachable): the dialog is yours; scan and clean by hand.
+#  - Without one: it runs on a private Xvfb display, where this script scans, cleans and saves
+#    screenshots of the dialog before and after the clean, plus the logs, into build/demo/output.
+# usage: tools/demo.sh [--headless]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+demo=$top/build/demo
+out=$demo/output
+headless=0
+[ "${1:-}" = "--headless" ] && headless=1
+
+say() { echo "demo: $*"; }
+
+"$top/tools/build.sh"
+
+if [ $headless -eq 0 ] && { [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; }; then
+  headless=1
+fi
+
+export WINEPREFIX=$demo/prefix
+if [ $headless -eq 1 ]; then
+  unset DISPLAY
+  DISPLAY=$("$top/tools/xvfb.sh" start)
+  export DISPLAY
+fi
+source "$top/tools/wine_env.sh"
+
+# --- the prefix ---------------------------------------------------------------------------------------
+if [ ! -f "$WINEPREFIX/.tidewash-demo-ready" ]; then
+  say "creating the demonstration prefix in $WINEPREFIX (once, about a minute)"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+  "$WINESERVER" -w
+  # Simplified Chinese that reads well: the dialog fonts resolve to WenQuanYi Micro Hei (a CJK outline
+  # font with the metrics of the usual 8-point dialog font), drawn smoothed.
+  subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "宋体"; do
+    "$WINE64" reg add "$subst" /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  done
+  "$WINE64" reg add 'HKCU\Control Panel\Desktop' /v FontSmoothing /d 2 /f >/dev/null 2>&1
+  "$WINE64" reg add 'HKCU\Control Panel\Desktop' /v FontSmoothingType /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  "$WINESERVER" -w
+  touch "$WINEPREFIX/.tidewash-demo-ready"
+fi
+# The log of the program and of its plug-in (the 32-bit registry view, which the i686 program reads):
+# file output, every category, every level.
+"$WINE32" reg add 'HKLM\SOFTWARE\Quorvel\Skerry' /v DebugLevel /t REG_DWORD /d 805302399 /f >/dev/null 2>&1
+
+# --- the infection ------------------------------------------------------------------------------------
+infect=$top/build/i686/bin/grimlet_demo_infection.exe
+if [ -f "$infect" ]; then
+  say "infecting the prefix with the simulated GRIMLET worm"
+  "$WINE32" "$infect" install </dev/null
+else
+  say "no simulated infection was built (build/i686/bin/grimlet_demo_infection.exe): the scan will find nothing"
+fi
+
+# --- the program --------------------------------------------------------------------------------------
+run=$WINEPREFIX/drive_c/Tidewash
+mkdir -p "$run"
+cp "$top/build/i686-deliver/bin/Tidewash.exe" "$run/"
+rm -f "$run"/*.log
+cd "$run"
+
+if [ $headless -eq 0 ]; then
+  say "starting Tidewash.exe on $DISPLAY: choose 扫描, then 清除"
+  set +e
+  "$WINE32" Tidewash.exe
+  code=$?
+  set -e
+  say "Tidewash.exe ended with exit code $code; logs in $run"
+  exit 0
+fi
+
+rm -rf "$out"
+mkdir -p "$out"
+"$WINE32" Tidewash.exe >"$out/wine-output.txt" 2>&1 &
+program=$!
+
+wait_for_window() {  # name, seconds -> window id
+  local name=$1 seconds=$2 id=""
+  for _ in $(seq 1 $((seconds * 5))); do
+    id=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$program" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+geometry() {  # window id -> "x y w h"
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  echo "$X $Y $WIDTH $HEIGHT"
+}
+# A screenshot of the dialog, widened to any message box that sits on it.
+shot() {  # file, dialog id, [box id]
+  local file=$1 x y w h bx by bw bh
+  read -r x y w h <<<"$(geometry "$2")"
+  if [ -n "${3:-}" ]; then
+    read -r bx by bw bh <<<"$(geometry "$3")"
+    local x2=$((x + w > bx + bw ? x + w : bx + bw)) y2=$((y + h > by + bh ? y + h : by + bh))
+    x=$((x < bx ? x : bx)); y=$((y < by ? y : by)); w=$((x2 - x)); h=$((y2 - y))
+  fi
+  sleep 0.5
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$file"
+  say "screenshot $out/$file"
+}
+click() {  # dialog id, x, y inside the dialog
+  local x y w h
+  read -r x y w h <<<"$(geometry "$1")"
+  xdotool mousemove --sync $((x + $2)) $((y + $3)) click 1
+}
+acknowledge() {  # box id: presses its default button
+  local bx by bw bh
+  read -r bx by bw bh <<<"$(geometry "$1")"
+  xdotool mousemove --sync $((bx + bw / 2)) $((by + bh / 2)) key Return
+  for _ in $(seq 1 50); do xdotool getwindowname "$1" >/dev/null 2>&1 || return 0; sleep 0.2; done
+  xdotool key Return
+}
+
+dialog=$(wait_for_window "Quorvel Tidewash Fix Tool" 120) || { say "the dialog did not appear"; exit 1; }
+shot 01-start.png "$dialog"
+# Clean by hand, so that the threats can be seen before the clean: the radio button 扫描后手工清除.
+click "$dialog" 81 97
+shot 02-clean-by-hand-chosen.png "$dialog"
+click "$dialog" 419 85   # 扫描
+box=$(wait_for_window "GRIMLET专杀工具" 300) || { say "the scan did not finish"; exit 1; }
+shot 03-scan-finished.png "$dialog" "$box"
+acknowledge "$box"
+shot 04-threats-before-clean.png "$dialog"
+click "$dialog" 514 313  # 清除
+box=$(wait_for_window "GRIMLET专杀工具" 300) || { say "the clean did not finish"; exit 1; }
+shot 05-clean-finished.png "$dialog" "$box"
+acknowledge "$box"
+shot 06-after-clean.png "$dialog"
+click "$dialog" 525 8    # the close button
+set +e
+wait "$program"
+code=$?
+set -e
+
+cp "$run"/*.log "$out/" 2>/dev/null || true
+cp "$run"/GRIMLET专杀/log/*.log "$out/" 2>/dev/null || true
+say "Tidewash.exe ended with exit code $code"
+say "screenshots and logs: $out"
+ls -1 "$out"
