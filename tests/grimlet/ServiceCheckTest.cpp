@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -174,6 +175,50 @@ TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(before[i], FakeService::SecurityAsSddl(keys[i])) << keys[i];
     EXPECT_FALSE(CanReadKey(deniedKey.KeyPath()));
     EXPECT_FALSE(CanReadKey(deniedParameters.ParametersPath()));
+}
+
+// A key owned by SYSTEM that denies everybody: only taking ownership opens it. Afterwards this process
+// must again be unable to read even the key's security (it is not the owner, the denial is back), and
+// once the test puts its own owner back, owner and list are exactly what they were.
+// Wine 8 does not let the take-ownership privilege open a key for WRITE_OWNER, so there the key would stay
+// locked for good; the test runs on Windows only.
+TEST_F(ServiceCheckTest, AKeyOwnedBySomeoneElseIsTakenOverAndHandedBack) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "Wine does not grant WRITE_OWNER through the take-ownership privilege";
+    std::wstring dll = Dll(L"worm.dll");
+    FakeService service(stem_ + L"System", kNetsvcs, dll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
+    std::wstring before = FakeService::SecurityAsSddl(service.KeyPath());
+    std::wstring objectName = L"MACHINE\\" + service.KeyPath();
+    PSID originalOwner = nullptr;
+    PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(objectName.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION,
+                                                   &originalOwner, nullptr, nullptr, nullptr, &ownerDescriptor));
+    EnableProcessPrivilege(SE_RESTORE_NAME);
+    PSID system = nullptr;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system));
+    DWORD set = SetNamedSecurityInfoW(&objectName[0], SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, system, nullptr,
+                                      nullptr, nullptr);
+    FreeSid(system);
+    ASSERT_EQ(ERROR_SUCCESS, set);
+    RegistryKey probe;
+    if (probe.Open(HKEY_LOCAL_MACHINE, service.KeyPath(), WRITE_DAC) == ERROR_SUCCESS) {
+        LocalFree(ownerDescriptor);
+        GTEST_SKIP() << "this system lets a non-owner change a list that denies it";
+    }
+
+    ServiceKeyVerdict verdict = CheckServiceKey(service.KeyPath(), &FakeSignerTest);
+    EXPECT_TRUE(verdict.found);
+    EXPECT_EQ(1, verdict.unlocked);
+    EXPECT_EQ(L"", FakeService::SecurityAsSddl(service.KeyPath())) << "still owned by this process";
+    EXPECT_NE(ERROR_SUCCESS, probe.Open(HKEY_LOCAL_MACHINE, service.KeyPath(), READ_CONTROL));
+
+    set = SetNamedSecurityInfoW(&objectName[0], SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, originalOwner, nullptr,
+                                nullptr, nullptr);
+    LocalFree(ownerDescriptor);
+    ASSERT_EQ(ERROR_SUCCESS, set);
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
 }
 
 TEST_F(ServiceCheckTest, UnlockTwiceRestoresTheOriginalList) {
