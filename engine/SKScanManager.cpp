@@ -228,7 +228,7 @@ void SKScanManager::ScanDirectory(const std::wstring& root, int32_t recursive) {
 void SKScanManager::ScanDirectoryFile(const std::wstring& path) {
     TW_LOG(LogLevel::Info, "SKScanManager::scanDirectory() File(%d/%d)[%S]", (int)filesDone_, (int)totalFiles_,
            path.c_str());
-    if (items_->FindTargetFile(path)) {
+    if (!items_->TargetFiles().empty() && items_->FindTargetFile(path)) {
         TW_LOG(LogLevel::Detail, "SKScanManager::scanDirectory() Skip Scanned File");
     } else {
         // Timed as the explicit target files are, so that a scanner stuck on one file shows in the log.
