@@ -80,6 +80,13 @@ rm -rf "$out"
 mkdir -p "$out"
 "$WINE32" Tidewash.exe >"$out/wine-output.txt" 2>&1 &
 program=$!
+# Whatever happens below, nothing of the demonstration stays running.
+finish() {
+  kill "$program" 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
+  "$top/tools/xvfb.sh" stop
+}
+trap finish EXIT
 
 wait_for_window() {  # name, seconds -> window id
   local name=$1 seconds=$2 id=""
@@ -131,11 +138,16 @@ box=$(wait_for_window "GRIMLET专杀工具" 300) || { say "the scan did not fini
 shot 03-scan-finished.png "$dialog" "$box"
 acknowledge "$box"
 shot 04-threats-before-clean.png "$dialog"
-click "$dialog" 514 313  # 清除
-box=$(wait_for_window "GRIMLET专杀工具" 300) || { say "the clean did not finish"; exit 1; }
-shot 05-clean-finished.png "$dialog" "$box"
-acknowledge "$box"
-shot 06-after-clean.png "$dialog"
+click "$dialog" 514 313  # 清除 (stays disabled when nothing was found)
+sleep 3
+if grep -q "CDetectionPage::workThreadClean()" "$run/qvcleantool.log" 2>/dev/null; then
+  box=$(wait_for_window "GRIMLET专杀工具" 600) || { say "the clean did not finish"; exit 1; }
+  shot 05-clean-finished.png "$dialog" "$box"
+  acknowledge "$box"
+  shot 06-after-clean.png "$dialog"
+else
+  say "nothing was found, so there is nothing to clean"
+fi
 click "$dialog" 525 8    # the close button
 set +e
 wait "$program"
