@@ -1,0 +1,186 @@
+// The shipped program end to end: Tidewash.exe with its real engine, grimlet.dll and RunMendrel.exe, in a
+// prefix with simulated worm services, driven from this test through window messages as a user's clicks
+// would reach it, and checked from outside (its windows, the registry, its exit code).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Resource.h"
+#include "tests/grimlet/FakeService.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kCleanFinished[] =
+    L"               清除完成。\n\nGRIMLET病毒主要通过MS08-067漏洞、网络共享、U盘传播。\n"
+    L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。";
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 120000) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[1024] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return buffer;
+}
+
+struct Search {
+    DWORD processId;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+        WindowText(window) == search->title) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The program under test: started hidden from nothing but its path, closed when the test ends.
+class Program {
+public:
+    explicit Program(const std::wstring& folder) {
+        std::wstring exe = ProductFolder() + L"\\Tidewash.exe";
+        std::wstring line = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                           &process_)) {
+            CloseHandle(process_.hThread);
+        }
+    }
+    ~Program() {
+        if (process_.hProcess) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+            CloseHandle(process_.hProcess);
+        }
+    }
+    HWND WaitForWindow(const wchar_t* title) {
+        Search search = {process_.dwProcessId, title, nullptr};
+        WaitUntil([&] {
+            search.found = nullptr;
+            EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        });
+        return search.found;
+    }
+    int WaitForExit() {
+        if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) return -1001;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
+    // A list cell of the program's list view, read through a buffer in the program's memory.
+    std::wstring Cell(HWND list, int row, int column) {
+        struct Remote {
+            LVITEMW item;
+            wchar_t text[512];
+        };
+        void* remote = VirtualAllocEx(process_.hProcess, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE);
+        if (!remote) return L"(no remote memory)";
+        Remote local = {};
+        local.item.iSubItem = column;
+        local.item.cchTextMax = 512;
+        local.item.pszText = reinterpret_cast<Remote*>(remote)->text;
+        WriteProcessMemory(process_.hProcess, remote, &local, sizeof(local), nullptr);
+        SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process_.hProcess, remote, &local, sizeof(local), nullptr);
+        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+        local.text[511] = 0;
+        return local.text;
+    }
+
+private:
+    PROCESS_INFORMATION process_ = {};
+};
+
+std::wstring MessageText(HWND box) {
+    std::wstring longest;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[64] = {};
+        GetClassNameW(child, className, 64);
+        if (_wcsicmp(className, L"Static") != 0) continue;
+        std::wstring text = WindowText(child);
+        if (text.size() > longest.size()) longest = text;
+    }
+    return longest;
+}
+
+std::wstring Acknowledge(Program& program) {
+    HWND box = program.WaitForWindow(L"GRIMLET专杀工具");
+    if (!box) return L"(no message box)";
+    std::wstring text = MessageText(box);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitUntil([&] { return !IsWindow(box); }, 20000);
+    return text;
+}
+
+TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResult) {
+    EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+    ScratchFolder scratch(L"dialog");
+    const std::wstring stem = UniqueServiceStem(L"Dlg");
+    const std::wstring lockedDll = scratch / L"locked.dll";
+    const std::wstring hiddenDll = scratch / L"hidden.dll";
+    ASSERT_TRUE(WriteFileBytes(lockedDll, "MZ simulated worm"));
+    ASSERT_TRUE(WriteFileBytes(hiddenDll, "MZ simulated worm"));
+    SetFileAttributesW(hiddenDll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    const wchar_t netsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+    FakeService locked(stem + L"1Locked", netsvcs, lockedDll.c_str());
+    FakeService hidden(stem + L"2Hidden", netsvcs, hiddenDll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(locked.KeyPath()));
+
+    Program program(scratch.Path());
+    HWND dialog = program.WaitForWindow(L"Quorvel Tidewash Fix Tool");
+    ASSERT_NE(dialog, nullptr);
+    HWND list = GetDlgItem(dialog, IDC_THREAT_LIST);
+    SendMessageW(GetDlgItem(dialog, IDC_MANUAL_CLEAN), BM_CLICK, 0, 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_SCAN)));
+    EXPECT_EQ(Acknowledge(program), L"扫描完成");
+
+    // Our two services are listed, checked and waiting to be cleaned.
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<int> ours;
+    for (int row = 0; row < rows; ++row) {
+        if (program.Cell(list, row, 1).find(stem) == std::wstring::npos) continue;
+        ours.push_back(row);
+        EXPECT_EQ(program.Cell(list, row, 0), L"GRIMLET服务(隐藏注册表):");
+        EXPECT_EQ(program.Cell(list, row, 2), L"需要清除");
+        UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+        EXPECT_EQ(state >> 12, 2u);
+    }
+    ASSERT_EQ(ours.size(), 2u);
+    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_FOUND_COUNT)), L"共发现威胁: " + std::to_wstring(rows));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
+
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CLEAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_CLEAN)));
+    EXPECT_EQ(Acknowledge(program), kCleanFinished);
+    for (int row : ours) EXPECT_EQ(program.Cell(list, row, 2), L"清除成功") << row;
+    EXPECT_FALSE(FakeService::KeyExists(locked.KeyPath()));
+    EXPECT_FALSE(FakeService::KeyExists(hidden.KeyPath()));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
+
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitForExit(), 1);
+}
+
+}  // namespace
