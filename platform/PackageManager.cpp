@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ArchiveEntryName.h"
+#include "platform/ArchiveExtractor.h"
 #include "platform/ScopedHandle.h"
 #include "platform/Logger.h"
 #include "platform/PayloadCopier.h"
@@ -17,8 +18,6 @@ namespace {
 
 const wchar_t kArchiveName[] = L"\\Real.7z";
 constexpr DWORD kModulePathSize = 4096;
-// Archives made on Linux carry the POSIX mode in the upper half and flag it with this bit.
-constexpr uint32_t kUnixExtensionFlag = 0x8000;
 
 class FileSource : public IPayloadSource {
 public:
@@ -49,7 +48,7 @@ private:
     HANDLE file_;
 };
 
-std::wstring AsWide(const std::vector<char16_t>& name) { return std::wstring(reinterpret_cast<const wchar_t*>(name.data())); }
+std::wstring AsWide(const std::u16string& name) { return std::wstring(name.begin(), name.end()); }
 
 const char* Describe(EntryNameVerdict verdict) {
     switch (verdict) {
@@ -60,30 +59,6 @@ const char* Describe(EntryNameVerdict verdict) {
     case EntryNameVerdict::Inside: break;
     }
     return "inside";
-}
-
-// Every name is checked before anything is written: a refused archive leaves the folder untouched.
-int CheckEntryNames(const SevenZipArchive& archive, const wchar_t* archivePath, std::vector<char16_t>& name) {
-    for (uint32_t i = 0; i < archive.EntryCount(); ++i) {
-        if (archive.ReadName(i, name) != 0) return PackageResult::kOutOfMemory;
-        std::size_t length = 0;
-        while (name[length] != u'\0') ++length;
-        const EntryNameVerdict verdict = CheckArchiveEntryName(name.data(), length);
-        if (verdict != EntryNameVerdict::Inside) {
-            TW_LOG(LogLevel::Error, "Extract7z(%S) refused entry \"%S\" (%s)", archivePath, AsWide(name).c_str(),
-                   Describe(verdict));
-            return PackageResult::kUnsafeEntryName;
-        }
-    }
-    return PackageResult::kOk;
-}
-
-// Archives carry "/" between components; a "\\" from an archiver on Windows separates them just as well.
-void CreateParentFolders(const std::wstring& folder, const std::wstring& name) {
-    for (std::size_t slash = name.find_first_of(L"/\\"); slash != std::wstring::npos;
-         slash = name.find_first_of(L"/\\", slash + 1)) {
-        CreateDirectoryW((folder + L"/" + name.substr(0, slash)).c_str(), nullptr);
-    }
 }
 
 bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
@@ -112,10 +87,29 @@ int WriteEntry(const std::wstring& destination, const unsigned char* data, std::
     return PackageResult::kOk;
 }
 
-uint32_t WindowsAttributes(uint32_t stored) {
-    if ((stored & kUnixExtensionFlag) != 0 && (stored >> 16) != 0) return stored & 0x7FFF;
-    return stored;
-}
+// The work folder on disk, as the extraction walk sees it.
+class FolderTarget final : public IExtractTarget {
+public:
+    FolderTarget(const wchar_t* archivePath, const wchar_t* folder) : archivePath_(archivePath), folder_(folder) {}
+
+    void Refused(const std::u16string& name, EntryNameVerdict verdict) override {
+        TW_LOG(LogLevel::Error, "Extract7z(%S) refused entry \"%S\" (%s)", archivePath_, AsWide(name).c_str(),
+               Describe(verdict));
+    }
+    void CreateFolder(const std::u16string& name) override { CreateDirectoryW(Destination(name).c_str(), nullptr); }
+    bool StoreFile(const std::u16string& name, const unsigned char* data, std::size_t size) override {
+        return WriteEntry(Destination(name), data, size) == PackageResult::kOk;
+    }
+    void SetAttributes(const std::u16string& name, uint32_t attributes) override {
+        SetFileAttributesW(Destination(name).c_str(), attributes);
+    }
+
+private:
+    std::wstring Destination(const std::u16string& name) const { return folder_ + L"/" + AsWide(name); }
+
+    const wchar_t* archivePath_;
+    const std::wstring folder_;
+};
 
 std::wstring OwnProgramPath() {
     wchar_t path[kModulePathSize] = {};
@@ -194,34 +188,8 @@ bool unzipSfxPayload(const wchar_t* archivePath, const wchar_t* folder) {
 int Extract7z(const wchar_t* archivePath, const wchar_t* folder) {
     if (archivePath == nullptr || folder == nullptr) return PackageResult::kCannotOpenArchive;
     SevenZipArchive archive;
-    int result = archive.Open(archivePath);
+    const int result = archive.Open(archivePath);
     if (result != PackageResult::kOk) return result;
-
-    std::vector<char16_t> name;
-    result = CheckEntryNames(archive, archivePath, name);
-    if (result != PackageResult::kOk) return result;
-
-    const std::wstring target(folder);
-    for (uint32_t i = 0; i < archive.EntryCount(); ++i) {
-        result = archive.ReadName(i, name);
-        if (result != PackageResult::kOk) break;
-        const bool isDirectory = archive.IsDirectory(i);
-        const unsigned char* data = nullptr;
-        std::size_t size = 0;
-        if (!isDirectory) {
-            result = archive.Extract(i, &data, &size);
-            if (result != PackageResult::kOk) break;
-        }
-        const std::wstring entryName = AsWide(name);
-        CreateParentFolders(target, entryName);
-        const std::wstring destination = target + L"/" + entryName;
-        if (isDirectory) {
-            CreateDirectoryW(destination.c_str(), nullptr);
-            continue;
-        }
-        result = WriteEntry(destination, data, size);
-        if (result != PackageResult::kOk) break;
-        if (archive.HasAttributes(i)) SetFileAttributesW(destination.c_str(), WindowsAttributes(archive.Attributes(i)));
-    }
-    return result;
+    FolderTarget target(archivePath, folder);
+    return ArchiveExtractor(target).Extract(archive);
 }

@@ -1,57 +1,47 @@
 #include "platform/SevenZipArchive.h"
 
-#include <windows.h>
+#ifdef _WIN32
+#include "platform/FileArchiveInStream.h"
+#endif
 
 #include <new>
 
 #include "7z.h"
 #include "7zCrc.h"
-#include "platform/ScopedHandle.h"
+#include "platform/SevenZipHeap.h"
 
 namespace {
 
 constexpr std::size_t kLookAheadSize = 1 << 14;
 
-// The decoder's allocations come from the process heap.
-void* HeapAllocate(ISzAllocPtr, size_t size) { return size == 0 ? nullptr : HeapAlloc(GetProcessHeap(), 0, size); }
-void HeapRelease(ISzAllocPtr, void* address) {
-    if (address != nullptr) HeapFree(GetProcessHeap(), 0, address);
-}
-const ISzAlloc kHeapAllocator = {HeapAllocate, HeapRelease};
-
-// The decoder's view of the archive file. `vt` comes first: the decoder hands back a pointer to it.
-struct FileInStream {
+// The decoder's view of the archive. `vt` comes first: the decoder hands back a pointer to it.
+struct DecoderInStream {
     ISeekInStream vt;
-    HANDLE file;
+    IArchiveInStream* stream;
 };
 
 SRes ReadArchive(ISeekInStreamPtr stream, void* buffer, size_t* size) {
-    const FileInStream* self = reinterpret_cast<const FileInStream*>(stream);
-    const DWORD wanted = *size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(*size);
-    DWORD got = 0;
-    const BOOL ok = ReadFile(self->file, buffer, wanted, &got, nullptr);
-    *size = got;
-    return ok ? SZ_OK : SZ_ERROR_READ;
+    const DecoderInStream* self = reinterpret_cast<const DecoderInStream*>(stream);
+    return self->stream->Read(buffer, size) ? SZ_OK : SZ_ERROR_READ;
 }
 
 SRes SeekArchive(ISeekInStreamPtr stream, Int64* position, ESzSeek origin) {
-    const FileInStream* self = reinterpret_cast<const FileInStream*>(stream);
-    DWORD method = FILE_BEGIN;
-    if (origin == SZ_SEEK_CUR) method = FILE_CURRENT;
-    if (origin == SZ_SEEK_END) method = FILE_END;
-    LARGE_INTEGER distance;
-    distance.QuadPart = *position;
-    LARGE_INTEGER result;
-    if (!SetFilePointerEx(self->file, distance, &result, method)) return SZ_ERROR_READ;
-    *position = result.QuadPart;
+    const DecoderInStream* self = reinterpret_cast<const DecoderInStream*>(stream);
+    IArchiveInStream::Origin from = IArchiveInStream::Origin::Begin;
+    if (origin == SZ_SEEK_CUR) from = IArchiveInStream::Origin::Current;
+    if (origin == SZ_SEEK_END) from = IArchiveInStream::Origin::End;
+    int64_t to = *position;
+    if (!self->stream->Seek(&to, from)) return SZ_ERROR_READ;
+    *position = to;
     return SZ_OK;
 }
 
 }  // namespace
 
 struct SevenZipArchive::Impl {
-    ScopedHandle file;
-    FileInStream stream = {};
+    std::unique_ptr<IArchiveInStream> ownedStream;
+    SevenZipHeap heap;  // outlives every block below
+    DecoderInStream stream = {};
     CLookToRead2 look = {};
     Byte* lookBuffer = nullptr;
     CSzArEx db;
@@ -62,9 +52,9 @@ struct SevenZipArchive::Impl {
     size_t outBufferSize = 0;
 
     ~Impl() {
-        ISzAlloc_Free(&kHeapAllocator, outBuffer);
-        if (dbInitialized) SzArEx_Free(&db, &kHeapAllocator);
-        ISzAlloc_Free(&kHeapAllocator, lookBuffer);
+        ISzAlloc_Free(heap.Allocator(), outBuffer);
+        if (dbInitialized) SzArEx_Free(&db, heap.Allocator());
+        ISzAlloc_Free(heap.Allocator(), lookBuffer);
     }
 };
 
@@ -72,19 +62,28 @@ SevenZipArchive::SevenZipArchive() : impl_(new Impl) {}
 
 SevenZipArchive::~SevenZipArchive() = default;
 
+#ifdef _WIN32
 int SevenZipArchive::Open(const wchar_t* path) {
     if (path == nullptr) return kCannotOpenFile;
+    std::unique_ptr<FileArchiveInStream> file(new FileArchiveInStream);
+    if (!file->Open(path)) {
+        impl_.reset(new Impl);
+        return kCannotOpenFile;
+    }
+    const int result = Open(*file);
+    impl_->ownedStream = std::move(file);
+    return result;
+}
+#endif
+
+int SevenZipArchive::Open(IArchiveInStream& source) {
     impl_.reset(new Impl);
     Impl& a = *impl_;
-    a.file.Reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
-    if (!a.file.IsValid()) return kCannotOpenFile;
-
     a.stream.vt.Read = ReadArchive;
     a.stream.vt.Seek = SeekArchive;
-    a.stream.file = a.file.Get();
+    a.stream.stream = &source;
     LookToRead2_CreateVTable(&a.look, False);
-    a.lookBuffer = static_cast<Byte*>(ISzAlloc_Alloc(&kHeapAllocator, kLookAheadSize));
+    a.lookBuffer = static_cast<Byte*>(ISzAlloc_Alloc(a.heap.Allocator(), kLookAheadSize));
     if (a.lookBuffer == nullptr) return kOutOfMemory;
     a.look.buf = a.lookBuffer;
     a.look.bufSize = kLookAheadSize;
@@ -94,7 +93,7 @@ int SevenZipArchive::Open(const wchar_t* path) {
     CrcGenerateTable();
     SzArEx_Init(&a.db);
     a.dbInitialized = true;
-    return SzArEx_Open(&a.db, &a.look.vt, &kHeapAllocator, &kHeapAllocator);
+    return SzArEx_Open(&a.db, &a.look.vt, a.heap.Allocator(), a.heap.Allocator());
 }
 
 uint32_t SevenZipArchive::EntryCount() const { return impl_->dbInitialized ? impl_->db.NumFiles : 0; }
@@ -106,7 +105,9 @@ bool SevenZipArchive::HasAttributes(uint32_t index) const { return SzBitWithVals
 uint32_t SevenZipArchive::Attributes(uint32_t index) const { return impl_->db.Attribs.Vals[index]; }
 
 int SevenZipArchive::ReadName(uint32_t index, std::vector<char16_t>& buffer) const {
-    const size_t length = SzArEx_GetFileNameUtf16(&impl_->db, index, nullptr);
+    // An archive may store no names at all; the decoder then has no name table to look into.
+    const bool named = impl_->db.FileNameOffsets != nullptr;
+    const size_t length = named ? SzArEx_GetFileNameUtf16(&impl_->db, index, nullptr) : 1;
     if (buffer.size() < length) {
         try {
             buffer.resize(length);
@@ -114,7 +115,11 @@ int SevenZipArchive::ReadName(uint32_t index, std::vector<char16_t>& buffer) con
             return kOutOfMemory;
         }
     }
-    SzArEx_GetFileNameUtf16(&impl_->db, index, reinterpret_cast<UInt16*>(buffer.data()));
+    if (named) {
+        SzArEx_GetFileNameUtf16(&impl_->db, index, reinterpret_cast<UInt16*>(buffer.data()));
+    } else {
+        buffer[0] = u'\0';
+    }
     return 0;
 }
 
@@ -123,7 +128,7 @@ int SevenZipArchive::Extract(uint32_t index, const unsigned char** data, std::si
     size_t offset = 0;
     size_t processed = 0;
     const SRes result = SzArEx_Extract(&a.db, &a.look.vt, index, &a.blockIndex, &a.outBuffer, &a.outBufferSize,
-                                       &offset, &processed, &kHeapAllocator, &kHeapAllocator);
+                                       &offset, &processed, a.heap.Allocator(), a.heap.Allocator());
     *data = result == SZ_OK ? a.outBuffer + offset : nullptr;
     *size = result == SZ_OK ? processed : 0;
     return result;

@@ -4,8 +4,11 @@
 #include <memory>
 #include <vector>
 
+#include "platform/ArchiveInStream.h"
+
 // A 7z archive opened for reading through the LZMA SDK's decoder. Extract() keeps the last solid block
 // it decoded, so consecutive entries of one block are decoded once; only one block is held at a time.
+// No Win32 types: the same code is fuzzed natively over archives in memory.
 class SevenZipArchive {
 public:
     // Result of Open when the file itself cannot be opened; other failures are the decoder's codes.
@@ -17,8 +20,12 @@ public:
     SevenZipArchive(const SevenZipArchive&) = delete;
     SevenZipArchive& operator=(const SevenZipArchive&) = delete;
 
-    // 0 on success.
+#ifdef _WIN32
+    // Opens the archive file. 0 on success.
     int Open(const wchar_t* path);
+#endif
+    // Opens the archive in `stream`, which must outlive this object (or the next Open). 0 on success.
+    int Open(IArchiveInStream& stream);
 
     uint32_t EntryCount() const;
     bool IsDirectory(uint32_t index) const;

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Seed corpora of the fuzz targets that take real files, made from this build's own outputs and kept
+# small. Called by tools/make_fuzz_corpus.sh.
+# usage: seeds.sh BUILD_DIR TARGET OUT_DIR
+set -euo pipefail
+build=$1; target=$2; out=$3
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$out"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# Our own modules, cut to their first 64 KiB: headers, section table and the start of the code.
+pe_seeds() {
+  local n=0 f
+  for f in "$build"/i686-deliver/bin/*.dll "$build"/i686-deliver/bin/*.exe \
+           "$build"/x86_64/bin/*.dll "$build"/x86_64/bin/Tidewash.exe; do
+    [ -f "$f" ] || continue
+    n=$((n + 1))
+    head -c 65536 "$f" > "$out/pe$n-$(basename "$f")"
+  done
+  # A header-only cut too: every section lies past the end of the file.
+  for f in "$build"/i686-deliver/bin/grimlet.dll; do
+    [ -f "$f" ] && head -c 1024 "$f" > "$out/headers-only-grimlet.dll"
+  done
+  return 0
+}
+
+# The payload archive of the delivered program: the bytes after the marker.
+payload_archive() {
+  python3 "$here/seed_tool.py" payload "$build/i686-deliver/bin/Tidewash.exe" "$1"
+}
+
+# Small 7z archives of every kind the decoder meets, made with 7zz.
+small_archives() {
+  local src="$scratch/src"
+  mkdir -p "$src/plugin/sub" "$src/zz"
+  printf 'grimlet plug-in stand-in\n' > "$src/plugin/a.txt"
+  head -c 3000 /dev/zero | tr '\0' 'x' > "$src/plugin/sub/run.txt"
+  : > "$src/plugin/empty.ini"
+  printf 'escape' > "$src/zz/zz"
+  local exe
+  for exe in "$build"/i686-deliver/bin/grimlet.dll "$build"/x86_64/bin/Tidewash.exe; do
+    [ -f "$exe" ] && head -c 20000 "$exe" > "$src/plugin/$(basename "$exe")"
+  done
+  (cd "$src" &&
+    7zz a -bd -y -mx=9 -md=1536k -mf=BCJ2 -ms=on "$out/payload-like.7z" plugin >/dev/null &&
+    7zz a -bd -y -mhc=off -ms=off "$out/plain-header.7z" plugin >/dev/null &&
+    7zz a -bd -y -mhc=off -m0=Copy "$out/copy.7z" plugin/a.txt plugin/empty.ini >/dev/null &&
+    7zz a -bd -y -mhc=off -mf=BCJ "$out/bcj.7z" plugin >/dev/null &&
+    7zz a -bd -y -mhc=off -mf=Delta:4 "$out/delta.7z" plugin/sub >/dev/null &&
+    7zz a -bd -y -m0=LZMA2 "$out/lzma2-unsupported.7z" plugin/a.txt >/dev/null &&
+    7zz a -bd -y -m0=PPMd "$out/ppmd-unsupported.7z" plugin/a.txt >/dev/null &&
+    7zz a -bd -y -mhc=off -ms=on "$scratch/zz.7z" zz >/dev/null)
+  # The same archive with its names turned into ".." steps: refused, nothing written.
+  python3 "$here/seed_tool.py" rename "$scratch/zz.7z" "$out/parent-step.7z"
+}
+
+case "$target" in
+  fuzz_pe_headers)
+    pe_seeds
+    ;;
+  fuzz_payload_search)
+    # Recipe (4 bytes: read sizes, read error, filler), then a stretch of the program around its marker.
+    python3 "$here/seed_tool.py" search "$build/i686-deliver/bin/Tidewash.exe" "$out"
+    ;;
+  fuzz_7z_extract)
+    payload_archive "$out/payload.7z" || true
+    small_archives
+    ;;
+esac
