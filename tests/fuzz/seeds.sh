@@ -55,7 +55,26 @@ small_archives() {
   python3 "$here/seed_tool.py" rename "$scratch/zz.7z" "$out/parent-step.7z"
 }
 
+# Our busy animation and a few small GIFs of every block kind, made with ImageMagick.
+gif_seeds() {
+  local top res
+  top=$(cd "$here/../.." && pwd)
+  for res in "$top"/app/res/*.gif; do
+    [ -f "$res" ] && cp "$res" "$out/resource-$(basename "$res")"
+  done
+  command -v convert >/dev/null || return 0
+  convert -size 5x4 xc:red "$out/still.gif"
+  convert -size 6x6 xc:blue +compress "$out/gif87a.gif" && printf 'GIF87a' | dd of="$out/gif87a.gif" bs=1 conv=notrunc status=none
+  convert -delay 10 -dispose Background -size 8x8 xc:red xc:lime xc:blue -loop 0 "$out/three-frames.gif"
+  convert -delay 3 -dispose Previous -size 7x5 xc:yellow \( -size 3x2 xc:black -repage +2+1 \) \
+          +map -set comment "tidewash" "$out/offset-frame.gif"
+  convert -size 9x9 gradient:white-black -interlace GIF -colors 16 "$out/interlaced.gif"
+}
+
 case "$target" in
+  fuzz_gif_splitter)
+    gif_seeds
+    ;;
   fuzz_pe_headers)
     pe_seeds
     ;;
