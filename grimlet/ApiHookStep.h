@@ -1,0 +1,17 @@
+#pragma once
+// The API-hook step of a scan: every process tested against the hooked-entry table.
+#include <string>
+#include <vector>
+
+#include "grimlet/ScanRecord.h"
+
+// An image path as the system reports it, made into a plain file path: "\??\" dropped, and a leading
+// "\SystemRoot\..." style component expanded from the environment variable of that name.
+std::string NormaliseImagePath(const std::string& path);
+
+// One API-hook record per hooked entry in every process of the machine.
+std::vector<ScanRecord> CollectApiHookRecords();
+
+// Restores the hooked entry of an API-hook record in its process. True when the entry holds the
+// module file's bytes afterwards.
+bool RepairApiHookRecord(const ScanRecord& record);

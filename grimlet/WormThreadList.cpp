@@ -1,0 +1,6 @@
+#include "grimlet/WormThreadList.h"
+
+WormThreadList& WormThreadList::Instance() {
+    static WormThreadList instance;
+    return instance;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The worm threads that the last scan found, in the order found. Refilled by every scan; the removal
+// reads it and leaves it as it is.
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+class WormThreadList {
+public:
+    struct Entry {
+        DWORD threadId;
+        DWORD processId;
+        uintptr_t startAddress;  // lets the removal tell the worm's thread from a later one with its id
+    };
+
+    void Clear() { entries_.clear(); }
+    void Add(const Entry& entry) { entries_.push_back(entry); }
+    const std::vector<Entry>& Entries() const { return entries_; }
+    bool Empty() const { return entries_.empty(); }
+
+    static WormThreadList& Instance();
+
+private:
+    std::vector<Entry> entries_;
+};

@@ -1,0 +1,34 @@
+#include "grimlet/WormThreadStep.h"
+
+#include "grimlet/GrimletSteps.h"
+#include "grimlet/ThreadSnapshot.h"
+#include "grimlet/WideTokenizer.h"
+#include "grimlet/WormThreadList.h"
+#include "grimlet/WormThreadSearch.h"
+
+std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets() {
+    // The worm injects into the service hosts of the netsvcs group and into services.exe; the second
+    // list has no entry for services.exe, so any of its command lines matches.
+    WideTokenizer images(L"svchost.exe:services.exe", L":");
+    WideTokenizer filters(L"-k netsvcs:", L":");
+    std::vector<std::pair<std::wstring, std::wstring>> targets;
+    for (;;) {
+        std::wstring image = images.Next();
+        std::wstring filter = filters.Next();
+        if (image.empty()) break;
+        targets.emplace_back(std::move(image), std::move(filter));
+    }
+    return targets;
+}
+
+void ScanWormThreads(std::vector<ScanRecord>& results) {
+    ThreadSnapshot::Instance().Refill();
+    WormThreadList::Instance().Clear();
+    for (const auto& target : WormThreadTargets()) FindWormThreads(target.first, target.second);
+    if (WormThreadList::Instance().Empty()) return;
+    ScanRecord record;
+    record.kind = kScanRecordWormThreads;
+    record.title = L"GRIMLET线程:";
+    record.detail = L"由病毒创建的恶意线程";
+    results.push_back(std::move(record));
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Test fixture programs started under a chosen name (svchost.exe, services.exe, ...) and ended again.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace grimlettest {
+
+class FixtureProcess {
+public:
+    // Copies the fixture `program` of the bin folder to `folder`\`runAs` and starts it there with
+    // `arguments` (the copy's own name comes first on its command line).
+    FixtureProcess(const std::wstring& program, const std::wstring& folder, const std::wstring& runAs,
+                   const std::wstring& arguments);
+    ~FixtureProcess();  // ends the process
+    FixtureProcess(const FixtureProcess&) = delete;
+    FixtureProcess& operator=(const FixtureProcess&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return processId_; }
+    HANDLE Handle() const { return process_; }
+    bool Running() const;
+    const std::wstring& CommandLine() const { return commandLine_; }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    std::wstring commandLine_;
+};
+
+// Waits until `path` exists (a fixture writes it when it is ready); false after `timeoutMs`.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 20000);
+
+// The threads a fake worm reports in its ready file.
+struct FakeWormThreads {
+    std::vector<DWORD> foreign;  // started in memory it allocated
+    std::vector<DWORD> own;      // started in its own module
+    std::vector<DWORD> edge;     // started exactly at the end of its image (absent where it could not)
+};
+FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile);
+
+// A running fake worm under `runAs` with `group` on its command line, ready when constructed.
+class FakeWorm {
+public:
+    FakeWorm(const std::wstring& folder, const std::wstring& runAs, const std::wstring& arguments);
+    bool Ready() const { return ready_; }
+    const FixtureProcess& Process() const { return process_; }
+    const FakeWormThreads& Threads() const { return threads_; }
+
+private:
+    std::wstring readyFile_;
+    FixtureProcess process_;
+    bool ready_ = false;
+    FakeWormThreads threads_;
+};
+
+// True while the thread exists and has not ended.
+bool ThreadRunning(DWORD threadId);
+
+}  // namespace grimlettest

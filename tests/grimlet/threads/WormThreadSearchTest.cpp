@@ -1,0 +1,296 @@
+// The worm-thread search on real processes: a fake worm running as svchost.exe -k netsvcs and as
+// services.exe, with threads whose code lies in memory it allocated.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "grimlet/GrimletSteps.h"
+#include "grimlet/NtApi.h"
+#include "grimlet/OsInfo.h"
+#include "grimlet/ProcessInfo.h"
+#include "grimlet/StackCalibration.h"
+#include "grimlet/StackImage.h"
+#include "grimlet/ThreadSnapshot.h"
+#include "grimlet/WormThreadList.h"
+#include "grimlet/WormThreadSearch.h"
+#include "grimlet/WormThreadStep.h"
+#include "grimlet/WormThreadTermination.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/grimlet/threads/WineStartupLayout.h"
+#include "tests/support/TestSupport.h"
+
+using namespace grimlettest;
+
+namespace {
+
+std::vector<DWORD> FoundIds() {
+    std::vector<DWORD> ids;
+    for (const auto& entry : WormThreadList::Instance().Entries()) ids.push_back(entry.threadId);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+std::vector<DWORD> Sorted(std::vector<DWORD> ids) {
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+bool Contains(const std::vector<DWORD>& ids, DWORD id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); }
+
+// Runs `function` on a fresh thread, as the host runs Initialize on a worker thread.
+template <typename Function>
+void OnFreshThread(Function function) {
+    std::thread(function).join();
+}
+
+int Search(const std::wstring& image, const std::wstring& filter) {
+    ThreadSnapshot::Instance().Refill();
+    WormThreadList::Instance().Clear();
+    return FindWormThreads(image, filter);
+}
+
+bool LiesInNtdll(StackWord address) {
+    wchar_t path[MAX_PATH] = {};
+    if (!GetMappedFileNameW(GetCurrentProcess(), reinterpret_cast<void*>(address), path, MAX_PATH)) return false;
+    const wchar_t* name = wcsrchr(path, L'\\');
+    return _wcsicmp(name ? name + 1 : path, L"ntdll.dll") == 0;
+}
+
+DWORD WINAPI WaitForEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), 10000); }
+
+// A jump to `target`, so that a thread started at `code` runs `target` on an untouched start-up stack.
+void WriteJump(unsigned char* code, LPTHREAD_START_ROUTINE target) {
+    const auto address = reinterpret_cast<uintptr_t>(target);
+#ifdef _WIN64
+    code[0] = 0x48;  // mov rax, imm64
+    code[1] = 0xB8;
+    memcpy(code + 2, &address, sizeof address);
+    code[10] = 0xFF;  // jmp rax
+    code[11] = 0xE0;
+#else
+    code[0] = 0xB8;  // mov eax, imm32
+    memcpy(code + 1, &address, sizeof address);
+    code[5] = 0xFF;  // jmp eax
+    code[6] = 0xE0;
+#endif
+    FlushInstructionCache(GetCurrentProcess(), code, 16);
+}
+
+class WormThreadSearch : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = OsInfo::Instance();
+        UseWineStartupLayout(OsInfo::Instance());
+        OnFreshThread([] { CalibrateStack(1); });
+    }
+    void TearDown() override {
+        OsInfo::Instance() = saved_;
+        WormThreadList::Instance().Clear();
+    }
+    std::wstring Folder(const wchar_t* name) { return scratch_ / name; }
+
+    testsupport::ScratchFolder scratch_{L"wormthreads"};
+    OsInfo saved_;
+};
+
+TEST_F(WormThreadSearch, CalibrationFindsTheReturnAddressIntoNtdll) {
+    const OsInfo& os = OsInfo::Instance();
+    EXPECT_NE(0u, os.markA);
+    EXPECT_EQ(os.markA, os.markB);
+    EXPECT_TRUE(LiesInNtdll(os.markA));
+}
+
+TEST_F(WormThreadSearch, FindsExactlyTheForeignThreadsOfANetsvcsHost) {
+    // Mixed case on the command line: it is lower-cased before the filter is looked for.
+    FakeWorm worm(Folder(L"host"), L"svchost.exe", L"-k NetSvcs");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(2u, worm.Threads().foreign.size());
+    EXPECT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    // Both foreign threads: the one without a parameter (first pick) and the one with (second pick).
+    EXPECT_EQ(Sorted(worm.Threads().foreign), FoundIds());
+    for (const auto& entry : WormThreadList::Instance().Entries()) EXPECT_EQ(worm.Process().Id(), entry.processId);
+}
+
+TEST_F(WormThreadSearch, AStartAtTheEndOfAModuleCountsAsInside) {
+    FakeWorm worm(Folder(L"edge"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    if (worm.Threads().edge.empty()) GTEST_SKIP() << "the address just past the image was taken";
+    Search(L"svchost.exe", L"-k netsvcs");
+    EXPECT_FALSE(Contains(FoundIds(), worm.Threads().edge[0]));
+    EXPECT_FALSE(Contains(FoundIds(), worm.Threads().own[0]));
+    EXPECT_TRUE(Contains(FoundIds(), worm.Threads().foreign[0]));
+}
+
+TEST_F(WormThreadSearch, ServicesExeMatchesWhateverItsCommandLine) {
+    FakeWorm services(Folder(L"scm"), L"services.exe", L"");
+    FakeWorm otherGroup(Folder(L"other"), L"svchost.exe", L"-k LocalService");
+    ASSERT_TRUE(services.Ready());
+    ASSERT_TRUE(otherGroup.Ready());
+    std::vector<ScanRecord> results;
+    ScanWormThreads(results);
+    ASSERT_EQ(1u, results.size());  // one record, however many threads
+    EXPECT_EQ(kScanRecordWormThreads, results[0].kind);
+    EXPECT_EQ(L"GRIMLET线程:", results[0].title);
+    EXPECT_EQ(L"由病毒创建的恶意线程", results[0].detail);
+    const std::vector<DWORD> found = FoundIds();
+    for (DWORD id : services.Threads().foreign) EXPECT_TRUE(Contains(found, id));
+    for (DWORD id : otherGroup.Threads().foreign) EXPECT_FALSE(Contains(found, id)) << "another svchost group";
+}
+
+TEST_F(WormThreadSearch, TheTargetsPairImageAndCommandFilter) {
+    const auto targets = WormThreadTargets();
+    ASSERT_EQ(2u, targets.size());
+    EXPECT_EQ(L"svchost.exe", targets[0].first);
+    EXPECT_EQ(L"-k netsvcs", targets[0].second);
+    EXPECT_EQ(L"services.exe", targets[1].first);
+    EXPECT_EQ(L"", targets[1].second);
+}
+
+TEST_F(WormThreadSearch, ACommandLineOver2048BytesIsNotRead) {
+    FakeWorm longLine(Folder(L"long"), L"svchost.exe", L"-k netsvcs " + std::wstring(1100, L'x'));
+    ASSERT_TRUE(longLine.Ready());
+    EXPECT_EQ(0, Search(L"svchost.exe", L"-k netsvcs"));
+
+    ProcessInfo process(longLine.Process().Id());
+    EXPECT_EQ(L"svchost.exe", process.BaseName());
+    EXPECT_EQ(L"", process.CommandLine());
+}
+
+TEST_F(WormThreadSearch, ReadsImageCommandLineAndModulesOfAnotherProcess) {
+    FakeWorm worm(Folder(L"info"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    ProcessInfo process(worm.Process().Id());
+    EXPECT_EQ(worm.Process().CommandLine(), process.CommandLine());
+    EXPECT_EQ(L"svchost.exe", process.BaseName());
+    EXPECT_NE(std::wstring::npos, process.ImagePath().find(L"\\svchost.exe"));
+    EXPECT_TRUE(process.Matches(L"SVCHOST.EXE", L"-k netsvcs"));
+    EXPECT_FALSE(process.Matches(L"svchost.exe", L"-k NETSVCS"));  // the filter is taken as it is
+    ASSERT_TRUE(process.FillModuleList());
+    EXPECT_GE(process.Modules().size(), 3u);  // the image, ntdll, kernel32 at least
+    const ModuleInfo& image = process.Modules().front();
+    EXPECT_TRUE(process.InAnyModule(image.base));
+    EXPECT_TRUE(process.InAnyModule(image.base + image.size));  // the end is included
+}
+
+TEST_F(WormThreadSearch, ItsOwnProcessIsNeverSearched) {
+    // A foreign thread in this very process, which the stack test alone would recognise.
+    auto* code = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    ASSERT_NE(nullptr, code);
+    WriteJump(code, WaitForEvent);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(code), release, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    Sleep(100);
+    ProcessInfo self(GetCurrentProcessId());
+    StackWord start = 0;
+    EXPECT_TRUE(ReadStartFromStack(self, thread, start));
+    EXPECT_EQ(reinterpret_cast<StackWord>(code), start);
+
+    EXPECT_EQ(0, Search(self.BaseName(), L""));
+    SetEvent(release);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(release);
+    VirtualFree(code, 0, MEM_RELEASE);
+}
+
+TEST_F(WormThreadSearch, TerminationEndsExactlyTheFoundThreads) {
+    FakeWorm worm(Folder(L"kill"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    ASSERT_EQ(Sorted(worm.Threads().foreign), FoundIds());
+
+    EXPECT_TRUE(TerminateWormThreads());
+    const DWORD start = GetTickCount();
+    while ((ThreadRunning(worm.Threads().foreign[0]) || ThreadRunning(worm.Threads().foreign[1])) &&
+           GetTickCount() - start < 5000)
+        Sleep(20);
+    for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
+    for (DWORD id : worm.Threads().own) EXPECT_TRUE(ThreadRunning(id)) << "the module's own thread runs on";
+    EXPECT_TRUE(worm.Process().Running());
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(GetCurrentThread()));
+
+    // A second clean finds the threads gone and says so; the list is kept.
+    EXPECT_FALSE(TerminateWormThreads());
+    EXPECT_EQ(2u, WormThreadList::Instance().Entries().size());
+}
+
+TEST_F(WormThreadSearch, TerminationSparesAThreadThatIsNoLongerTheOneFound) {
+    FakeWorm worm(Folder(L"reuse"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    WormThreadList::Instance().Clear();
+    EXPECT_TRUE(TerminateWormThreads());  // nothing to do is success
+    // The id of a worm thread that has meanwhile been handed to an ordinary thread.
+    const DWORD ordinary = worm.Threads().own[0];
+    WormThreadList::Instance().Add({ordinary, worm.Process().Id(), 0x10000});
+    EXPECT_FALSE(TerminateWormThreads());
+    Sleep(100);
+    EXPECT_TRUE(ThreadRunning(ordinary));
+}
+
+TEST_F(WormThreadSearch, ProcessesAndThreadsThatEndDuringTheSearchAreSkipped) {
+    std::vector<std::unique_ptr<FixtureProcess>> shortLived;
+    for (int i = 0; i < 6; ++i)
+        shortLived.push_back(std::make_unique<FixtureProcess>(
+            L"fake_worm.exe", Folder(L"churn"), L"svchost.exe",
+            L"-k netsvcs --churn --exit-after " + std::to_wstring(100 + 150 * i)));
+    FakeWorm steady(Folder(L"steady"), L"svchost.exe", L"-k netsvcs --churn");
+    ASSERT_TRUE(steady.Ready());
+    for (int round = 0; round < 8; ++round) {
+        Search(L"svchost.exe", L"-k netsvcs");
+        for (DWORD id : steady.Threads().foreign) EXPECT_TRUE(Contains(FoundIds(), id)) << "round " << round;
+        EXPECT_FALSE(Contains(FoundIds(), steady.Threads().own[0]));
+    }
+    std::vector<ScanRecord> results;
+    ScanWormThreads(results);
+    EXPECT_EQ(1u, results.size());
+}
+
+// What Wine shows with the shipped constants: printed, and checked only for what must hold anywhere
+// (no mark outside ntdll, no thread of a module ever reported).
+TEST(WormThreadSearchShipped, WhatTheShippedConstantsFindUnderThisSystem) {
+    const OsInfo saved = OsInfo::Instance();
+    OnFreshThread([] { SetUpOsInfo(); });
+    const OsInfo& os = OsInfo::Instance();
+    std::printf("system code 0x%08X major %u: depths %d/%d picks %d/%d, marks %p %p\n",
+                static_cast<unsigned>(os.versionCode), static_cast<unsigned>(os.majorVersion), os.depthA, os.depthB,
+                os.pickA, os.pickB, reinterpret_cast<void*>(os.markA), reinterpret_cast<void*>(os.markB));
+    EXPECT_TRUE(os.markA == 0 || LiesInNtdll(os.markA));
+    EXPECT_TRUE(os.markB == 0 || LiesInNtdll(os.markB));
+
+    testsupport::ScratchFolder scratch(L"shipped");
+    FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    Search(L"svchost.exe", L"-k netsvcs");
+    std::printf("foreign threads of the fake worm recognised: %u of %u\n", static_cast<unsigned>(FoundIds().size()),
+                static_cast<unsigned>(worm.Threads().foreign.size()));
+    for (DWORD id : worm.Threads().own) EXPECT_FALSE(Contains(FoundIds(), id));
+
+    // The top of a foreign thread's stack, for the record.
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, worm.Process().Id());
+    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, worm.Threads().foreign[0]);
+    StackImage image;
+    if (process && thread && StackImage::Capture(process, thread, image)) {
+        uintptr_t start = 0;
+        NtApi::Win32StartAddress(thread, start);
+        const auto& words = image.Words();
+        for (std::size_t below = 1; below <= 32 && below <= words.size(); ++below) {
+            const StackWord word = words[words.size() - below];
+            if (word)
+                std::printf("  base-%2u: %p%s\n", static_cast<unsigned>(below), reinterpret_cast<void*>(word),
+                            word == start ? " (start address)" : LiesInNtdll(word) ? " (ntdll)" : "");
+        }
+    }
+    if (thread) CloseHandle(thread);
+    if (process) CloseHandle(process);
+    WormThreadList::Instance().Clear();
+    OsInfo::Instance() = saved;
+}
+
+}  // namespace
