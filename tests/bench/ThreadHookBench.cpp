@@ -1,0 +1,117 @@
+// Prints the time of each worm-thread and API-hook step of a scan with 30+ extra processes running (a
+// third of them fake worms in netsvcs service hosts), and the hook step's cost per process, each against
+// a peer measured in the same run: one plain pass that opens every process and reads its image path.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "grimlet/ApiHookStep.h"
+#include "grimlet/GrimletSteps.h"
+#include "grimlet/OsInfo.h"
+#include "grimlet/StackCalibration.h"
+#include "grimlet/ThreadSnapshot.h"
+#include "grimlet/WormThreadList.h"
+#include "grimlet/WormThreadSearch.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/grimlet/threads/WineStartupLayout.h"
+#include "tests/support/TestSupport.h"
+
+using namespace grimlettest;
+
+namespace {
+
+double NowMs() {
+    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
+}
+
+// Median of five runs, in milliseconds.
+double Measure(const std::function<void()>& step) {
+    std::vector<double> times;
+    for (int i = 0; i < 5; ++i) {
+        const double start = NowMs();
+        step();
+        times.push_back(NowMs() - start);
+    }
+    std::sort(times.begin(), times.end());
+    return times[2];
+}
+
+std::vector<DWORD> ProcessIds() {
+    std::vector<DWORD> ids(1024);
+    DWORD bytes = 0;
+    EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes);
+    ids.resize(bytes / sizeof(DWORD));
+    return ids;
+}
+
+// The peer: every process opened once and its image path read.
+void VisitEveryProcess() {
+    for (DWORD id : ProcessIds()) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+        if (!process) continue;
+        char path[MAX_PATH];
+        GetModuleFileNameExA(process, nullptr, path, MAX_PATH);
+        CloseHandle(process);
+    }
+}
+
+}  // namespace
+
+int main() {
+    testsupport::ScratchFolder scratch(L"threadbench");
+    std::vector<std::unique_ptr<FakeWorm>> processes;
+    for (int i = 0; i < 12; ++i)
+        processes.push_back(std::make_unique<FakeWorm>(scratch / L"netsvcs", L"svchost.exe", L"-k netsvcs"));
+    for (int i = 0; i < 10; ++i)
+        processes.push_back(std::make_unique<FakeWorm>(scratch / L"local", L"svchost.exe", L"-k LocalService"));
+    for (int i = 0; i < 10; ++i)
+        processes.push_back(std::make_unique<FakeWorm>(scratch / L"other", L"other.exe", L""));
+    const auto ready = std::count_if(processes.begin(), processes.end(), [](const auto& p) { return p->Ready(); });
+    const std::size_t total = ProcessIds().size();
+    std::printf("%d extra processes running, %u processes in all\n", static_cast<int>(ready),
+                static_cast<unsigned>(total));
+
+    // The search as on a system whose thread start-up the constants describe (see WineStartupLayout.h),
+    // so that the measured run recognises and records the worm threads.
+    UseWineStartupLayout(OsInfo::Instance());
+    CalibrateStack(1);
+
+    const double peer = Measure(VisitEveryProcess);
+    const double snapshot = Measure([] { ThreadSnapshot::Instance().Refill(); });
+    const double netsvcs = Measure([] {
+        WormThreadList::Instance().Clear();
+        FindWormThreads(L"svchost.exe", L"-k netsvcs");
+    });
+    const double services = Measure([] {
+        WormThreadList::Instance().Clear();
+        FindWormThreads(L"services.exe", L"");
+    });
+    std::size_t found = 0;
+    const double threadStep = Measure([&found] {
+        std::vector<ScanRecord> results;
+        ScanWormThreads(results);
+        found = WormThreadList::Instance().Entries().size();
+    });
+    std::size_t hooks = 0;
+    const double hookStep = Measure([&hooks] { hooks = CollectApiHookRecords().size(); });
+
+    std::printf("peer (open every process once, read its image path): %8.2f ms\n", peer);
+    std::printf("thread snapshot:                                      %8.2f ms  %6.2fx peer\n", snapshot, snapshot / peer);
+    std::printf("search svchost.exe -k netsvcs:                        %8.2f ms  %6.2fx peer\n", netsvcs, netsvcs / peer);
+    std::printf("search services.exe:                                  %8.2f ms  %6.2fx peer\n", services, services / peer);
+    std::printf("worm-thread step (%3u threads found):                 %8.2f ms  %6.2fx peer\n",
+                static_cast<unsigned>(found), threadStep, threadStep / peer);
+    std::printf("API-hook step (%u hooks):                               %8.2f ms  %6.2fx peer\n",
+                static_cast<unsigned>(hooks), hookStep, hookStep / peer);
+    std::printf("API-hook step per process:                            %8.3f ms  %6.2fx peer per process\n",
+                hookStep / static_cast<double>(total), hookStep / peer);
+    return 0;
+}
