@@ -4,6 +4,7 @@
 #include <psapi.h>
 
 #include "grimlet/ApiHookCheck.h"
+#include "grimlet/CleanSteps.h"
 #include "grimlet/GrimletSteps.h"
 #include "platform/Logger.h"
 #include "platform/ScopedHandle.h"

@@ -11,7 +11,3 @@ std::string NormaliseImagePath(const std::string& path);
 
 // One API-hook record per hooked entry in every process of the machine.
 std::vector<ScanRecord> CollectApiHookRecords();
-
-// Restores the hooked entry of an API-hook record in its process. True when the entry holds the
-// module file's bytes afterwards.
-bool RepairApiHookRecord(const ScanRecord& record);

@@ -1,4 +1,6 @@
-#include "grimlet/WormThreadTermination.h"
+// Removal of the worm threads that the last scan found: one after the other at time-critical priority,
+// so that the worm has no time to react.
+#include "grimlet/CleanSteps.h"
 
 #include <windows.h>
 

@@ -7,6 +7,7 @@
 
 #include "grimlet/ApiHookCheck.h"
 #include "grimlet/ApiHookStep.h"
+#include "grimlet/CleanSteps.h"
 #include "grimlet/GrimletSteps.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
