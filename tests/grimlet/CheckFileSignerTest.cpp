@@ -12,36 +12,13 @@
 
 #include "grimlet/CheckFileSigner.h"
 #include "tests/support/TestSupport.h"
+#include "tests/grimlet/TrustedTestRoot.h"
 
 using namespace testsupport;
 
 namespace {
 
 std::wstring Fixture(const wchar_t* name) { return BinFolder() + L"\\signer\\" + name; }
-
-// The test root, trusted machine-wide for the tests (the machine store needs no confirmation dialog).
-class TrustedTestRoot {
-public:
-    TrustedTestRoot() {
-        const std::string der = ReadFileBytes(Fixture(L"ca.der"));
-        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-        if (!store_ || der.empty()) return;
-        CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                         &certificate_);
-    }
-    ~TrustedTestRoot() {
-        if (certificate_) CertDeleteCertificateFromStore(certificate_);
-        if (store_) CertCloseStore(store_, 0);
-    }
-    TrustedTestRoot(const TrustedTestRoot&) = delete;
-    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
-    bool Added() const { return certificate_ != nullptr; }
-
-private:
-    HCERTSTORE store_ = nullptr;
-    PCCERT_CONTEXT certificate_ = nullptr;
-};
 
 // Installs a catalog into the system's catalog database for a scope.
 class InstalledCatalog {

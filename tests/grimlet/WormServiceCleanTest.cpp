@@ -11,6 +11,7 @@
 #include "tests/grimlet/FakeService.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
+#include "tests/grimlet/TrustedTestRoot.h"
 
 using namespace testsupport;
 using namespace testhost;
@@ -18,30 +19,6 @@ using namespace testhost;
 namespace {
 
 const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
-
-// The signer-check fixtures' test root, trusted machine-wide while the object lives.
-class TrustedTestRoot {
-public:
-    TrustedTestRoot() {
-        const std::string der = ReadFileBytes(BinFolder() + L"\\signer\\ca.der");
-        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-        if (!store_ || der.empty()) return;
-        CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                         &certificate_);
-    }
-    ~TrustedTestRoot() {
-        if (certificate_) CertDeleteCertificateFromStore(certificate_);
-        if (store_) CertCloseStore(store_, 0);
-    }
-    TrustedTestRoot(const TrustedTestRoot&) = delete;
-    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
-    bool Added() const { return certificate_ != nullptr; }
-
-private:
-    HCERTSTORE store_ = nullptr;
-    PCCERT_CONTEXT certificate_ = nullptr;
-};
 
 class WormServiceClean : public ::testing::Test {
 protected:
