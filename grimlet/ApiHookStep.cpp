@@ -6,6 +6,7 @@
 #include "grimlet/ApiHookCheck.h"
 #include "grimlet/CleanSteps.h"
 #include "grimlet/GrimletSteps.h"
+#include "grimlet/OutOfReachProcesses.h"
 #include "platform/Logger.h"
 #include "platform/ScopedHandle.h"
 
@@ -18,9 +19,9 @@ constexpr DWORD kImageAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 
 constexpr DWORD kHookAccess =
     PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE;  // 0x438
 
-std::string ImagePathOf(DWORD processId) {
+std::string ImagePathOf(DWORD processId, OutOfReachProcesses& outOfReach) {
     ScopedHandle process(OpenProcess(kImageAccess, FALSE, processId));
-    if (!process.IsValid()) return {};
+    if (!process.IsValid() || outOfReach.PassOver(processId, process.Get())) return {};
     char path[MAX_PATH] = {};
     if (!GetModuleFileNameExA(process.Get(), nullptr, path, MAX_PATH)) return {};
     return path;
@@ -66,15 +67,17 @@ std::string NormaliseImagePath(const std::string& path) {
     return length > 0 && length <= MAX_PATH ? std::string(expanded) : reference;
 }
 
-std::vector<ScanRecord> CollectApiHookRecords() {
+std::vector<ScanRecord> CollectApiHookRecords(OutOfReachProcesses* outOfReach) {
     std::vector<DWORD> ids(kMaxProcesses);
     DWORD bytes = 0;
     if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return {};
     ids.resize(bytes / sizeof(DWORD));
 
+    OutOfReachProcesses uncounted;
+    OutOfReachProcesses& skipped = outOfReach ? *outOfReach : uncounted;
     std::vector<ScanRecord> records;
     for (DWORD id : ids) {
-        const std::string rawPath = ImagePathOf(id);
+        const std::string rawPath = ImagePathOf(id, skipped);
         if (rawPath.empty()) continue;
         const std::string imagePath = NormaliseImagePath(rawPath);
         for (const HookedEntry& entry : kHookedEntries) {
@@ -87,10 +90,10 @@ std::vector<ScanRecord> CollectApiHookRecords() {
     return records;
 }
 
-void ScanApiHooks(std::vector<ScanRecord>&) {
+void ScanApiHooks(std::vector<ScanRecord>&, OutOfReachProcesses& outOfReach) {
     // Hooks are only noted: the worm's threads and service are what the user is offered to remove,
     // and rewriting code in a process that some other product hooked on purpose is not this tool's call.
-    for (const ScanRecord& record : CollectApiHookRecords())
+    for (const ScanRecord& record : CollectApiHookRecords(&outOfReach))
         TW_LOG(LogLevel::Detail, "API hook found: %S", record.detail.c_str());
 }
 

@@ -5,9 +5,12 @@
 
 #include "grimlet/ScanRecord.h"
 
+class OutOfReachProcesses;
+
 // An image path as the system reports it, made into a plain file path: "\??\" dropped, and a leading
 // "\SystemRoot\..." style component expanded from the environment variable of that name.
 std::string NormaliseImagePath(const std::string& path);
 
-// One API-hook record per hooked entry in every process of the machine.
-std::vector<ScanRecord> CollectApiHookRecords();
+// One API-hook record per hooked entry in every process of the machine. Processes out of this process's
+// reach are skipped, and counted in `outOfReach` when one is given.
+std::vector<ScanRecord> CollectApiHookRecords(OutOfReachProcesses* outOfReach = nullptr);

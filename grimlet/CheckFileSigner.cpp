@@ -5,10 +5,15 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <mscat.h>
+#include <imagehlp.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
+
+#include "grimlet/NativeFileView.h"
 
 namespace {
 
@@ -17,6 +22,7 @@ constexpr std::size_t kMaxCertificateName = 1022;
 
 // Failure codes. Embedded kind: multiples of 0x100; catalog kind: multiples of 0x10000.
 constexpr uint32_t kEmbeddedUnknownTrustError = 0x2000;
+constexpr uint32_t kEmbeddedFileNotOpened = 0xC00;  // as CRYPT_E_FILE_ERROR
 constexpr uint32_t kCatalogNoAdminContext = 0x20000;
 constexpr uint32_t kCatalogFileNotOpened = 0x30000;
 constexpr uint32_t kCatalogNoCatalogInfo = 0x40000;
@@ -127,38 +133,42 @@ private:
     HCATINFO info_;
 };
 
-class ReadOnlyFile {
-public:
-    explicit ReadOnlyFile(const std::wstring& path)
-        : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~ReadOnlyFile() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
-
-// Reads the name of the signer of a signed file (an image with an embedded signature, or a catalog).
-uint32_t GetSignerName(const std::wstring& file, SignatureKind kind) {
-    // A catalog is a plain signed message; an image carries its signature inside.
-    DWORD expected = CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED;
-    if (kind == SignatureKind::Catalog) expected |= CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED;
+// The signed message of a file and the certificates it carries, from CryptQueryObject.
+bool QuerySignedMessage(DWORD objectType, const void* object, DWORD expectedContent, CertStore& store,
+                        CryptMessage& message) {
     HCERTSTORE rawStore = nullptr;
     HCRYPTMSG rawMessage = nullptr;
     DWORD encoding = 0, contentType = 0, formatType = 0;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, file.c_str(), expected, CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                          &contentType, &formatType, &rawStore, &rawMessage, nullptr)) {
-        return SignerNameFailure(kind, kNameQueryObject);
-    }
-    CertStore store(rawStore);
-    CryptMessage message(rawMessage);
+    if (!CryptQueryObject(objectType, object, expectedContent, CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
+                          &contentType, &formatType, &rawStore, &rawMessage, nullptr))
+        return false;
+    store.reset(rawStore);
+    message.reset(rawMessage);
+    return true;
+}
 
+// The signature embedded in an image, read through its handle: the first entry of its certificate
+// table that holds a signed message, the one WinVerifyTrust checks. The handle, unlike a path, still
+// names the native file once the redirection is back on.
+bool QueryEmbeddedMessage(HANDLE image, CertStore& store, CryptMessage& message) {
+    DWORD count = 0;
+    DWORD index = 0;
+    if (!ImageEnumerateCertificates(image, WIN_CERT_TYPE_PKCS_SIGNED_DATA, &count, &index, 1) || count == 0)
+        return false;
+    constexpr DWORD kHeader = offsetof(WIN_CERTIFICATE, bCertificate);
+    DWORD length = 0;
+    ImageGetCertificateData(image, index, nullptr, &length);  // asks for the size
+    if (length <= kHeader) return false;
+    std::vector<DWORD> buffer((length + sizeof(DWORD) - 1) / sizeof(DWORD));  // a WIN_CERTIFICATE is DWORD-aligned
+    auto* certificate = reinterpret_cast<WIN_CERTIFICATE*>(buffer.data());
+    if (!ImageGetCertificateData(image, index, certificate, &length)) return false;
+    if (certificate->dwLength <= kHeader || certificate->dwLength > length) return false;
+    CRYPT_DATA_BLOB blob = {certificate->dwLength - kHeader, certificate->bCertificate};
+    return QuerySignedMessage(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED, store, message);
+}
+
+// Reads the name of the signer of a signed message: an image's embedded signature, or a catalog.
+uint32_t GetSignerName(SignatureKind kind, const CertStore& store, const CryptMessage& message) {
     DWORD size = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
         return SignerNameFailure(kind, kNameSignerInfoSize);
@@ -187,6 +197,24 @@ uint32_t GetSignerName(const std::wstring& file, SignatureKind kind) {
     name[length - 1] = L'\0';
     SetSignerName(name.get());
     return 0;
+}
+
+uint32_t GetEmbeddedSignerName(HANDLE image) {
+    CertStore store;
+    CryptMessage message;
+    if (!QueryEmbeddedMessage(image, store, message)) return SignerNameFailure(SignatureKind::Embedded, kNameQueryObject);
+    return GetSignerName(SignatureKind::Embedded, store, message);
+}
+
+// Catalogs lie in System32\CatRoot, which WOW64 never redirects: the path names the same file for every
+// process.
+uint32_t GetCatalogSignerName(const std::wstring& catalog) {
+    CertStore store;
+    CryptMessage message;
+    const DWORD expected = CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED;
+    if (!QuerySignedMessage(CERT_QUERY_OBJECT_FILE, catalog.c_str(), expected, store, message))
+        return SignerNameFailure(SignatureKind::Catalog, kNameQueryObject);
+    return GetSignerName(SignatureKind::Catalog, store, message);
 }
 
 LONG VerifyTrust(WINTRUST_DATA& data) {
@@ -237,21 +265,26 @@ std::vector<std::wstring> TrustedSignerList() {
 const wchar_t* CheckedSignerName() { return SignerName().c_str(); }
 
 uint32_t VerifyEmbeddedSignature(const std::wstring& path) {
+    // Opened once, in the service host's view, and then only read through the handle: the trust check
+    // and the signer's name both describe the file that svchost.exe loads.
+    NativeFile image(path, GENERIC_READ);
+    if (!image.IsOpen()) return kEmbeddedFileNotOpened;
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = path.c_str();
+    file.hFile = image.Get();
     WINTRUST_DATA data = {};
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
     LONG status = VerifyTrust(data);
     if (status != ERROR_SUCCESS) return EmbeddedTrustFailure(status);
-    return GetSignerName(path, SignatureKind::Embedded);
+    return GetEmbeddedSignerName(image.Get());
 }
 
 uint32_t VerifyCatalogSignature(const std::wstring& path) {
     CatalogAdmin admin;
     if (!admin.Get()) return kCatalogNoAdminContext;
-    ReadOnlyFile file(path);
+    NativeFile file(path, GENERIC_READ);
     if (!file.IsOpen()) return kCatalogFileNotOpened;
 
     BYTE hash[260];
@@ -279,12 +312,12 @@ uint32_t VerifyCatalogSignature(const std::wstring& path) {
     member.pcwszCatalogFilePath = info.wszCatalogFile;
     member.pcwszMemberTag = tag.c_str();
     member.pcwszMemberFilePath = path.c_str();
-    member.hMemberFile = nullptr;
+    member.hMemberFile = file.Get();  // the hashed file, not whatever the path names for this process
     WINTRUST_DATA data = {};
     data.dwUnionChoice = WTD_CHOICE_CATALOG;
     data.pCatalog = &member;
     if (VerifyTrust(data) != ERROR_SUCCESS) return kCatalogNotTrusted;
-    return GetSignerName(info.wszCatalogFile, SignatureKind::Catalog);
+    return GetCatalogSignerName(info.wszCatalogFile);
 }
 
 uint32_t CheckFileSigner(const std::wstring& path, const std::vector<std::wstring>& trustedSigners) {

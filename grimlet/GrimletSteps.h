@@ -7,6 +7,8 @@
 
 #include "grimlet/ScanRecord.h"
 
+class OutOfReachProcesses;
+
 // Reads the OS version and calibrates the thread-stack test; called once from Initialize.
 void SetUpOsInfo();
 
@@ -14,11 +16,12 @@ void SetUpOsInfo();
 void ScanWormServices(std::vector<ScanRecord>& results);
 
 // Refills the thread snapshot and the process-wide worm-thread list; appends at most one
-// kWormThreads record, however many threads were found.
-void ScanWormThreads(std::vector<ScanRecord>& results);
+// kWormThreads record, however many threads were found. The process steps count in `outOfReach` the
+// processes they could not examine.
+void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
 
 // Tests the hooked-entry table in every process. May append API-hook records (kinds 3 to 9).
-void ScanApiHooks(std::vector<ScanRecord>& results);
+void ScanApiHooks(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
 
 // Removes the finding at `index` of `results` (the current result list). False when the index is
 // past its end, the kind is unknown, or the removal did not succeed.

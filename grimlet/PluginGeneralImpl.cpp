@@ -67,8 +67,11 @@ void PluginGeneralImpl::Scan() {
     std::vector<ScanRecord>& results = state.results;
     results.clear();
     steps_.scanWormServices(results);
-    steps_.scanWormThreads(results);
-    steps_.scanApiHooks(results);
+    OutOfReachProcesses outOfReach;
+    steps_.scanWormThreads(results, outOfReach);
+    steps_.scanApiHooks(results, outOfReach);
+    TW_LOG(LogLevel::Detail, "Skipped %d 64-bit processes that a 32-bit plug-in cannot examine",
+           static_cast<int>(outOfReach.Count()));
 
     for (std::size_t i = 0; i < results.size(); ++i) {
         const int id = static_cast<int>(i);

@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "grimlet/OutOfReachProcesses.h"
 #include "grimlet/PluginFoundImpl.h"
 #include "grimlet/ScanRecord.h"
 #include "plugin_host/PluginInterface.h"
@@ -13,8 +14,8 @@ struct PluginSteps {
     bool (*enablePrivilege)(const wchar_t* name);
     void (*setUpOsInfo)();
     void (*scanWormServices)(std::vector<ScanRecord>& results);
-    void (*scanWormThreads)(std::vector<ScanRecord>& results);
-    void (*scanApiHooks)(std::vector<ScanRecord>& results);
+    void (*scanWormThreads)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
+    void (*scanApiHooks)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
     bool (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);
 
     static PluginSteps Product();

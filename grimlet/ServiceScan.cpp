@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "grimlet/NativeFileView.h"
 #include "grimlet/RegistryKey.h"
 #include "grimlet/ServiceKeyCheck.h"
 #include "platform/Logger.h"
@@ -56,16 +57,11 @@ void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrust
 
 WormSign WormSignOf(const ServiceEntry& entry) {
     if (entry.unlocked == 1) return WormSign::KeyDeniedReading;
-    DWORD attributes = GetFileAttributesW(entry.dllPath.c_str());
+    // The file the service host loads, not the one a 32-bit process is shown in its place.
+    DWORD attributes = NativeFileAttributes(entry.dllPath);
     const DWORD hiddenReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & hiddenReadOnly) == hiddenReadOnly)
         return WormSign::HiddenReadOnlyDll;
-    HANDLE file = CreateFileW(entry.dllPath.c_str(), FILE_GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return WormSign::None;
-    }
-    return GetLastError() == ERROR_SHARING_VIOLATION ? WormSign::LockedDll : WormSign::None;
+    NativeFile file(entry.dllPath, FILE_GENERIC_READ);
+    return file.OpenError() == ERROR_SHARING_VIOLATION ? WormSign::LockedDll : WormSign::None;
 }

@@ -9,6 +9,7 @@
 #include "grimlet/GrimletSteps.h"
 #include "grimlet/NtApi.h"
 #include "grimlet/OsInfo.h"
+#include "grimlet/Wow64.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
@@ -39,18 +40,6 @@ DWORD WINAPI CalibrationThread(LPVOID) {
 }
 
 }  // namespace
-
-bool RunsUnderWow64() {
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
-    if (!kernel) return false;
-    BOOL wow64 = FALSE;
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-    if (isWow64Process && !isWow64Process(GetCurrentProcess(), &wow64)) wow64 = FALSE;
-    FreeLibrary(kernel);
-    return wow64 != FALSE;
-}
 
 void CalibrateStack(int mode) {
     volatile int lowest = 0;  // everything above this local is the live part of this thread's stack

@@ -5,6 +5,3 @@
 // Mode 1 calibrates markA on the calling thread; mode 2 markB (before Vista it runs on a thread made
 // for the purpose). From Vista on both modes calibrate both marks from one return address into ntdll.
 void CalibrateStack(int mode);
-
-// True when the 32-bit plug-in runs on 64-bit Windows (false where the system cannot tell).
-bool RunsUnderWow64();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "grimlet/NtApi.h"
+#include "grimlet/OutOfReachProcesses.h"
 #include "grimlet/ProcessInfo.h"
 #include "grimlet/StackImage.h"
 #include "grimlet/ThreadSnapshot.h"
@@ -50,7 +51,8 @@ bool TestThreads(const ProcessInfo& process) {
 
 }  // namespace
 
-int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFilter) {
+int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFilter,
+                    OutOfReachProcesses* outOfReach) {
     std::vector<DWORD> ids(kMaxProcesses);
     DWORD bytes = 0;
     if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) {
@@ -63,8 +65,11 @@ int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFi
     for (DWORD id : ids)
         if (id != 0) processes.push_back(std::make_unique<ProcessInfo>(id));
 
+    OutOfReachProcesses uncounted;
+    OutOfReachProcesses& skipped = outOfReach ? *outOfReach : uncounted;
     bool found = false;
     for (const auto& process : processes) {
+        if (skipped.PassOver(process->Id(), process->Handle())) continue;
         if (!process->Matches(imageName, commandFilter)) continue;
         // Without its module list every thread of the process would look foreign.
         if (!process->FillModuleList()) continue;

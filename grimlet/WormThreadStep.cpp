@@ -21,10 +21,10 @@ std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets() {
     return targets;
 }
 
-void ScanWormThreads(std::vector<ScanRecord>& results) {
+void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach) {
     ThreadSnapshot::Instance().Refill();
     WormThreadList::Instance().Clear();
-    for (const auto& target : WormThreadTargets()) FindWormThreads(target.first, target.second);
+    for (const auto& target : WormThreadTargets()) FindWormThreads(target.first, target.second, &outOfReach);
     if (WormThreadList::Instance().Empty()) return;
     ScanRecord record;
     record.kind = kScanRecordWormThreads;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "grimlet/mendrel/FileSystemRedirectionGuard.h"
+#include "grimlet/FileSystemRedirectionGuard.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

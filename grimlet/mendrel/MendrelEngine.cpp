@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "grimlet/mendrel/FileRemover.h"
-#include "grimlet/mendrel/FileSystemRedirectionGuard.h"
+#include "grimlet/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "grimlet/RegistryKey.h"
-#include "grimlet/mendrel/Wow64.h"
+#include "grimlet/Wow64.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "grimlet/mendrel/FileSystemRedirectionGuard.h"
+#include "grimlet/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/Sha1.h"
 #include "platform/Logger.h"
 

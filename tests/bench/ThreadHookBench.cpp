@@ -13,6 +13,7 @@
 #include "grimlet/ApiHookStep.h"
 #include "grimlet/GrimletSteps.h"
 #include "grimlet/OsInfo.h"
+#include "grimlet/OutOfReachProcesses.h"
 #include "grimlet/StackCalibration.h"
 #include "grimlet/ThreadSnapshot.h"
 #include "grimlet/WormThreadList.h"
@@ -97,7 +98,8 @@ int main() {
     std::size_t found = 0;
     const double threadStep = Measure([&found] {
         std::vector<ScanRecord> results;
-        ScanWormThreads(results);
+        OutOfReachProcesses outOfReach;
+        ScanWormThreads(results, outOfReach);
         found = WormThreadList::Instance().Entries().size();
     });
     std::size_t hooks = 0;

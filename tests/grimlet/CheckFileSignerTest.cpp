@@ -11,8 +11,9 @@
 #include <string>
 
 #include "grimlet/CheckFileSigner.h"
-#include "tests/support/TestSupport.h"
+#include "tests/grimlet/FakeService.h"
 #include "tests/grimlet/TrustedTestRoot.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
@@ -154,6 +155,30 @@ TEST_F(CheckFileSigner, AListedPublisherThroughACatalogIsTrusted) {
     // A signature in the file goes first.
     EXPECT_EQ(Check(L"trusted.dll"), kSignerTrusted);
     EXPECT_STREQ(CheckedSignerName(), L"Microsoft Windows Publisher [D]");
+}
+
+// A 32-bit process is shown SysWOW64 under the name System32, but the file that matters is the one the
+// 64-bit service host loads. A signed namesake must not lend the native file its signer, and an unsigned
+// one must not take it away.
+TEST_F(CheckFileSigner, TheNativeFileIsCheckedNotItsSysWow64Namesake) {
+    const std::string trusted = ReadFileBytes(Fixture(L"trusted.dll"));
+    const std::string unsignedDll = ReadFileBytes(Fixture(L"unsigned.dll"));
+    const std::wstring name = UniqueServiceStem(L"Signer") + L".dll";
+    const std::wstring path = SystemFolderFile::ExpandedPath(name);
+    {
+        SystemFolderFile native(SystemFolderFile::kNativeSystem32, name, unsignedDll);
+        SystemFolderFile namesake(SystemFolderFile::kSysWow64, name, trusted);
+        ASSERT_TRUE(native.Written() && namesake.Written());
+        EXPECT_TRUE(Unverified(::CheckFileSigner(path, TrustedSignerList())));
+        EXPECT_STREQ(CheckedSignerName(), L"");
+    }
+    {
+        SystemFolderFile native(SystemFolderFile::kNativeSystem32, name, trusted);
+        SystemFolderFile namesake(SystemFolderFile::kSysWow64, name, unsignedDll);
+        ASSERT_TRUE(native.Written() && namesake.Written());
+        EXPECT_EQ(::CheckFileSigner(path, TrustedSignerList()), kSignerTrusted);
+        EXPECT_STREQ(CheckedSignerName(), L"Microsoft Windows Publisher [D]");
+    }
 }
 
 TEST(TrustedSignerList, HoldsTheSeventeenPublishersInOrder) {

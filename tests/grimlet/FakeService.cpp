@@ -34,7 +34,67 @@ void OpenUpTree(const std::wstring& path) {
     FakeService::ForceDelete(path);
 }
 
+// The file-system redirection of this thread off for a scope, where there is one (the i686 tier).
+class RedirectionOff {
+public:
+    RedirectionOff() {
+        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        auto disable = reinterpret_cast<BOOL(WINAPI*)(PVOID*)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+        revert_ = reinterpret_cast<BOOL(WINAPI*)(PVOID)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+        BOOL wow64 = FALSE;
+        off_ = IsWow64Process(GetCurrentProcess(), &wow64) && wow64 && disable && revert_ && disable(&old_);
+    }
+    ~RedirectionOff() {
+        if (off_) revert_(old_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+private:
+    BOOL(WINAPI* revert_)(PVOID) = nullptr;
+    PVOID old_ = nullptr;
+    bool off_ = false;
+};
+
+std::wstring WindowsFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
 }  // namespace
+
+SystemFolderFile::SystemFolderFile(Folder folder, const std::wstring& name, const std::string& bytes,
+                                   DWORD attributes)
+    : path_(WindowsFolder() + (folder == kNativeSystem32 ? L"\\System32\\" : L"\\SysWOW64\\") + name) {
+    RedirectionOff nativeView;
+    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    written_ = WriteFileBytes(path_, bytes) && SetFileAttributesW(path_.c_str(), attributes);
+}
+
+SystemFolderFile::~SystemFolderFile() {
+    RedirectionOff nativeView;
+    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path_.c_str());
+}
+
+bool SystemFolderFile::Exists() const {
+    RedirectionOff nativeView;
+    return FileExists(path_);
+}
+
+std::string SystemFolderFile::Bytes() const {
+    RedirectionOff nativeView;
+    return ReadFileBytes(path_);
+}
+
+std::wstring SystemFolderFile::ExpandedPath(const std::wstring& name) {
+    wchar_t expanded[MAX_PATH] = {};
+    ExpandEnvironmentStringsW(RegistryPath(name).c_str(), expanded, MAX_PATH);
+    return expanded;
+}
 
 bool EnableProcessPrivilege(const wchar_t* name) {
     HANDLE token = nullptr;

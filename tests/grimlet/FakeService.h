@@ -54,6 +54,35 @@ private:
     bool holding_ = false;
 };
 
+// A file in one of the two system folders of 64-bit Windows, for one test: the native System32, where a
+// 64-bit service host loads its DLLs, or SysWOW64, which a 32-bit process is shown under the name
+// System32. Written, read and removed with the file-system redirection off, so that on both tiers the
+// object names the same file. Attributes are cleared before the removal.
+class SystemFolderFile {
+public:
+    enum Folder { kNativeSystem32, kSysWow64 };
+
+    SystemFolderFile(Folder folder, const std::wstring& name, const std::string& bytes,
+                     DWORD attributes = FILE_ATTRIBUTE_NORMAL);
+    ~SystemFolderFile();
+    SystemFolderFile(const SystemFolderFile&) = delete;
+    SystemFolderFile& operator=(const SystemFolderFile&) = delete;
+
+    bool Written() const { return written_; }
+    bool Exists() const;
+    std::string Bytes() const;  // empty when the file cannot be read
+    // The real path of the file (...\System32\name or ...\SysWOW64\name).
+    const std::wstring& Path() const { return path_; }
+
+    // A service DLL in System32 as the registry writes it, and as it reads once expanded.
+    static std::wstring RegistryPath(const std::wstring& name) { return L"%SystemRoot%\\system32\\" + name; }
+    static std::wstring ExpandedPath(const std::wstring& name);
+
+private:
+    std::wstring path_;
+    bool written_ = false;
+};
+
 // A unique service-name stem for one test in one tier and process.
 std::wstring UniqueServiceStem(const wchar_t* test);
 

@@ -44,11 +44,11 @@ PluginSteps StandInSteps() {
             results.push_back(Record(kScanRecordWormService, L"GRIMLET服务(隐藏注册表):", service));
         }
     };
-    s.scanWormThreads = [](std::vector<ScanRecord>& results) {
+    s.scanWormThreads = [](std::vector<ScanRecord>& results, OutOfReachProcesses&) {
         g_world.calls.push_back(L"threads");
         if (g_world.threads) results.push_back(Record(kScanRecordWormThreads, L"GRIMLET线程:", L"由病毒创建的恶意线程"));
     };
-    s.scanApiHooks = [](std::vector<ScanRecord>&) { g_world.calls.push_back(L"hooks"); };
+    s.scanApiHooks = [](std::vector<ScanRecord>&, OutOfReachProcesses&) { g_world.calls.push_back(L"hooks"); };
     s.cleanRecord = [](const std::vector<ScanRecord>& results, uint32_t index) {
         g_world.cleanedIndexes.push_back(index);
         return index < results.size() && results[index].kind == kScanRecordWormService;

@@ -311,6 +311,35 @@ TEST_F(ServiceCheckTest, AScanFindsTheWormServicesInOrderAndReportsUncheckableKe
     SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// On 64-bit Windows a netsvcs service host is a 64-bit process and loads its DLL from the native System32,
+// while the 32-bit plug-in is shown SysWOW64 under that name. Each DLL here has a SysWOW64 namesake that
+// shows the opposite sign; the signs must be those of the native file.
+TEST_F(ServiceCheckTest, TheSignsAreThoseOfTheFileTheServiceHostLoads) {
+    const std::wstring hidden = stem_ + L"Hid.dll", locked = stem_ + L"Lck.dll", plain = stem_ + L"Pln.dll";
+    const DWORD hiddenReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+    SystemFolderFile nativeHidden(SystemFolderFile::kNativeSystem32, hidden, "MZ worm", hiddenReadOnly);
+    SystemFolderFile nativeLocked(SystemFolderFile::kNativeSystem32, locked, "MZ worm");
+    SystemFolderFile nativePlain(SystemFolderFile::kNativeSystem32, plain, "MZ plain");
+    SystemFolderFile namesakeHidden(SystemFolderFile::kSysWow64, hidden, "MZ namesake");
+    SystemFolderFile namesakeLocked(SystemFolderFile::kSysWow64, locked, "MZ namesake");
+    SystemFolderFile namesakePlain(SystemFolderFile::kSysWow64, plain, "MZ namesake", hiddenReadOnly);
+    for (const SystemFolderFile* file : {&nativeHidden, &nativeLocked, &nativePlain, &namesakeHidden,
+                                         &namesakeLocked, &namesakePlain})
+        ASSERT_TRUE(file->Written()) << Narrow(file->Path());
+    FileHolderProcess holder(nativeLocked.Path());
+    ASSERT_TRUE(holder.Holding());
+
+    ServiceEntry entry;
+    entry.dllPath = SystemFolderFile::ExpandedPath(hidden);
+    EXPECT_EQ(WormSign::HiddenReadOnlyDll, WormSignOf(entry));
+    entry.dllPath = SystemFolderFile::ExpandedPath(locked);
+    EXPECT_EQ(WormSign::LockedDll, WormSignOf(entry));
+    entry.dllPath = SystemFolderFile::ExpandedPath(plain);
+    EXPECT_EQ(WormSign::None, WormSignOf(entry));
+    // The checks leave this thread's view as it was.
+    EXPECT_EQ(IsI686Tier() ? "MZ namesake" : "MZ plain", ReadFileBytes(SystemFolderFile::ExpandedPath(plain)));
+}
+
 // A denying key whose list is already as large as a list can be: the opened copy, with one more entry,
 // cannot be built. The unlock must fail and leave the key exactly as it was instead of opening it to
 // everybody, and the scan names the key.

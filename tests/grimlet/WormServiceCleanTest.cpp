@@ -142,6 +142,45 @@ TEST_F(WormServiceClean, ADllOfATrustedSignerIsNeitherReportedNorRemoved) {
     SetFileAttributesW(signedDll.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// On 64-bit Windows the netsvcs host loads its DLL from the native System32; the 32-bit plug-in is shown
+// SysWOW64 under that name. There a namesake signed by a listed publisher, neither hidden nor read-only,
+// must not hide the worm's DLL, and the engine must remove the worm's DLL and leave the namesake.
+TEST_F(WormServiceClean, TheDllInTheNativeSystemFolderIsReportedAndRemovedNotItsNamesake) {
+    TrustedTestRoot root;
+    ASSERT_TRUE(root.Added());
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), (plugin_ + L"\\RunMendrel.exe").c_str(),
+                          FALSE));
+    const std::wstring name = stem_ + L".dll";
+    const std::string signedBytes = ReadFileBytes(BinFolder() + L"\\signer\\trusted.dll");
+    ASSERT_FALSE(signedBytes.empty());
+    SystemFolderFile worm(SystemFolderFile::kNativeSystem32, name, "MZ fake worm in the native folder",
+                          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    SystemFolderFile namesake(SystemFolderFile::kSysWow64, name, signedBytes);
+    ASSERT_TRUE(worm.Written() && namesake.Written());
+    FakeService service(stem_ + L"Native", kNetsvcs, SystemFolderFile::RegistryPath(name).c_str());
+    // The namesake itself is trusted: a service that names it directly is passed over.
+    FakeService control(stem_ + L"Namesake", kNetsvcs, namesake.Path().c_str());
+    SetFileAttributesW(namesake.Path().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+
+    LoadPlugin();
+    handler_->Scan();
+    SetFileAttributesW(namesake.Path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::vector<int> ids = OurFindings();
+    ASSERT_EQ(1u, ids.size());
+    // Shown as the registry names it, not as the folder the plug-in read it through.
+    EXPECT_EQ(L"服务:[" + service.KeyPath() + L"] 文件:[" + SystemFolderFile::ExpandedPath(name) + L"]",
+              reporter_.found[ids[0]].name);
+
+    handler_->Clean(ids.data(), 1);
+    ASSERT_EQ(1u, reporter_.cleaned.size());
+    EXPECT_EQ(0, reporter_.cleaned[0].outcome);
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(worm.Exists());
+    EXPECT_TRUE(namesake.Exists());
+    EXPECT_EQ(signedBytes, namesake.Bytes());
+    EXPECT_TRUE(FakeService::KeyExists(control.KeyPath()));
+}
+
 TEST_F(WormServiceClean, TheEngineLogsEachActionWhenTheLogIsOn) {
     DebugLevelValue level(0x2200007F);
     std::wstring engine = plugin_ + L"\\RunMendrel.exe";

@@ -9,6 +9,7 @@
 #include "grimlet/ApiHookStep.h"
 #include "grimlet/CleanSteps.h"
 #include "grimlet/GrimletSteps.h"
+#include "grimlet/OutOfReachProcesses.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -87,7 +88,8 @@ TEST_F(ApiHook, TheScanStepFormsRecordsButKeepsThemOutOfTheResults) {
     EXPECT_EQ(L"进程:[" + path + L"] ID:[" + std::to_wstring(hooked_->Id()) + L"], API:[sendto]", record.detail);
 
     std::vector<ScanRecord> results;
-    ScanApiHooks(results);
+    OutOfReachProcesses outOfReach;
+    ScanApiHooks(results, outOfReach);
     EXPECT_TRUE(results.empty());
 
     EXPECT_TRUE(RepairApiHookRecord(record));

@@ -15,6 +15,7 @@
 #include "grimlet/GrimletSteps.h"
 #include "grimlet/NtApi.h"
 #include "grimlet/OsInfo.h"
+#include "grimlet/OutOfReachProcesses.h"
 #include "grimlet/ProcessInfo.h"
 #include "grimlet/StackCalibration.h"
 #include "grimlet/StackImage.h"
@@ -134,7 +135,8 @@ TEST_F(WormThreadSearch, ServicesExeMatchesWhateverItsCommandLine) {
     ASSERT_TRUE(services.Ready());
     ASSERT_TRUE(otherGroup.Ready());
     std::vector<ScanRecord> results;
-    ScanWormThreads(results);
+    OutOfReachProcesses outOfReach;
+    ScanWormThreads(results, outOfReach);
     ASSERT_EQ(1u, results.size());  // one record, however many threads
     EXPECT_EQ(kScanRecordWormThreads, results[0].kind);
     EXPECT_EQ(L"GRIMLET线程:", results[0].title);
@@ -250,7 +252,8 @@ TEST_F(WormThreadSearch, ProcessesAndThreadsThatEndDuringTheSearchAreSkipped) {
         EXPECT_FALSE(Contains(FoundIds(), steady.Threads().own[0]));
     }
     std::vector<ScanRecord> results;
-    ScanWormThreads(results);
+    OutOfReachProcesses outOfReach;
+    ScanWormThreads(results, outOfReach);
     EXPECT_EQ(1u, results.size());
 }
 
