@@ -57,8 +57,9 @@ add_test(NAME deliverables.imports
           ${CMAKE_BINARY_DIR}/i686-deliver/bin)
 set_tests_properties(deliverables.imports PROPERTIES LABELS i686)
 
-# Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Each target runs briefly on its
-# seed corpus in every test run; tools/fuzz.sh runs the long campaigns.
+# Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Every test run replays each
+# target's seeds and kept regression inputs, without mutation, so that its verdict depends only on the
+# change under test; tools/fuzz.sh runs the long, random campaigns.
 ExternalProject_Add(fuzz
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz
   BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
@@ -71,7 +72,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/ctest_fuzz.cmake "
 if(EXISTS \"${CMAKE_BINARY_DIR}/fuzz/fuzz_targets.txt\")
   file(STRINGS \"${CMAKE_BINARY_DIR}/fuzz/fuzz_targets.txt\" targets)
   foreach(target IN LISTS targets)
-    add_test(fuzz.\${target} \"${CMAKE_SOURCE_DIR}/tools/fuzz_run.sh\" \"${CMAKE_BINARY_DIR}\" \${target} 20)
+    add_test(fuzz.\${target} \"${CMAKE_SOURCE_DIR}/tools/fuzz_run.sh\" \"${CMAKE_BINARY_DIR}\" \${target} replay)
     set_tests_properties(fuzz.\${target} PROPERTIES LABELS fuzz TIMEOUT 120)
   endforeach()
 endif()

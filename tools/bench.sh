@@ -3,7 +3,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 tier=${1:-x86_64}
-"$top/tools/build.sh" >/dev/null
+"$top/tools/configure.sh" i686-deliver "$tier" >/dev/null
 export WINEPREFIX="$top/build/wineprefix"
 "$top/tools/wine_prefix.sh" start
 for exe in "$top/build/$tier/bin/"*_bench.exe; do

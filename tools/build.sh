@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Sets the machine up (first run only) and builds every tree into build/.
+# Builds the deliverables (set-up included): the shipped i686 binaries land in build/i686-deliver/bin/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/setup.sh"
-cmake -S "$top" -B "$top/build" -G Ninja >/dev/null
-cmake --build "$top/build"
+"$top/tools/configure.sh" i686-deliver

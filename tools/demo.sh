@@ -14,7 +14,7 @@ headless=0
 
 say() { echo "demo: $*"; }
 
-"$top/tools/build.sh"
+"$top/tools/configure.sh" i686-deliver i686
 
 if [ $headless -eq 0 ] && { [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; }; then
   headless=1

@@ -4,7 +4,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-1000000}
-"$top/tools/build.sh" >/dev/null
+"$top/tools/configure.sh" >/dev/null
 status=0
 while read -r target; do
   [ -n "$target" ] || continue

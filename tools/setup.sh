@@ -9,6 +9,33 @@ sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 
 log() { echo "setup: $*"; }
+fail() { echo "setup: $*" >&2; exit 1; }
+
+# Runs a step quietly; when it fails, shows what it printed and stops.
+run_step() {
+  local what=$1; shift
+  local out
+  out=$(mktemp)
+  if ! "$@" >"$out" 2>&1; then
+    echo "setup: $what failed; its output:" >&2
+    cat "$out" >&2
+    rm -f "$out"
+    exit 1
+  fi
+  rm -f "$out"
+}
+
+# The package names, the archive's suites and the toolchain versions below are Debian 12's. Elsewhere
+# the first failure would be a confusing one, so say so plainly first.
+# shellcheck disable=SC1091
+os_id=$( . /etc/os-release 2>/dev/null && echo "${ID:-unknown} ${VERSION_ID:-}" ) || os_id="unknown"
+if [ "$os_id" != "debian 12" ]; then
+  if [ "${TIDEWASH_ANY_OS:-0}" = 1 ]; then
+    log "warning: this machine is '$os_id', not Debian 12; going on because TIDEWASH_ANY_OS=1"
+  else
+    fail "this machine is '$os_id'; the set-up is written for Debian 12 (bookworm). Set TIDEWASH_ANY_OS=1 to try anyway."
+  fi
+fi
 
 packages=(
   cmake ninja-build make python3
@@ -54,15 +81,19 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   fi
   log "installing: ${missing[*]:-(none)}"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  run_step "apt-get update" $sudo_cmd apt-get update -qq
+  if [ ${#missing[@]} -gt 0 ]; then
+    run_step "installing the packages" env DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq \
+      --no-install-recommends "${missing[@]}"
+  fi
 fi
 
 # 32-bit programs: where this kernel cannot run i386 ELF files, run them through qemu-user.
 if ! "$here/tools/can_run_i386.sh" >/dev/null 2>&1; then
   if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
     log "installing qemu-user-static for 32-bit programs"
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends qemu-user-static binfmt-support >/dev/null
+    run_step "installing qemu-user-static" env DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq \
+      --no-install-recommends qemu-user-static binfmt-support
   fi
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     $sudo_cmd mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
@@ -80,7 +111,10 @@ fi
 if [ ! -f "$third_party/lzma-sdk/C/7zDec.c" ]; then
   log "fetching the LZMA SDK from Debian's 7zip source package"
   tmp=$(mktemp -d)
-  (cd "$tmp" && apt-get source -qq --download-only 7zip >/dev/null 2>&1 && dpkg-source -x --skip-patches ./*.dsc src >/dev/null)
+  run_step "apt-get source 7zip (needs the deb-src entry in $srcfile)" \
+    sh -c "cd '$tmp' && apt-get source -qq --download-only 7zip"
+  run_step "unpacking the 7zip source package" sh -c "cd '$tmp' && dpkg-source -x --skip-patches ./*.dsc src"
+  [ -f "$tmp/src/C/7zDec.c" ] || fail "the 7zip source package has no C/7zDec.c; its layout changed"
   mkdir -p "$third_party/lzma-sdk"
   rm -rf "$third_party/lzma-sdk/C"
   cp -r "$tmp/src/C" "$third_party/lzma-sdk/C"
