@@ -81,4 +81,7 @@ private:
 
 // Each source file names itself once: static const wchar_t kLogSource[] = L"PackageManager";
 #define TW_LOG(level, ...) ::Logger::Instance().Write(kLogSource, (level), __LINE__, __VA_ARGS__)
+// A line whose suffix carries a fixed number instead of the caller's source line: tools that read the log
+// look for those exact suffixes, and the number must not move when the source around the call does.
+#define TW_LOG_AT(line, level, ...) ::Logger::Instance().Write(kLogSource, (level), (line), __VA_ARGS__)
 #define TW_LOG_SCOPE(text) ::LogScope twLogScope_(kLogSource, __LINE__, (text))
