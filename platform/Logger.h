@@ -47,6 +47,10 @@ public:
     // session enables or disables the provider. Returns success for every request.
     static ULONG WINAPI TraceControl(WMIDPREQUESTCODE requestCode, void* context, ULONG* bufferSize, void* buffer);
 
+    // The log file's path: `fileName` in the folder of `executablePath`. False, with an empty path (no log
+    // file), when the executable's path has no folder or either path does not fit in MAX_PATH.
+    static bool BuildFilePath(const char* executablePath, const char* fileName, char (&path)[MAX_PATH]);
+
     // Diagnostics only: the line sequence counter, so that its wrap can be observed.
     static void SetSequenceCounter(uint16_t value);
 
