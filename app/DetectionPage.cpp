@@ -224,14 +224,36 @@ void CDetectionPage::StartScan() {
     // A clean still running uses the controller that a new scan would replace.
     if (scanning_ || cleaning_) return;
     ResetPage();
-    StartWorker(Work::Scan);
+    scanning_ = true;
+    EnterBusy(kScanning);
+    if (!StartWorker(Work::Scan)) {
+        scanning_ = false;
+        LeaveBusy();
+        UpdateButtons();
+    }
 }
 
 void CDetectionPage::StartClean() {
-    if (cleaning_) return;
+    if (scanning_ || cleaning_) return;
+    BeginClean();
+}
+
+// Takes the cleaning state and starts the clean worker; undone when the worker cannot start. Called with
+// the page idle (the clean button) or from the scan worker, which still holds the scanning state.
+bool CDetectionPage::BeginClean() {
+    const bool requestedBefore = cleanRequested_;
+    const bool lockedBefore = checkBoxesLocked_;
     cleanRequested_ = true;
     checkBoxesLocked_ = true;
-    StartWorker(Work::Clean);
+    cleaning_ = true;
+    EnterBusy(kCleaning);
+    if (StartWorker(Work::Clean)) return true;
+    cleaning_ = false;
+    cleanRequested_ = requestedBefore;
+    checkBoxesLocked_ = lockedBefore;
+    LeaveBusy();
+    UpdateButtons();
+    return false;
 }
 
 bool CDetectionPage::StartWorker(Work work) {
@@ -277,8 +299,6 @@ void CDetectionPage::ResetPage() {
 
 int CDetectionPage::WorkThreadScan() {
     TW_LOG(LogLevel::Enter, "CDetectionPage::workThreadScan()");
-    scanning_ = true;
-    EnterBusy(kScanning);
     // The worker's own reference: the controller stays whole until the scan is over.
     std::shared_ptr<IDetectionEngine> controller = controller_;
     int code = 0;
@@ -294,23 +314,20 @@ int CDetectionPage::WorkThreadScan() {
         TW_LOG(LogLevel::Leave, "CDetectionPage::workThreadScan()");
     }
 
-    scanning_ = false;
     LeaveBusy();
-    if (!closed_) {
-        if (foundCount_ == 0 || cleanChoice_ == kChoiceByHand) {
-            ShowMessage(kScanFinished, MB_ICONINFORMATION);
-        } else {
-            StartClean();
-        }
+    const bool cleanAtOnce = !closed_ && foundCount_ != 0 && cleanChoice_ != kChoiceByHand;
+    if (cleanAtOnce && BeginClean()) {
+        scanning_ = false;  // the clean worker holds the page busy and sets the buttons when it ends
+        return code;
     }
+    scanning_ = false;
+    if (!closed_ && !cleanAtOnce) ShowMessage(kScanFinished, MB_ICONINFORMATION);
     UpdateButtons();
     return code;
 }
 
 int CDetectionPage::WorkThreadClean() {
     TW_LOG(LogLevel::Enter, "CDetectionPage::workThreadClean()");
-    cleaning_ = true;
-    EnterBusy(kCleaning);
     std::shared_ptr<IDetectionEngine> controller = controller_;
     int code = 0;
     if (!controller) {
@@ -395,7 +412,7 @@ void CDetectionPage::SetRowResult(int row, const std::wstring& text) {
 }
 
 void CDetectionPage::EnterBusy(const wchar_t* activity) {
-    // Buttons first: nothing may start twice while the animation and texts come up.
+    // Buttons first: the busy flag already keeps a second worker out; the user sees it at once.
     UpdateButtons();
     if (picture_.Load(resources_, IDR_BUSY_GIF, L"GIF")) {
         picture_.SetBackground(kBusyBackground);

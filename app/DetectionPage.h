@@ -22,6 +22,10 @@
 //
 // The page must be owned by a std::shared_ptr: each worker holds a reference for as long as it runs, so
 // a worker that outlives the dialog (closed while busy) never touches a destroyed page.
+//
+// The busy state (scanning or cleaning) is taken on the thread that starts a worker, before the worker
+// exists, and an automatic clean takes it over from the scan before the scan lets go: the page is never
+// idle while a worker runs, so no click can start a second worker that swaps the engine under the first.
 class CDetectionPage : public CModalDialog,
                        public CDialogRegionT<CDetectionPage>,
                        public IUiProgressCB,
@@ -57,6 +61,7 @@ private:
     void InsertColumns();
     void StartScan();
     void StartClean();
+    bool BeginClean();
     bool StartWorker(Work work);
     static DWORD WINAPI WorkerProc(void* parameter);
     int WorkThreadScan();
