@@ -62,6 +62,7 @@ UINT StateImage(UINT state) { return (state & LVIS_STATEIMAGEMASK) >> 12; }
 
 struct WorkerStart {
     std::shared_ptr<CDetectionPage> page;  // keeps the page alive while the worker runs
+    std::shared_ptr<WorkerTracker> workers;
     int work;
 };
 
@@ -75,6 +76,13 @@ CDetectionPage::CDetectionPage(HINSTANCE resources, EngineFactory makeEngine)
 CDetectionPage::~CDetectionPage() = default;
 
 INT_PTR CDetectionPage::DoModal(HWND owner) { return CModalDialog::DoModal(resources_, IDD_DETECTION, owner); }
+
+bool CDetectionPage::WaitForWorkers(DWORD timeoutMs) {
+    if (workers_->WaitUntilNoneRuns(timeoutMs)) return true;
+    TW_LOG(LogLevel::Warning, "CDetectionPage: a worker still runs after %u ms; the program ends without it",
+           static_cast<unsigned>(timeoutMs));
+    return false;
+}
 
 bool CDetectionPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (message) {
@@ -194,6 +202,9 @@ void CDetectionPage::OnClose() {
             return;
     }
     closed_ = true;
+    // The window goes at once; a running scan ends at its next check. The program itself waits for the
+    // worker (WaitForWorkers) once the dialog has gone.
+    if (IsBusy() && controller_) controller_->Stop();
     if (controllerInitFailed_ && controller_ && !IsBusy()) {
         controller_->Deinitialize();
         controllerInitFailed_ = 0;
@@ -259,14 +270,16 @@ bool CDetectionPage::BeginClean() {
 bool CDetectionPage::StartWorker(Work work) {
     WorkerStart* start = nullptr;
     try {
-        start = new WorkerStart{shared_from_this(), static_cast<int>(work)};
+        start = new WorkerStart{shared_from_this(), workers_, static_cast<int>(work)};
     } catch (const std::exception&) {
         return false;  // not owned by a shared pointer, or out of memory
     }
+    workers_->Started();
     HANDLE thread = CreateThread(nullptr, 0, &CDetectionPage::WorkerProc, start, 0, nullptr);
     if (!thread) {
         TW_LOG(LogLevel::Error, "CreateThread() Error=%d", static_cast<int>(GetLastError()));
         delete start;
+        workers_->Ended();
         return false;
     }
     CloseHandle(thread);
@@ -277,6 +290,11 @@ DWORD WINAPI CDetectionPage::WorkerProc(void* parameter) {
     std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
     int code = start->work == static_cast<int>(Work::Scan) ? start->page->WorkThreadScan()
                                                             : start->page->WorkThreadClean();
+    // The page - and with it, if it was the last reference, the engine and its plug-ins - goes before
+    // the worker counts as ended.
+    std::shared_ptr<WorkerTracker> workers = std::move(start->workers);
+    start.reset();
+    workers->Ended();
     return static_cast<DWORD>(code);
 }
 

@@ -14,6 +14,7 @@
 #include "app/ModalDialog.h"
 #include "app/MyCheckListCtrl.h"
 #include "app/PictureExWnd.h"
+#include "app/WorkerTracker.h"
 #include "engine/IUiProgressCB.h"
 
 // The program's one window: choose how to clean, scan, see the threats, choose them and clean them.
@@ -38,6 +39,10 @@ public:
     ~CDetectionPage() override;
 
     INT_PTR DoModal(HWND owner);
+    // After the dialog has ended: waits until no worker runs any more, at most `timeoutMs`. A worker
+    // asked to stop by a close may still be inside a plug-in that has changed something for a moment.
+    // False (and logged) when one still runs.
+    bool WaitForWorkers(DWORD timeoutMs);
     HWND Hwnd() const { return CModalDialog::Hwnd(); }
     bool IsBusy() const { return scanning_ || cleaning_; }
 
@@ -95,6 +100,7 @@ private:
     std::map<int32_t, int32_t> rowOfItem_;
     std::wstring foundText_;
     std::wstring activityText_;
+    std::shared_ptr<WorkerTracker> workers_ = std::make_shared<WorkerTracker>();
 
     CMyCheckListCtrl list_;
     CPictureExWnd picture_;

@@ -41,6 +41,7 @@ struct EngineScript {
     int enginesMade = 0;
     int deinitialised = 0;
     std::atomic<int> scans{0};
+    std::atomic<int> stops{0};
     std::atomic<bool> cleanStarted{false};
     std::vector<std::vector<int32_t>> cleans;  // the id lists the page handed over
 };
@@ -77,6 +78,7 @@ public:
         }
         for (const CleanOutcomeRecord& extra : script_->extraResults) ui_->ReportCleanResult(extra);
     }
+    void Stop() override { ++script_->stops; }  // like a plug-in busy with one step: the scan goes on
 
 private:
     std::shared_ptr<EngineScript> script_;
@@ -481,21 +483,29 @@ TEST_F(DetectionPage, ClosingWhileBusyAsksAndNoKeepsTheDialog) {
     EXPECT_FALSE(host.Ended());
     EXPECT_TRUE(IsWindowVisible(host.Dialog()));
 
-    // 是 closes it although the scan goes on.
+    // 是 closes the window at once and asks the scan to stop.
+    EXPECT_EQ(script->stops, 0);
     host.Command(IDC_CLOSE_BUTTON);
     question = host.WaitForMessageBox();
     ASSERT_NE(question, nullptr);
     PageHost::Answer(question, IDYES);
     ASSERT_TRUE(WaitUntil([&] { return host.Ended(); }));
     EXPECT_EQ(host.Result(), 1);
+    EXPECT_EQ(script->stops, 1);
     host.Join();
 
-    // The worker still holds the page: the findings that arrive now land in a page that is still alive
-    // (its window is gone), and nothing is shown or cleaned any more.
-    std::weak_ptr<CDetectionPage> page = host.Page();
-    EXPECT_FALSE(page.expired());
+    // A scan that does not stop at once keeps the page: the wait for it is bounded and says so.
+    std::shared_ptr<CDetectionPage> page = host.Page().lock();
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(page->WaitForWorkers(50));
+    EXPECT_NE(LogText().find("CDetectionPage: a worker still runs after 50 ms; the program ends without it"),
+              std::string::npos);
+    // Findings that arrive now land in a page whose window is gone; nothing is shown or cleaned any more.
     SetEvent(script->scanGate);
-    ASSERT_TRUE(WaitUntil([&] { return page.expired(); }));
+    EXPECT_TRUE(page->WaitForWorkers(30000));
+    std::weak_ptr<CDetectionPage> watched = page;
+    page.reset();
+    EXPECT_TRUE(watched.expired()) << "the worker let go of the page before it counted as ended";
     EXPECT_TRUE(script->cleans.empty());
     CloseHandle(script->scanGate);
 }
