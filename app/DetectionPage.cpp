@@ -62,6 +62,7 @@ UINT StateImage(UINT state) { return (state & LVIS_STATEIMAGEMASK) >> 12; }
 
 struct WorkerStart {
     std::shared_ptr<CDetectionPage> page;  // keeps the page alive while the worker runs
+    std::shared_ptr<WorkerTracker> workers;
     int work;
 };
 
@@ -75,6 +76,13 @@ CDetectionPage::CDetectionPage(HINSTANCE resources, EngineFactory makeEngine)
 CDetectionPage::~CDetectionPage() = default;
 
 INT_PTR CDetectionPage::DoModal(HWND owner) { return CModalDialog::DoModal(resources_, IDD_DETECTION, owner); }
+
+bool CDetectionPage::WaitForWorkers(DWORD timeoutMs) {
+    if (workers_->WaitUntilNoneRuns(timeoutMs)) return true;
+    TW_LOG(LogLevel::Warning, "CDetectionPage: a worker still runs after %u ms; the program ends without it",
+           static_cast<unsigned>(timeoutMs));
+    return false;
+}
 
 bool CDetectionPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (message) {
@@ -194,6 +202,9 @@ void CDetectionPage::OnClose() {
             return;
     }
     closed_ = true;
+    // The window goes at once; a running scan ends at its next check. The program itself waits for the
+    // worker (WaitForWorkers) once the dialog has gone.
+    if (IsBusy() && controller_) controller_->Stop();
     if (controllerInitFailed_ && controller_ && !IsBusy()) {
         controller_->Deinitialize();
         controllerInitFailed_ = 0;
@@ -224,27 +235,51 @@ void CDetectionPage::StartScan() {
     // A clean still running uses the controller that a new scan would replace.
     if (scanning_ || cleaning_) return;
     ResetPage();
-    StartWorker(Work::Scan);
+    scanning_ = true;
+    EnterBusy(kScanning);
+    if (!StartWorker(Work::Scan)) {
+        scanning_ = false;
+        LeaveBusy();
+        UpdateButtons();
+    }
 }
 
 void CDetectionPage::StartClean() {
-    if (cleaning_) return;
+    if (scanning_ || cleaning_) return;
+    BeginClean();
+}
+
+// Takes the cleaning state and starts the clean worker; undone when the worker cannot start. Called with
+// the page idle (the clean button) or from the scan worker, which still holds the scanning state.
+bool CDetectionPage::BeginClean() {
+    const bool requestedBefore = cleanRequested_;
+    const bool lockedBefore = checkBoxesLocked_;
     cleanRequested_ = true;
     checkBoxesLocked_ = true;
-    StartWorker(Work::Clean);
+    cleaning_ = true;
+    EnterBusy(kCleaning);
+    if (StartWorker(Work::Clean)) return true;
+    cleaning_ = false;
+    cleanRequested_ = requestedBefore;
+    checkBoxesLocked_ = lockedBefore;
+    LeaveBusy();
+    UpdateButtons();
+    return false;
 }
 
 bool CDetectionPage::StartWorker(Work work) {
     WorkerStart* start = nullptr;
     try {
-        start = new WorkerStart{shared_from_this(), static_cast<int>(work)};
+        start = new WorkerStart{shared_from_this(), workers_, static_cast<int>(work)};
     } catch (const std::exception&) {
         return false;  // not owned by a shared pointer, or out of memory
     }
+    workers_->Started();
     HANDLE thread = CreateThread(nullptr, 0, &CDetectionPage::WorkerProc, start, 0, nullptr);
     if (!thread) {
         TW_LOG(LogLevel::Error, "CreateThread() Error=%d", static_cast<int>(GetLastError()));
         delete start;
+        workers_->Ended();
         return false;
     }
     CloseHandle(thread);
@@ -255,6 +290,11 @@ DWORD WINAPI CDetectionPage::WorkerProc(void* parameter) {
     std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
     int code = start->work == static_cast<int>(Work::Scan) ? start->page->WorkThreadScan()
                                                             : start->page->WorkThreadClean();
+    // The page - and with it, if it was the last reference, the engine and its plug-ins - goes before
+    // the worker counts as ended.
+    std::shared_ptr<WorkerTracker> workers = std::move(start->workers);
+    start.reset();
+    workers->Ended();
     return static_cast<DWORD>(code);
 }
 
@@ -277,8 +317,6 @@ void CDetectionPage::ResetPage() {
 
 int CDetectionPage::WorkThreadScan() {
     TW_LOG(LogLevel::Enter, "CDetectionPage::workThreadScan()");
-    scanning_ = true;
-    EnterBusy(kScanning);
     // The worker's own reference: the controller stays whole until the scan is over.
     std::shared_ptr<IDetectionEngine> controller = controller_;
     int code = 0;
@@ -294,23 +332,20 @@ int CDetectionPage::WorkThreadScan() {
         TW_LOG(LogLevel::Leave, "CDetectionPage::workThreadScan()");
     }
 
-    scanning_ = false;
     LeaveBusy();
-    if (!closed_) {
-        if (foundCount_ == 0 || cleanChoice_ == kChoiceByHand) {
-            ShowMessage(kScanFinished, MB_ICONINFORMATION);
-        } else {
-            StartClean();
-        }
+    const bool cleanAtOnce = !closed_ && foundCount_ != 0 && cleanChoice_ != kChoiceByHand;
+    if (cleanAtOnce && BeginClean()) {
+        scanning_ = false;  // the clean worker holds the page busy and sets the buttons when it ends
+        return code;
     }
+    scanning_ = false;
+    if (!closed_ && !cleanAtOnce) ShowMessage(kScanFinished, MB_ICONINFORMATION);
     UpdateButtons();
     return code;
 }
 
 int CDetectionPage::WorkThreadClean() {
     TW_LOG(LogLevel::Enter, "CDetectionPage::workThreadClean()");
-    cleaning_ = true;
-    EnterBusy(kCleaning);
     std::shared_ptr<IDetectionEngine> controller = controller_;
     int code = 0;
     if (!controller) {
@@ -395,7 +430,7 @@ void CDetectionPage::SetRowResult(int row, const std::wstring& text) {
 }
 
 void CDetectionPage::EnterBusy(const wchar_t* activity) {
-    // Buttons first: nothing may start twice while the animation and texts come up.
+    // Buttons first: the busy flag already keeps a second worker out; the user sees it at once.
     UpdateButtons();
     if (picture_.Load(resources_, IDR_BUSY_GIF, L"GIF")) {
         picture_.SetBackground(kBusyBackground);

@@ -14,6 +14,7 @@
 #include "app/ModalDialog.h"
 #include "app/MyCheckListCtrl.h"
 #include "app/PictureExWnd.h"
+#include "app/WorkerTracker.h"
 #include "engine/IUiProgressCB.h"
 
 // The program's one window: choose how to clean, scan, see the threats, choose them and clean them.
@@ -22,6 +23,10 @@
 //
 // The page must be owned by a std::shared_ptr: each worker holds a reference for as long as it runs, so
 // a worker that outlives the dialog (closed while busy) never touches a destroyed page.
+//
+// The busy state (scanning or cleaning) is taken on the thread that starts a worker, before the worker
+// exists, and an automatic clean takes it over from the scan before the scan lets go: the page is never
+// idle while a worker runs, so no click can start a second worker that swaps the engine under the first.
 class CDetectionPage : public CModalDialog,
                        public CDialogRegionT<CDetectionPage>,
                        public IUiProgressCB,
@@ -34,6 +39,10 @@ public:
     ~CDetectionPage() override;
 
     INT_PTR DoModal(HWND owner);
+    // After the dialog has ended: waits until no worker runs any more, at most `timeoutMs`. A worker
+    // asked to stop by a close may still be inside a plug-in that has changed something for a moment.
+    // False (and logged) when one still runs.
+    bool WaitForWorkers(DWORD timeoutMs);
     HWND Hwnd() const { return CModalDialog::Hwnd(); }
     bool IsBusy() const { return scanning_ || cleaning_; }
 
@@ -57,6 +66,7 @@ private:
     void InsertColumns();
     void StartScan();
     void StartClean();
+    bool BeginClean();
     bool StartWorker(Work work);
     static DWORD WINAPI WorkerProc(void* parameter);
     int WorkThreadScan();
@@ -90,6 +100,7 @@ private:
     std::map<int32_t, int32_t> rowOfItem_;
     std::wstring foundText_;
     std::wstring activityText_;
+    std::shared_ptr<WorkerTracker> workers_ = std::make_shared<WorkerTracker>();
 
     CMyCheckListCtrl list_;
     CPictureExWnd picture_;

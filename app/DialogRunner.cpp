@@ -10,6 +10,10 @@
 #include "app/DetectionPage.h"
 #include "app/ScanControllerEngine.h"
 
+namespace {
+constexpr DWORD kWorkerGraceMs = 30000;
+}  // namespace
+
 int RunDetectionDialog() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // Loads the window manager's library before any window exists.
@@ -24,6 +28,10 @@ int RunDetectionDialog() {
     auto page = std::make_shared<CDetectionPage>(module.ResourceInstance(),
                                                  [] { return std::make_shared<ScanControllerEngine>(); });
     INT_PTR result = page->DoModal(GetActiveWindow());
+    // Closed while busy: the window is gone, but a worker may be inside the plug-in with a service key
+    // taken over or a thread suspended. Only its own return puts those back, so the process waits for
+    // it - within reason.
+    page->WaitForWorkers(kWorkerGraceMs);
 
     module.Term();
     CoUninitialize();

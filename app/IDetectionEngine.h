@@ -15,4 +15,6 @@ public:
     // Runs one whole scan; false when there is nothing to scan with (no scan manager).
     virtual bool Scan() = 0;
     virtual void Clean(const std::vector<int32_t>& itemIds) = 0;
+    // Asks the scan to end at its next check, whether it runs already or has yet to begin. Any thread.
+    virtual void Stop() = 0;
 };

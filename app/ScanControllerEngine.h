@@ -1,6 +1,11 @@
 #pragma once
+#include <memory>
+
 #include "app/IDetectionEngine.h"
 #include "engine/ScanController.h"
+#include "platform/Lock.h"
+
+class SKScanManager;
 
 // The real engine behind the detection page: one ScanController.
 class ScanControllerEngine final : public IDetectionEngine {
@@ -9,7 +14,13 @@ public:
     void Deinitialize() override { controller_.Deinitialize(); }
     bool Scan() override;
     void Clean(const std::vector<int32_t>& itemIds) override { controller_.Clean(itemIds); }
+    void Stop() override;
 
 private:
     ScanController controller_;
+    // Stop() comes from the page's thread while the worker may still be building the controller: it
+    // reaches the scan manager only through what Scan() publishes here.
+    CCriticalSectionLock lock_;
+    bool stopRequested_ = false;
+    std::shared_ptr<SKScanManager> running_;
 };

@@ -20,9 +20,13 @@ const wchar_t kPrepareFailed[] = L"初始化组件失败";
 
 int Run() {
     const std::wstring workFolder = GetFullPath(kWorkFolderName);
-    // A folder left by an earlier run is replaced; failures show up when the payload is unpacked.
-    RemoveDirectoryRecursiveW(workFolder);
-    CreateDirectoryRecursive(workFolder, true);
+    // A folder left by an earlier run is replaced; failures show up when the payload is unpacked. An
+    // unresolved (empty) path names no folder at all: nothing is deleted or created, and the unpacking
+    // refuses it.
+    if (!workFolder.empty()) {
+        RemoveDirectoryRecursiveW(workFolder);
+        CreateDirectoryRecursive(workFolder, true);
+    }
     CurrentDirectoryGuard inWorkFolder(workFolder);
 
     int exitCode;

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "engine/OrdinalName.h"
 #include "platform/Environment.h"
 #include "platform/Logger.h"
 #include "platform/SKEnvironment.h"
@@ -13,13 +14,6 @@
 static const wchar_t kLogSource[] = L"SKCleanManager";
 
 namespace {
-
-bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    if (a.empty()) return true;
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 // Reading files that deny the user needs the backup privilege; asking once is enough for the process.
 void EnableBackupPrivilegeOnce() {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/OrdinalName.h"
 #include "platform/Logger.h"
 #include "platform/SKDirEnum.h"
 #include "platform/ScopedHandle.h"
@@ -21,14 +22,6 @@ public:
     DWORD LogicalDrives() override { return GetLogicalDrives(); }
     UINT DriveType(const std::wstring& root) override { return GetDriveTypeW(root.c_str()); }
 };
-
-// Same length and the same characters, case ignored.
-bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    if (a.empty()) return true;
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 
 bool IsFollowableDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 

@@ -78,7 +78,51 @@ RemoveAction ClassifyForRemoval(DWORD attributes) {
     return RemoveAction::RemoveTree;
 }
 
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Length of the root part of a full path: "C:\", "\\server\share\", with the "\\?\" and "\\.\" forms.
+std::size_t RootLength(const std::wstring& full) {
+    std::size_t at = 0;
+    bool unc = false;
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
+        at = 4;
+        if (full.size() >= at + 4 && _wcsnicmp(full.c_str() + at, L"UNC\\", 4) == 0) {
+            at += 4;
+            unc = true;
+        }
+    } else if (full.size() >= 2 && IsSeparator(full[0]) && IsSeparator(full[1])) {
+        at = 2;
+        unc = true;
+    }
+    if (unc) {
+        // Server and share: both belong to the root.
+        for (int component = 0; component < 2; ++component) {
+            while (at < full.size() && !IsSeparator(full[at])) ++at;
+            while (at < full.size() && IsSeparator(full[at])) ++at;
+        }
+        return at;
+    }
+    if (full.size() >= at + 2 && full[at + 1] == L':') at += 2;
+    while (at < full.size() && IsSeparator(full[at])) ++at;
+    return at;
+}
+
+}  // namespace
+
+bool IsEmptyOrVolumeRoot(const std::wstring& path) {
+    if (path.empty()) return true;
+    const std::wstring full = GetFullPath(path);
+    if (full.empty()) return true;
+    return RootLength(full) >= full.size();
+}
+
 bool RemoveDirectoryRecursiveW(const std::wstring& path) {
+    if (IsEmptyOrVolumeRoot(path)) {
+        TW_LOG(LogLevel::Error, "RemoveDirectoryRecursiveW(%S) refused: not a folder of its own", path.c_str());
+        return false;
+    }
     // The top folder itself may be a link: remove the link and leave its target alone.
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&

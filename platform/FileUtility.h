@@ -6,9 +6,14 @@
 // The absolute form of `path`; empty when the system cannot resolve it.
 std::wstring GetFullPath(const std::wstring& path);
 
+// True when `path` is empty, cannot be resolved, or resolves to the root of a drive or share ("C:\",
+// "\\server\share"): never a folder of our own, so never one to empty or to unpack into.
+bool IsEmptyOrVolumeRoot(const std::wstring& path);
+
 // Removes the folder and everything below it; read-only entries are made writable first. A reparse
 // point (junction, directory link) is removed as a link: the tree it points to is never entered.
-// Stops at the first failure and returns false.
+// Stops at the first failure and returns false. Refuses (false, nothing touched) an empty path or the
+// root of a drive: an empty path would otherwise be read as the root of the current drive.
 bool RemoveDirectoryRecursiveW(const std::wstring& path);
 
 // How RemoveDirectoryRecursiveW treats one directory entry, decided from its attributes alone.

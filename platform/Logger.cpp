@@ -51,14 +51,6 @@ uint32_t ReadConfiguredMask() {
     return mask;
 }
 
-void AppendTruncated(char (&buffer)[MAX_PATH], const char* text) {
-    std::size_t used = strlen(buffer);
-    std::size_t room = MAX_PATH - 1 - used;
-    std::size_t add = strlen(text);
-    if (add > room) add = room;
-    memcpy(buffer + used, text, add);
-    buffer[used + add] = '\0';
-}
 
 class LastErrorKeeper {
 public:
@@ -76,20 +68,16 @@ private:
 Logger::Logger(const char* fileName) {
     uint32_t mask = ReadConfiguredMask();
 
-    char path[MAX_PATH] = {};
-    DWORD got = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (got == 0 || got >= MAX_PATH) path[0] = '\0';
-    char* lastSlash = strrchr(path, '\\');
-    if (lastSlash) *lastSlash = '\0';
-    AppendTruncated(path, "\\");
-    AppendTruncated(path, fileName);
+    char executable[MAX_PATH] = {};
+    DWORD got = GetModuleFileNameA(nullptr, executable, MAX_PATH);
+    if (got == 0 || got >= MAX_PATH) executable[0] = '\0';  // cut short: no usable folder
 
     g_current = this;
     current_ = true;
     mask_ = mask;
-    memcpy(path_, path, sizeof path_);  // `path` is NUL-terminated within MAX_PATH bytes
+    BuildFilePath(executable, fileName, path_);
 
-    DeleteFileA(path_);
+    if (path_[0] != '\0') DeleteFileA(path_);
 
     if (mask_ & logline::kToEventTrace) RegisterEventTrace();
 
@@ -99,6 +87,20 @@ Logger::Logger(const char* fileName) {
 }
 
 Logger::Logger(SilentTag) {}
+
+bool Logger::BuildFilePath(const char* executablePath, const char* fileName, char (&path)[MAX_PATH]) {
+    path[0] = '\0';
+    const char* lastSlash = executablePath ? strrchr(executablePath, '\\') : nullptr;
+    if (!lastSlash || !fileName) return false;
+    // A path cut to fit would name another file - or, with nothing left of the folder, the root of the
+    // current drive. Such a log is not written, and no file is deleted for it.
+    const std::size_t folderLength = static_cast<std::size_t>(lastSlash - executablePath);
+    const std::size_t nameLength = strlen(fileName);
+    if (strlen(executablePath) >= MAX_PATH || folderLength + 1 + nameLength >= MAX_PATH) return false;
+    memcpy(path, executablePath, folderLength + 1);  // the folder with its backslash
+    memcpy(path + folderLength + 1, fileName, nameLength + 1);
+    return true;
+}
 
 Logger::~Logger() {
     if (!current_) return;

@@ -47,6 +47,10 @@ public:
     // session enables or disables the provider. Returns success for every request.
     static ULONG WINAPI TraceControl(WMIDPREQUESTCODE requestCode, void* context, ULONG* bufferSize, void* buffer);
 
+    // The log file's path: `fileName` in the folder of `executablePath`. False, with an empty path (no log
+    // file), when the executable's path has no folder or either path does not fit in MAX_PATH.
+    static bool BuildFilePath(const char* executablePath, const char* fileName, char (&path)[MAX_PATH]);
+
     // Diagnostics only: the line sequence counter, so that its wrap can be observed.
     static void SetSequenceCounter(uint16_t value);
 
@@ -81,4 +85,7 @@ private:
 
 // Each source file names itself once: static const wchar_t kLogSource[] = L"PackageManager";
 #define TW_LOG(level, ...) ::Logger::Instance().Write(kLogSource, (level), __LINE__, __VA_ARGS__)
+// A line whose suffix carries a fixed number instead of the caller's source line: tools that read the log
+// look for those exact suffixes, and the number must not move when the source around the call does.
+#define TW_LOG_AT(line, level, ...) ::Logger::Instance().Write(kLogSource, (level), (line), __VA_ARGS__)
 #define TW_LOG_SCOPE(text) ::LogScope twLogScope_(kLogSource, __LINE__, (text))

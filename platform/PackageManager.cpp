@@ -7,6 +7,7 @@
 
 #include "platform/ArchiveEntryName.h"
 #include "platform/ArchiveExtractor.h"
+#include "platform/FileUtility.h"
 #include "platform/ScopedHandle.h"
 #include "platform/Logger.h"
 #include "platform/PayloadCopier.h"
@@ -122,6 +123,10 @@ std::wstring OwnProgramPath() {
 bool PrepareComponents(const std::wstring& folder) { return PrepareComponentsFrom(OwnProgramPath().c_str(), folder); }
 
 bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder) {
+    if (IsEmptyOrVolumeRoot(folder)) {
+        TW_LOG(LogLevel::Error, "PrepareComponents(%S) refused: no work folder", folder.c_str());
+        return false;
+    }
     const std::wstring archivePath = folder + kArchiveName;
     std::fputs("Preparing components...\n\n", stdout);
     if (!DropPayloadArchiveFrom(sfxPath, archivePath.c_str())) return false;
@@ -187,6 +192,8 @@ bool unzipSfxPayload(const wchar_t* archivePath, const wchar_t* folder) {
 
 int Extract7z(const wchar_t* archivePath, const wchar_t* folder) {
     if (archivePath == nullptr || folder == nullptr) return PackageResult::kCannotOpenArchive;
+    // Entries go to folder + "/" + name: an empty folder would put them at the root of the drive.
+    if (IsEmptyOrVolumeRoot(folder)) return PackageResult::kUnsafeFolder;
     SevenZipArchive archive;
     const int result = archive.Open(archivePath);
     if (result != PackageResult::kOk) return result;

@@ -12,6 +12,8 @@ constexpr int kOutOfMemory = 2;
 constexpr int kCannotWriteFile = 11;
 // An entry name would land outside the folder (absolute, drive, "..", device); nothing was written.
 constexpr int kUnsafeEntryName = 20;
+// The target folder is empty or the root of a drive; nothing was written.
+constexpr int kUnsafeFolder = 21;
 }  // namespace PackageResult
 
 // Unpacks the payload into the work folder (no trailing separator). True when every component is in

@@ -6,6 +6,9 @@
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"SKItem";
+// The fixed suffixes "[SKItem(34)]" and "[SKItem(36)]" of the two version-resource lines.
+static const int kNoVersionLine = 34;
+static const int kVersionFailedLine = 36;
 
 void SKFilePropertyScanner::Scan(const std::wstring& path, SKFile::VersionProperties& properties) {
     properties.scanned = true;
@@ -13,9 +16,11 @@ void SKFilePropertyScanner::Scan(const std::wstring& path, SKFile::VersionProper
     if (!versionInfo.Create(path)) {
         const DWORD error = GetLastError();
         if (error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND) {
-            TW_LOG(LogLevel::Detail, "SKFilePropertyScanner::Scan() versionInfo.Create() RESOURCE_DATA/TYPE_NOT_FOUND");
+            TW_LOG_AT(kNoVersionLine, LogLevel::Detail,
+                      "SKFilePropertyScanner::Scan() versionInfo.Create() RESOURCE_DATA/TYPE_NOT_FOUND");
         } else {
-            TW_LOG(LogLevel::Error, "SKFilePropertyScanner::Scan() versionInfo.Create() Error=%d", (int)error);
+            TW_LOG_AT(kVersionFailedLine, LogLevel::Error,
+                      "SKFilePropertyScanner::Scan() versionInfo.Create() Error=%d", (int)error);
         }
         return;
     }

@@ -12,6 +12,9 @@
 #include "plugin_host/SKPluginGeneralScanner.h"
 
 static const wchar_t kLogSource[] = L"SKPluginManager";
+// The fixed suffixes "[SKPluginManager(69)]" and "[SKPluginManager(79)]" of the two loading lines.
+static const int kLoadLine = 69;
+static const int kLoadFailedLine = 79;
 
 namespace Gantry {
 namespace plugin {
@@ -72,13 +75,13 @@ void SKPluginManager::LoadPlugin(const std::wstring& folderPath) {
     if (!search.IsValid()) return;
     do {
         const std::wstring fullPath = folder + entry.cFileName;
-        TW_LOG(LogLevel::Info, "SKPluginManager::LoadPlugin() => %S", fullPath.c_str());
+        TW_LOG_AT(kLoadLine, LogLevel::Info, "SKPluginManager::LoadPlugin() => %S", fullPath.c_str());
         auto dll = std::make_unique<SKPluginDLL>(fullPath);
         registeredByLoadingDll_.clear();
         if (dll->LoadAndInitialize(this) == 1) {
             dlls_[fullPath] = std::move(dll);
         } else {
-            TW_LOG(LogLevel::Warning, "SKPluginManager::LoadPlugin() LoadAndInitialize failed");
+            TW_LOG_AT(kLoadFailedLine, LogLevel::Warning, "SKPluginManager::LoadPlugin() LoadAndInitialize failed");
             // A factory may have had a handler accepted before it failed: no call may reach that
             // handler once its code is unloaded.
             DropHandlersOf(registeredByLoadingDll_);

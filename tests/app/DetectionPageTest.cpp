@@ -35,10 +35,14 @@ struct EngineScript {
     std::vector<CleanOutcomeRecord> extraResults;  // reported after the chosen ones
     bool initialiseSucceeds = true;
     HANDLE scanGate = nullptr;  // when set, the scan waits for it before reporting anything
+    HANDLE cleanGate = nullptr;  // when set, the clean waits for it before cleaning anything
 
     std::mutex lock;
     int enginesMade = 0;
     int deinitialised = 0;
+    std::atomic<int> scans{0};
+    std::atomic<int> stops{0};
+    std::atomic<bool> cleanStarted{false};
     std::vector<std::vector<int32_t>> cleans;  // the id lists the page handed over
 };
 
@@ -54,11 +58,14 @@ public:
         ++script_->deinitialised;
     }
     bool Scan() override {
+        ++script_->scans;
         if (script_->scanGate) WaitForSingleObject(script_->scanGate, INFINITE);
         for (const FoundItemRecord& threat : script_->threats) ui_->OnItemFound(threat);
         return true;
     }
     void Clean(const std::vector<int32_t>& itemIds) override {
+        script_->cleanStarted = true;
+        if (script_->cleanGate) WaitForSingleObject(script_->cleanGate, INFINITE);
         {
             std::lock_guard<std::mutex> guard(script_->lock);
             script_->cleans.push_back(itemIds);
@@ -71,6 +78,7 @@ public:
         }
         for (const CleanOutcomeRecord& extra : script_->extraResults) ui_->ReportCleanResult(extra);
     }
+    void Stop() override { ++script_->stops; }  // like a plug-in busy with one step: the scan goes on
 
 private:
     std::shared_ptr<EngineScript> script_;
@@ -105,7 +113,9 @@ std::wstring WindowText(HWND window) {
 // reach it: through window messages.
 class PageHost {
 public:
-    explicit PageHost(std::shared_ptr<EngineScript> script) : script_(std::move(script)) {
+    // `sharedPage` false: the page has no shared owner, so that no worker of it can start.
+    explicit PageHost(std::shared_ptr<EngineScript> script, bool sharedPage = true)
+        : script_(std::move(script)), sharedPage_(sharedPage) {
         thread_ = std::thread([this] { Run(); });
         WaitUntil([this] { return dialog_.load() != nullptr; });
     }
@@ -124,6 +134,14 @@ public:
     }
 
     void Command(int id) { PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(Item(id))); }
+    // Returns once the page's thread has handled every message posted to it before: a marker posted
+    // behind them (a column width) shows when it has got that far.
+    void WaitForPostedMessages() {
+        HWND list = Item(IDC_THREAT_LIST);
+        const int marker = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0)) + 1;
+        PostMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(marker, 0));
+        EXPECT_TRUE(WaitUntil([&] { return SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0) == marker; }));
+    }
     void ChooseByHand() { SendMessageW(Item(IDC_MANUAL_CLEAN), BM_CLICK, 0, 0); }
     void ChooseAutomatic() { SendMessageW(Item(IDC_AUTO_CLEAN), BM_CLICK, 0, 0); }
     bool Enabled(int id) { return IsWindowEnabled(Item(id)) != FALSE; }
@@ -218,14 +236,21 @@ private:
     void Run() {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         auto script = script_;
-        auto page = std::make_shared<CDetectionPage>(GetModuleHandleW(nullptr), [script] {
+        auto makeEngine = [script] {
             {
                 std::lock_guard<std::mutex> guard(script->lock);
                 ++script->enginesMade;
             }
             return std::make_shared<ScriptedEngine>(script);
-        });
-        page_ = page;
+        };
+        std::shared_ptr<CDetectionPage> shared;
+        std::unique_ptr<CDetectionPage> unshared;
+        if (sharedPage_)
+            shared = std::make_shared<CDetectionPage>(GetModuleHandleW(nullptr), makeEngine);
+        else
+            unshared.reset(new CDetectionPage(GetModuleHandleW(nullptr), makeEngine));
+        CDetectionPage* page = shared ? shared.get() : unshared.get();
+        page_ = shared;
         // The dialog's window is known once it is initialised; watch for it from here.
         std::thread watcher([this, page] {
             WaitUntil([&] { return page->Hwnd() != nullptr && IsWindowVisible(page->Hwnd()); });
@@ -234,11 +259,13 @@ private:
         result_ = page->DoModal(nullptr);
         watcher.join();
         ended_ = true;
-        page.reset();
+        shared.reset();
+        unshared.reset();
         CoUninitialize();
     }
 
     std::shared_ptr<EngineScript> script_;
+    bool sharedPage_;
     std::thread thread_;
     std::atomic<HWND> dialog_{nullptr};
     std::atomic<bool> ended_{false};
@@ -456,23 +483,84 @@ TEST_F(DetectionPage, ClosingWhileBusyAsksAndNoKeepsTheDialog) {
     EXPECT_FALSE(host.Ended());
     EXPECT_TRUE(IsWindowVisible(host.Dialog()));
 
-    // 是 closes it although the scan goes on.
+    // 是 closes the window at once and asks the scan to stop.
+    EXPECT_EQ(script->stops, 0);
     host.Command(IDC_CLOSE_BUTTON);
     question = host.WaitForMessageBox();
     ASSERT_NE(question, nullptr);
     PageHost::Answer(question, IDYES);
     ASSERT_TRUE(WaitUntil([&] { return host.Ended(); }));
     EXPECT_EQ(host.Result(), 1);
+    EXPECT_EQ(script->stops, 1);
     host.Join();
 
-    // The worker still holds the page: the findings that arrive now land in a page that is still alive
-    // (its window is gone), and nothing is shown or cleaned any more.
-    std::weak_ptr<CDetectionPage> page = host.Page();
-    EXPECT_FALSE(page.expired());
+    // A scan that does not stop at once keeps the page: the wait for it is bounded and says so.
+    std::shared_ptr<CDetectionPage> page = host.Page().lock();
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(page->WaitForWorkers(50));
+    EXPECT_NE(LogText().find("CDetectionPage: a worker still runs after 50 ms; the program ends without it"),
+              std::string::npos);
+    // Findings that arrive now land in a page whose window is gone; nothing is shown or cleaned any more.
     SetEvent(script->scanGate);
-    ASSERT_TRUE(WaitUntil([&] { return page.expired(); }));
+    EXPECT_TRUE(page->WaitForWorkers(30000));
+    std::weak_ptr<CDetectionPage> watched = page;
+    page.reset();
+    EXPECT_TRUE(watched.expired()) << "the worker let go of the page before it counted as ended";
     EXPECT_TRUE(script->cleans.empty());
     CloseHandle(script->scanGate);
+}
+
+TEST_F(DetectionPage, TwoScanClicksPostedBackToBackStartOneScan) {
+    auto script = ThreeThreats();
+    script->scanGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    PageHost host(script);
+    host.ChooseByHand();
+    host.Command(IDC_SCAN);
+    host.Command(IDC_SCAN);
+    host.WaitForPostedMessages();
+    SetEvent(script->scanGate);
+    EXPECT_EQ(host.AcknowledgeMessage(), L"扫描完成");
+    EXPECT_EQ(script->scans, 1);
+    EXPECT_EQ(script->enginesMade, 2);  // the page's first, and the one scan's
+    EXPECT_EQ(host.Rows(), 3);
+    CloseHandle(script->scanGate);
+}
+
+TEST_F(DetectionPage, AScanWhoseWorkerCannotStartLeavesThePageIdle) {
+    auto script = ThreeThreats();
+    PageHost host(script, false);
+    host.Command(IDC_SCAN);
+    host.WaitForPostedMessages();
+    EXPECT_EQ(script->scans, 0);
+    EXPECT_TRUE(host.Enabled(IDC_SCAN));
+    EXPECT_TRUE(host.Enabled(IDC_MANUAL_CLEAN));
+    EXPECT_EQ(host.Text(IDC_ACTIVITY), L"");
+    host.Command(IDC_CLOSE_BUTTON);  // idle: closes without a question
+    ASSERT_TRUE(WaitUntil([&] { return host.Ended(); }));
+}
+
+TEST_F(DetectionPage, ScanClicksBetweenAnAutomaticScanAndItsCleanAreIgnored) {
+    auto script = ThreeThreats();
+    script->cleanGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    PageHost host(script);
+    host.ChooseAutomatic();
+    // Clicks keep coming through the whole scan, its end and the start of its clean.
+    host.Command(IDC_SCAN);
+    const DWORD start = GetTickCount();
+    while (!script->cleanStarted && GetTickCount() - start < 30000) {
+        host.Command(IDC_SCAN);
+        Sleep(1);
+    }
+    ASSERT_TRUE(script->cleanStarted);
+    host.WaitForPostedMessages();  // every click handled while the clean still runs
+    SetEvent(script->cleanGate);
+    EXPECT_EQ(host.AcknowledgeMessage(), kCleanFinished);
+    EXPECT_EQ(script->scans, 1);
+    EXPECT_EQ(script->enginesMade, 2);
+    ASSERT_EQ(script->cleans.size(), 1u);
+    EXPECT_EQ(script->cleans[0], (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(host.Cell(2, 2), L"重启后清除");
+    CloseHandle(script->cleanGate);
 }
 
 }  // namespace

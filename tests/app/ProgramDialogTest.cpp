@@ -83,6 +83,7 @@ public:
         });
         return search.found;
     }
+    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
     int WaitForExit() {
         if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) return -1001;
         DWORD code = 0;
@@ -125,6 +126,34 @@ std::wstring MessageText(HWND box) {
     }
     return longest;
 }
+
+// A named pipe that stands in for a service DLL: a reader that opens it waits for its first bytes until
+// the test lets go, so a check that reads the DLL stays where it is - deterministically.
+class HeldPipe {
+public:
+    explicit HeldPipe(const std::wstring& name)
+        : pipe_(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                 1, 4096, 4096, 0, nullptr)),
+          opened_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        overlapped_.hEvent = opened_;
+        if (!ConnectNamedPipe(pipe_, &overlapped_) && GetLastError() == ERROR_PIPE_CONNECTED) SetEvent(opened_);
+    }
+    ~HeldPipe() {
+        Release();
+        CloseHandle(opened_);
+    }
+    bool WaitUntilOpened(DWORD timeoutMs) { return WaitForSingleObject(opened_, timeoutMs) == WAIT_OBJECT_0; }
+    // The reader's wait ends with a broken pipe.
+    void Release() {
+        if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+        pipe_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE pipe_;
+    HANDLE opened_;
+    OVERLAPPED overlapped_ = {};
+};
 
 std::wstring Acknowledge(Program& program) {
     HWND box = program.WaitForWindow(L"GRIMLET专杀工具");
@@ -181,6 +210,41 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.WaitForExit(), 1);
+}
+
+// 是 while the plug-in holds a worm-like key taken over: the window goes at once, but the process ends only
+// once the plug-in has given the key back its owner and access list.
+TEST(ProgramDialog, ClosedWhileAScanHoldsAKeyUnlockedEndsOnlyWithTheKeyAsItWas) {
+    EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+    ScratchFolder scratch(L"close");
+    const std::wstring stem = UniqueServiceStem(L"Close");
+    // The key's DLL is the pipe: the plug-in's signer check opens and reads it while the key is unlocked.
+    const std::wstring pipeName = L"\\\\.\\pipe\\" + stem;
+    HeldPipe dll(pipeName);
+    FakeService held(stem, L"%SystemRoot%\\system32\\svchost.exe -k netsvcs", pipeName.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(held.KeyPath()));
+    const std::wstring before = FakeService::SecurityAsSddl(held.KeyPath());
+    ASSERT_FALSE(before.empty());
+
+    Program program(scratch.Path());
+    HWND dialog = program.WaitForWindow(L"Quorvel Tidewash Fix Tool");
+    ASSERT_NE(dialog, nullptr);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_SCAN)));
+    ASSERT_TRUE(dll.WaitUntilOpened(120000));
+    ASSERT_NE(FakeService::SecurityAsSddl(held.KeyPath()), before) << "the scan holds the key unlocked";
+
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    HWND question = program.WaitForWindow(L"GRIMLET专杀工具");
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(MessageText(question), L"正在运行中，您是否希望取消？");
+    PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); }, 20000)) << "the window goes at once";
+    EXPECT_TRUE(program.Running()) << "ended while the plug-in held the key";
+    EXPECT_NE(FakeService::SecurityAsSddl(held.KeyPath()), before);
+
+    dll.Release();
+    EXPECT_EQ(program.WaitForExit(), 1);
+    EXPECT_EQ(FakeService::SecurityAsSddl(held.KeyPath()), before);
 }
 
 }  // namespace

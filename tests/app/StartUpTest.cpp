@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <string>
 
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/TestSupport.h"
@@ -47,6 +48,36 @@ TEST(StartUp, WithoutConfigurationDeletesThePreviousLogAndWritesNone) {
     EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     EXPECT_FALSE(FileExists(ProductLog()));
     EXPECT_TRUE(DirectoryExists(scratch / L"GRIMLET专杀"));
+}
+
+// Every shipped program asks for an administrator's full token, in the form that Windows XP reads too,
+// and asks for nothing else that would change its look or behaviour.
+TEST(StartUp, TheProgramsCarryAManifestThatRequiresAdministratorRights) {
+    for (const wchar_t* program : {L"Tidewash.exe", L"RunMendrel.exe"}) {
+        SCOPED_TRACE(Narrow(program));
+        HMODULE image = LoadLibraryExW((ProductFolder() + L"\\" + program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(image, nullptr);
+        HRSRC found = FindResourceExW(image, RT_MANIFEST, MAKEINTRESOURCEW(1),
+                                      MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+        ASSERT_NE(found, nullptr);
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
+        const std::string manifest(bytes, SizeofResource(image, found));
+        FreeLibrary(image);
+
+        for (const char* wanted : {
+                 R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)",
+                 R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v2">)",
+                 R"(<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)",
+                 R"(<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">)",
+                 R"(<supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>)",   // Vista
+                 R"(<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>)"}) {  // 7
+            EXPECT_NE(manifest.find(wanted), std::string::npos) << wanted;
+        }
+        // No common-controls 6 (the dialog would change its look), no asm.v3 (XP fails on it), no DPI
+        // awareness or other settings.
+        for (const char* unwanted : {"dependency", "Common-Controls", "asm.v3", "dpiAware", "windowsSettings"})
+            EXPECT_EQ(manifest.find(unwanted), std::string::npos) << unwanted;
+    }
 }
 
 }  // namespace

@@ -101,6 +101,23 @@ TEST(CleanManager, EachChosenItemGoesToTheCleanersNamedLikeItsHandler) {
     EXPECT_EQ(1, f.items.FindResult(worm)->cleanState);
 }
 
+TEST(CleanManager, HandlerNamesMatchWithCaseIgnoredButEveryCharacterCounted) {
+    CleanFixture f;
+    std::vector<CleanRequest> umlautSeen, hyphenSeen;
+    f.manager.AddCleaner(0, new ScriptedCleaner(1, L"\u00C4RGER", CleanOperation::GeneralBase, &umlautSeen));
+    f.manager.AddCleaner(1, new ScriptedCleaner(2, L"SPLIT\u00AD", CleanOperation::GeneralBase, &hyphenSeen));
+    const int32_t umlaut = AddItem(f.items, kPluginType, L"\u00E4rger", L"a");
+    const int32_t hyphen = AddItem(f.items, kPluginType, L"split\u00AD", L"b");
+    AddItem(f.items, kPluginType, L"\u00ADsplit", L"c");  // the soft hyphen elsewhere: another name
+
+    f.manager.Clean();
+
+    ASSERT_EQ(1u, umlautSeen.size());
+    EXPECT_EQ(umlaut, umlautSeen[0].itemId);
+    ASSERT_EQ(1u, hyphenSeen.size());
+    EXPECT_EQ(hyphen, hyphenSeen[0].itemId);
+}
+
 TEST(CleanManager, FileItemsGoOnlyToFileCleanersAndTrojansToNone) {
     LogCapture log(kLogName);
     CleanFixture f;

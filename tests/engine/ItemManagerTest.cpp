@@ -3,6 +3,7 @@
 
 #include "plugin_host/SKFile.h"
 #include "plugin_host/SKItemManager.h"
+#include "tests/platform/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -141,6 +142,19 @@ TEST(SKFile, VersionPropertiesAreReadOnceAndAFileWithoutThemStaysEmpty) {
     EXPECT_FALSE(kernel.GetFileDescription().empty());
     const std::wstring version = kernel.Version().numericFileVersion;
     EXPECT_EQ(3, std::count(version.begin(), version.end(), L'.')) << testsupport::Narrow(version);
+}
+
+TEST(SKFile, AMissingVersionResourceAndAFailedReadAreLoggedWithTheirFixedSuffixes) {
+    testsupport::ScratchFolder folder(L"version");
+    LogCapture log("items_test.log");
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    SKFile unversioned(self);  // an image without a version resource
+    EXPECT_TRUE(unversioned.GetProductName().empty());
+    SKFile missing(folder / L"missing.dll");
+    EXPECT_TRUE(missing.GetProductName().empty());
+    EXPECT_EQ(1u, log.Count("versionInfo.Create() RESOURCE_DATA/TYPE_NOT_FOUND[SKItem(34)]"));
+    EXPECT_EQ(1u, log.Count("versionInfo.Create() Error=2[SKItem(36)]"));
 }
 
 TEST(SKFile, AnUnsignedFileHasNoSignerAndIsCheckedOnce) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/OrdinalName.h"
 #include "engine/SKScanManager.h"
 #include "plugin_host/IFile.h"
 #include "plugin_host/SKItemManager.h"
@@ -266,6 +267,21 @@ TEST(ScanManager, MergingKeepsTheStrongerFindingAndTellsThePageOnlyOfNewThreats)
     ASSERT_EQ(4u, f.items.Findings().size());
     EXPECT_EQ(0, f.items.Findings()[2].resultId);
     EXPECT_EQ(1, f.items.Findings()[3].resultId);
+}
+
+TEST(ScanManager, PathsMergeWithCaseIgnoredButEveryCharacterCounted) {
+    ScanFixture f;
+    FindingRecord lower = Finding(ItemType::File, L"c:\\\u00E4rger.exe", 4, 1);
+    FindingRecord upper = Finding(ItemType::File, L"C:\\\u00C4RGER.EXE", 4, 1);
+    FindingRecord hyphenLate = Finding(ItemType::File, L"C:\\ab\u00AD.dll", 4, 1);
+    FindingRecord hyphenEarly = Finding(ItemType::File, L"C:\\a\u00ADb.dll", 4, 1);
+    for (FindingRecord* finding : {&lower, &upper, &hyphenLate, &hyphenEarly}) f.manager.ReportFinding(finding);
+
+    ASSERT_EQ(3u, f.items.Results().size());
+    EXPECT_EQ(2, f.items.FindResult(0)->count);
+    EXPECT_EQ(L"C:\\a\u00ADb.dll", f.items.FindResult(2)->name);
+    EXPECT_EQ(L"C:\\\u00C4RGER.EXE", UpperCaseOrdinal(L"c:\\\u00E4rger.exe"));
+    EXPECT_EQ(1u, UpperCaseOrdinal(L"\u00DF").size()) << "one code unit in, one out";
 }
 
 TEST(ScanManager, AnItemRaisedToSeverityFourReachesThePageThen) {

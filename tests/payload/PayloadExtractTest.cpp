@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileUtility.h"
 #include "platform/Logger.h"
 #include "platform/PackageManager.h"
 #include "platform/PayloadCopier.h"
@@ -160,6 +161,19 @@ TEST_F(PayloadTest, UnwritableOutputStopsWithElevenAndKeepsTheArchive) {
     EXPECT_TRUE(LoggedError("CreateFileW(" + Narrow(work_ + L"/plugin/RunMendrel.exe", CP_ACP) + ") Error=5"))
         << Log();
     EXPECT_TRUE(FileExists(work_ + L"\\Real.7z"));
+}
+
+TEST_F(PayloadTest, AnEmptyOrRootWorkFolderIsRefusedAndNothingLandsAtTheDriveRoot) {
+    CurrentDirectoryGuard inWork(work_);
+    ASSERT_TRUE(inWork.Switched());
+    const std::wstring sfx = WriteSfx(FixtureBytes(L"payload.7z"));
+    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), L""));
+    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_.substr(0, 3)));
+    EXPECT_EQ(PackageResult::kUnsafeFolder, Extract7z(Fixture(L"payload.7z").c_str(), L""));
+    const std::wstring root = work_.substr(0, 3);
+    EXPECT_FALSE(FileExists(root + L"Real.7z"));
+    EXPECT_FALSE(DirectoryExists(root + L"plugin"));
+    EXPECT_FALSE(DirectoryExists(work_ + L"\\plugin"));
 }
 
 TEST_F(PayloadTest, NamesLeavingTheFolderAreRefusedBeforeAnythingIsWritten) {

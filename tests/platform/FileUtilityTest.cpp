@@ -86,6 +86,26 @@ TEST(RemoveDirectoryRecursive, MissingFolderFailsAndChangesNothing) {
     EXPECT_TRUE(DirectoryExists(scratch.Path()));
 }
 
+TEST(RemoveDirectoryRecursive, AnEmptyPathOrADriveRootIsRefusedAndNothingThereIsDeleted) {
+    ScratchFolder scratch;
+    CurrentDirectoryGuard inScratch(scratch.Path());
+    ASSERT_TRUE(inScratch.Switched());
+    // An empty path used to be read as "\\*": the walk began at the root of the current drive.
+    const std::wstring marker = L"\\tw_root_marker_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    ASSERT_TRUE(WriteFileBytes(marker, "keep"));
+    for (const std::wstring& path : {std::wstring(), std::wstring(L"\\"), scratch.Path().substr(0, 3),
+                                     scratch / L"..\\..\\..\\..\\..\\..\\..\\..\\..\\.."}) {
+        EXPECT_TRUE(IsEmptyOrVolumeRoot(path)) << Narrow(path);
+        EXPECT_FALSE(RemoveDirectoryRecursiveW(path)) << Narrow(path);
+    }
+    EXPECT_TRUE(FileExists(marker));
+    DeleteFileW(marker.c_str());
+
+    EXPECT_TRUE(IsEmptyOrVolumeRoot(L"\\\\server\\share\\"));
+    EXPECT_FALSE(IsEmptyOrVolumeRoot(L"\\\\server\\share\\work"));
+    EXPECT_FALSE(IsEmptyOrVolumeRoot(scratch.Path()));
+}
+
 TEST(RemoveDirectoryRecursive, StopsAtTheFirstFailureAndKeepsTheRest) {
     ScratchFolder scratch;
     std::wstring root = scratch / L"tree";

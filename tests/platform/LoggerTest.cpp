@@ -130,6 +130,24 @@ TEST_F(LoggerTest, MissingOrMistypedValueTurnsLoggingOffButStillDeletesTheOldLog
     }
 }
 
+TEST(LoggerFilePath, APathThatDoesNotFitGivesNoLogFileNeverOneAtTheDriveRoot) {
+    char path[MAX_PATH];
+    EXPECT_TRUE(Logger::BuildFilePath("C:\\tools\\Tidewash.exe", "qvcleantool.log", path));
+    EXPECT_STREQ("C:\\tools\\qvcleantool.log", path);
+
+    // The program's path as 8-bit characters: in code page 936, 130 Chinese characters already fill 260.
+    const std::string deep = "C:\\" + std::string(300, 'd') + "\\Tidewash.exe";
+    EXPECT_FALSE(Logger::BuildFilePath(deep.c_str(), "qvcleantool.log", path));
+    EXPECT_STREQ("", path);
+    // The program's path fits, the log's beside it would not: cut, it would name some other file.
+    const std::string folder = "C:\\" + std::string(246, 'f');
+    ASSERT_LT((folder + "\\a.exe").size(), static_cast<std::size_t>(MAX_PATH));
+    EXPECT_FALSE(Logger::BuildFilePath((folder + "\\a.exe").c_str(), "qvcleantool.log", path));
+    EXPECT_STREQ("", path);
+    EXPECT_FALSE(Logger::BuildFilePath("", "qvcleantool.log", path));
+    EXPECT_STREQ("", path);
+}
+
 TEST_F(LoggerTest, OverlongMessageIsCutAndKeepsItsSuffix) {
     DebugLevelValue level(0x22000008);
     std::string huge(10000, 'x');

@@ -152,8 +152,8 @@ TEST_F(PluginManagerTest, AFolderNamedLikeADllIsTriedAndReportedWithoutHarm) {
     }
     const auto tried = log.Matching("SKPluginManager::LoadPlugin() => ");
     ASSERT_EQ(1u, tried.size());
-    EXPECT_NE(std::string::npos, tried[0].find("x.dll"));
-    EXPECT_EQ(1u, log.Count("SKPluginManager::LoadPlugin() LoadAndInitialize failed"));
+    EXPECT_NE(std::string::npos, tried[0].find("x.dll[SKPluginManager(69)]"));
+    EXPECT_EQ(1u, log.Count("SKPluginManager::LoadPlugin() LoadAndInitialize failed[SKPluginManager(79)]"));
 }
 
 TEST_F(PluginManagerTest, NothingToLoadMeansNothingToReleaseAndNothingLogged) {
