@@ -9,6 +9,10 @@
 #include "grimlet/GrimletSteps.h"
 #include "grimlet/NtApi.h"
 #include "grimlet/OsInfo.h"
+#include "grimlet/ProcessInfo.h"
+#include "grimlet/StackImage.h"
+#include "grimlet/StackLayoutLearner.h"
+#include "grimlet/StackLayoutProbe.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
@@ -36,6 +40,45 @@ StackWord OwnStackWord(const StackWord* anchor, int32_t depth, const volatile vo
 DWORD WINAPI CalibrationThread(LPVOID) {
     CalibrateStack(2);
     return 0;
+}
+
+// A probe without a parameter and one with: the start-up code leaves different top words for them,
+// and a worm thread may be either.
+class ProbePair {
+public:
+    ProbePair() : bare_(nullptr), carrying_(StackLayoutProbe::kParameter) {}
+
+    bool ReadBack(const ProcessInfo& self) const {
+        return bare_.ReadsBackItsStart(self) && carrying_.ReadsBackItsStart(self);
+    }
+    bool Learn(const ProcessInfo& self, const StackLayoutLearner& learner, OsInfo& os) const {
+        StackImage bare, carrying;
+        return bare_.CaptureStack(self, bare) && carrying_.CaptureStack(self, carrying) &&
+               learner.Learn(bare, carrying, StackLayoutProbe::StartAddress(), os);
+    }
+
+private:
+    StackLayoutProbe bare_;
+    StackLayoutProbe carrying_;
+};
+
+const char* NameOf(StackLayoutSource source) {
+    switch (source) {
+        case StackLayoutSource::Table: return "table";
+        case StackLayoutSource::Learned: return "learned";
+        case StackLayoutSource::None: break;
+    }
+    return "none";
+}
+
+void LogStackLayout(StackLayoutSource source) {
+    const OsInfo& os = OsInfo::Instance();
+    TW_LOG(LogLevel::Detail,
+           "Stack layout [%s]: depths [%d] [%d] picks [%d] [%d] marks [%p] [%p] for system code [0x%08X]", NameOf(source), os.depthA, os.depthB, os.pickA, os.pickB, reinterpret_cast<void*>(os.markA),
+           reinterpret_cast<void*>(os.markB), os.versionCode);
+    if (source == StackLayoutSource::None)
+        TW_LOG(LogLevel::Error,
+               "Worm-thread search unavailable: no stack layout gives back the start of this process's own threads");
 }
 
 }  // namespace
@@ -95,6 +138,23 @@ void SetUpOsInfo() {
             CloseHandle(thread);
         }
     }
-    TW_LOG(LogLevel::Detail, "Stack marks [%p] [%p] for system code [0x%08X]", reinterpret_cast<void*>(os.markA),
-           reinterpret_cast<void*>(os.markB), os.versionCode);
+    // The table describes the start-up code of the Windows versions it names, and the calibration may
+    // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.
+    LogStackLayout(ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)));
+}
+
+StackLayoutSource ProveStackLayout(const StackLayoutLearner& learner) {
+    OsInfo& os = OsInfo::Instance();
+    const ProcessInfo self(GetCurrentProcessId());
+    bool learned = false;
+    {
+        const ProbePair probes;
+        if (probes.ReadBack(self)) return StackLayoutSource::Table;
+        learned = probes.Learn(self, learner, os);
+    }
+    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
+    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
+    os.markA = 0;
+    os.markB = 0;
+    return StackLayoutSource::None;
 }
