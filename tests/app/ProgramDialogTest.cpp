@@ -1,6 +1,7 @@
 // The shipped program end to end: Tidewash.exe with its real engine, grimlet.dll and RunMendrel.exe, in a
-// prefix with simulated worm services, driven from this test through window messages as a user's clicks
-// would reach it, and checked from outside (its windows, the registry, its exit code).
+// prefix with simulated worm services and a fake worm in a netsvcs service host, driven from this test
+// through window messages as a user's clicks would reach it, and checked from outside (its windows, the
+// registry, its threads, its exit code).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 #include "app/Resource.h"
 #include "tests/grimlet/FakeService.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -135,7 +137,7 @@ std::wstring Acknowledge(Program& program) {
     return text;
 }
 
-TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResult) {
+TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheDialogsResult) {
     EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
     ScratchFolder scratch(L"dialog");
     const std::wstring stem = UniqueServiceStem(L"Dlg");
@@ -148,6 +150,8 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
     FakeService locked(stem + L"1Locked", netsvcs, lockedDll.c_str());
     FakeService hidden(stem + L"2Hidden", netsvcs, hiddenDll.c_str());
     ASSERT_TRUE(FakeService::DenyEverybody(locked.KeyPath()));
+    grimlettest::FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
 
     Program program(scratch.Path());
     HWND dialog = program.WaitForWindow(L"Quorvel Tidewash Fix Tool");
@@ -157,10 +161,16 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_SCAN)));
     EXPECT_EQ(Acknowledge(program), L"扫描完成");
 
-    // Our two services are listed, checked and waiting to be cleaned.
+    // Our two services and the worm's threads are listed, checked and waiting to be cleaned.
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     std::vector<int> ours;
+    std::vector<int> threadRows;
     for (int row = 0; row < rows; ++row) {
+        if (program.Cell(list, row, 0) == L"GRIMLET线程:") {
+            threadRows.push_back(row);
+            EXPECT_EQ(program.Cell(list, row, 1), L"由病毒创建的恶意线程");
+            EXPECT_EQ(program.Cell(list, row, 2), L"需要清除");
+        }
         if (program.Cell(list, row, 1).find(stem) == std::wstring::npos) continue;
         ours.push_back(row);
         EXPECT_EQ(program.Cell(list, row, 0), L"GRIMLET服务(隐藏注册表):");
@@ -169,12 +179,17 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
         EXPECT_EQ(state >> 12, 2u);
     }
     ASSERT_EQ(ours.size(), 2u);
+    ASSERT_EQ(threadRows.size(), 1u) << "one row for both foreign threads";
     EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_FOUND_COUNT)), L"共发现威胁: " + std::to_wstring(rows));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
 
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CLEAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_CLEAN)));
     EXPECT_EQ(Acknowledge(program), kCleanFinished);
     for (int row : ours) EXPECT_EQ(program.Cell(list, row, 2), L"清除成功") << row;
+    EXPECT_EQ(program.Cell(list, threadRows[0], 2), L"清除成功");
+    EXPECT_TRUE(grimlettest::WaitForThreadsToEnd(worm.Threads().foreign));
+    for (DWORD id : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(id)) << "the module's own thread";
+    EXPECT_TRUE(worm.Process().Running());
     EXPECT_FALSE(FakeService::KeyExists(locked.KeyPath()));
     EXPECT_FALSE(FakeService::KeyExists(hidden.KeyPath()));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
