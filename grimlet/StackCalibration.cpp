@@ -43,10 +43,20 @@ DWORD WINAPI CalibrationThread(LPVOID) {
 }
 
 // A probe without a parameter and one with: the start-up code leaves different top words for them,
-// and a worm thread may be either.
+// and a worm thread may be either. Starting and ending threads is most of what the check costs, so
+// the two start up side by side and end side by side.
 class ProbePair {
 public:
-    ProbePair() : bare_(nullptr), carrying_(StackLayoutProbe::kParameter) {}
+    ProbePair() : bare_(nullptr), carrying_(StackLayoutProbe::kParameter) {
+        bare_.WaitUntilParked();
+        carrying_.WaitUntilParked();
+    }
+    ~ProbePair() {
+        bare_.Release();
+        carrying_.Release();
+    }
+    ProbePair(const ProbePair&) = delete;
+    ProbePair& operator=(const ProbePair&) = delete;
 
     bool ReadBack(const ProcessInfo& self) const {
         return bare_.ReadsBackItsStart(self) && carrying_.ReadsBackItsStart(self);

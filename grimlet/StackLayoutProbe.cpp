@@ -29,9 +29,8 @@ DWORD WINAPI StackLayoutProbe::Park(LPVOID) {
 
 StackWord StackLayoutProbe::StartAddress() { return reinterpret_cast<StackWord>(&StackLayoutProbe::Park); }
 
-StackLayoutProbe::StackLayoutProbe(void* parameter) : thread_(CreateThread(nullptr, 0, &Park, parameter, 0, nullptr)) {
-    parked_ = thread_.IsValid() && WaitUntilParked();
-}
+StackLayoutProbe::StackLayoutProbe(void* parameter)
+    : thread_(CreateThread(nullptr, 0, &Park, parameter, 0, nullptr)) {}
 
 StackLayoutProbe::~StackLayoutProbe() {
     if (!thread_.IsValid()) return;
@@ -43,18 +42,26 @@ StackLayoutProbe::~StackLayoutProbe() {
     } while (WaitForSingleObject(thread_.Get(), 1) == WAIT_TIMEOUT && MillisecondsSince(start) < kEndBoundMs);
 }
 
-bool StackLayoutProbe::WaitUntilParked() const {
+bool StackLayoutProbe::WaitUntilParked() {
+    if (parked_ || !thread_.IsValid()) return parked_;
     const DWORD start = GetTickCount();
     for (;;) {
         // A suspension that was there before ours can only be the probe's own.
         const DWORD previous = SuspendThread(thread_.Get());
         if (previous == kSuspendFailed) return false;
         ResumeThread(thread_.Get());
-        if (previous > 0) return true;
+        if (previous > 0) {
+            parked_ = true;
+            return true;
+        }
         if (MillisecondsSince(start) > kParkBoundMs) return false;
         // Lets the probe run on this processor too, whatever the priorities.
         if (!SwitchToThread()) Sleep(0);
     }
+}
+
+void StackLayoutProbe::Release() {
+    if (parked_) ResumeThread(thread_.Get());
 }
 
 bool StackLayoutProbe::ReadsBackItsStart(const ProcessInfo& self) const {

@@ -16,16 +16,20 @@ public:
     // A parameter that is not NULL and that no stack slot holds by chance.
     static void* const kParameter;
 
-    // Starts the thread with `parameter` and waits (bounded) until it has parked itself.
+    // Starts the thread with `parameter`.
     explicit StackLayoutProbe(void* parameter);
     // Lets the thread return and waits (bounded) for its end, so that its code is not unloaded under it.
     ~StackLayoutProbe();
     StackLayoutProbe(const StackLayoutProbe&) = delete;
     StackLayoutProbe& operator=(const StackLayoutProbe&) = delete;
 
-    // False when the thread could not be started or did not park within the bound: nothing can be
-    // read from it then.
+    // Waits (bounded) until the thread has parked itself. False when it could not be started or did
+    // not park within the bound: nothing can be read from it then.
+    bool WaitUntilParked();
     bool Parked() const { return parked_; }
+    // Lets the parked thread go on to its end; the destructor waits for that. Several probes released
+    // before the first is destroyed end side by side.
+    void Release();
     HANDLE Thread() const { return thread_.Get(); }
 
     // The probes' start routine, the address that their stacks must give back.
@@ -39,7 +43,6 @@ public:
 
 private:
     static DWORD WINAPI Park(LPVOID parameter);
-    bool WaitUntilParked() const;
 
     ScopedHandle thread_;
     bool parked_ = false;
