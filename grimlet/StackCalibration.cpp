@@ -81,6 +81,22 @@ const char* NameOf(StackLayoutSource source) {
     return "none";
 }
 
+StackLayoutSource CheckOrLearnLayout(const StackLayoutLearner& learner) {
+    OsInfo& os = OsInfo::Instance();
+    const ProcessInfo self(GetCurrentProcessId());
+    bool learned = false;
+    {
+        const ProbePair probes;
+        if (probes.ReadBack(self)) return StackLayoutSource::Table;
+        learned = probes.Learn(self, learner, os);
+    }
+    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
+    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
+    os.markA = 0;
+    os.markB = 0;
+    return StackLayoutSource::None;
+}
+
 void LogStackLayout(StackLayoutSource source) {
     const OsInfo& os = OsInfo::Instance();
     TW_LOG(LogLevel::Detail,
@@ -150,21 +166,11 @@ void SetUpOsInfo() {
     }
     // The table describes the start-up code of the Windows versions it names, and the calibration may
     // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.
-    LogStackLayout(ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)));
+    ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
 }
 
 StackLayoutSource ProveStackLayout(const StackLayoutLearner& learner) {
-    OsInfo& os = OsInfo::Instance();
-    const ProcessInfo self(GetCurrentProcessId());
-    bool learned = false;
-    {
-        const ProbePair probes;
-        if (probes.ReadBack(self)) return StackLayoutSource::Table;
-        learned = probes.Learn(self, learner, os);
-    }
-    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
-    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
-    os.markA = 0;
-    os.markB = 0;
-    return StackLayoutSource::None;
+    const StackLayoutSource source = CheckOrLearnLayout(learner);
+    LogStackLayout(source);
+    return source;
 }

@@ -18,5 +18,6 @@ enum class StackLayoutSource { Table, Learned, None };
 
 // Checks the layout now in OsInfo on probe threads of this process, through the very reading the
 // search uses. When it does not give their start back, learns one from the probes' stacks with
-// `learner` and keeps it only when fresh probes confirm it; failing that, clears the marks.
+// `learner` and keeps it only when fresh probes confirm it; failing that, clears the marks. Logs the
+// layout in use, and an error when there is none.
 StackLayoutSource ProveStackLayout(const StackLayoutLearner& learner);

@@ -23,6 +23,7 @@
 #include "grimlet/WormThreadList.h"
 #include "grimlet/WormThreadSearch.h"
 #include "grimlet/WormThreadStep.h"
+#include "platform/Logger.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -140,16 +141,30 @@ TEST_F(WormThreadSearch, ATableThatReadsNothingBackEndsInALearnedLayoutThatFinds
     EXPECT_EQ(Sorted(worm.Threads().foreign), FoundIds());
 }
 
-TEST_F(WormThreadSearch, ALearnedLayoutThatDoesNotVerifyLeavesTheSearchUnavailable) {
-    UseTableThatReadsNothing();
-    EXPECT_EQ(StackLayoutSource::None, ProveStackLayout(MisLearner()));
-    EXPECT_FALSE(OsInfo::Instance().HasStackMarks());
-    FakeWorm worm(Folder(L"unproven"), L"svchost.exe", L"-k netsvcs");
-    ASSERT_TRUE(worm.Ready());
-    std::vector<ScanRecord> results;
-    ScanWormThreads(results);
-    EXPECT_TRUE(results.empty());
-    EXPECT_TRUE(WormThreadList::Instance().Empty());
+TEST_F(WormThreadSearch, ALearnedLayoutThatDoesNotVerifyLeavesTheSearchUnavailableAndSaysSo) {
+    const std::wstring logPath = testsupport::ThisProgramFolder() + L"\\worm_thread_test.log";
+    {
+        testsupport::DebugLevelValue level(0x2200007F);  // file, the program's category, every level
+        Logger log("worm_thread_test.log");
+        UseTableThatReadsNothing();
+        EXPECT_EQ(StackLayoutSource::None, ProveStackLayout(MisLearner()));
+        EXPECT_FALSE(OsInfo::Instance().HasStackMarks());
+        FakeWorm worm(Folder(L"unproven"), L"svchost.exe", L"-k netsvcs");
+        ASSERT_TRUE(worm.Ready());
+        std::vector<ScanRecord> results;
+        ScanWormThreads(results);
+        EXPECT_TRUE(results.empty());
+        EXPECT_TRUE(WormThreadList::Instance().Empty());
+    }
+    const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadFileBytes(logPath));
+    DeleteFileW(logPath.c_str());
+    auto logged = [&lines](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(logged("[.] Stack layout [none]"));
+    EXPECT_TRUE(logged("[*] Worm-thread search unavailable"));
+    EXPECT_TRUE(logged("[*] Worm-thread search skipped")) << "said again by the scan";
 }
 
 TEST_F(WormThreadSearch, AHealthyPrefixGivesNoThreadRecord) {
