@@ -83,7 +83,7 @@ const char* NameOf(StackLayoutSource source) {
 
 StackLayoutSource CheckOrLearnLayout(const StackLayoutLearner& learner) {
     OsInfo& os = OsInfo::Instance();
-    const ProcessInfo self(GetCurrentProcessId());
+    const ProcessInfo self(GetCurrentProcessId(), ProcessInfo::HandleOnly());
     bool learned = false;
     {
         const ProbePair probes;

@@ -33,16 +33,16 @@ double NowMs() {
     return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
 }
 
-// Median of five runs, in milliseconds.
-double Measure(const std::function<void()>& step) {
+// Median of `runs` runs, in milliseconds.
+double Measure(const std::function<void()>& step, int runs = 5) {
     std::vector<double> times;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < runs; ++i) {
         const double start = NowMs();
         step();
         times.push_back(NowMs() - start);
     }
     std::sort(times.begin(), times.end());
-    return times[2];
+    return times[times.size() / 2];
 }
 
 std::vector<DWORD> ProcessIds() {
@@ -75,18 +75,22 @@ void StartAndJoinOneThread() {
 }
 
 // Initialize's share of the thread search: the table and its calibration, then the layout check.
+// Thread starts under Wine vary much with the machine's load: these take the median of more runs.
 void MeasureInitialize() {
-    const double thread = Measure(StartAndJoinOneThread);
-    const double initialize = Measure(SetUpOsInfo);
+    constexpr int kRuns = 21;
+    const double thread = Measure(StartAndJoinOneThread, kRuns);
+    const double initialize = Measure(SetUpOsInfo, kRuns);
     const OsInfo& os = OsInfo::Instance();
     const OsInfo proven = os;
     // The check alone, once with the proven layout (it reads both probes back at once) and once with
     // marks that read nothing, so that it learns and verifies.
-    const double check = Measure([] { ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)); });
-    const double learn = Measure([] {
-        OsInfo::Instance().markA = OsInfo::Instance().markB = 0x7;
-        ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
-    });
+    const double check = Measure([] { ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)); }, kRuns);
+    const double learn = Measure(
+        [] {
+            OsInfo::Instance().markA = OsInfo::Instance().markB = 0x7;
+            ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
+        },
+        kRuns);
     OsInfo::Instance() = proven;
     std::printf("stack layout in use: depths %d/%d picks %d/%d marks %p %p\n", os.depthA, os.depthB, os.pickA, os.pickB,
                 reinterpret_cast<void*>(os.markA), reinterpret_cast<void*>(os.markB));
