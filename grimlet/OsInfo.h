@@ -18,6 +18,8 @@ struct OsInfo {
 
     // Vista, Server 2008 and Windows 7: the stack's top words are zero and the anchor is found by a walk.
     bool StartsWithZeroWalk() const;
+    // False when no layout was proven: no stack can then show a mark, and the search recognises nothing.
+    bool HasStackMarks() const { return markA != 0 || markB != 0; }
     // Picks the constants for this system: `underWow64` is a 32-bit process on 64-bit Windows.
     void SetStackConstants(bool underWow64);
 

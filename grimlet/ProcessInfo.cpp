@@ -81,6 +81,9 @@ ProcessInfo::ProcessInfo(DWORD processId)
     commandLine_ = ReadProcessCommandLine(handle_.Get());
 }
 
+ProcessInfo::ProcessInfo(DWORD processId, HandleOnly)
+    : processId_(processId), handle_(OpenProcess(kSearchAccess, FALSE, processId)) {}
+
 bool ProcessInfo::Matches(const std::wstring& imageName, const std::wstring& commandFilter) const {
     if (!imageName.empty() && _wcsicmp(imageName.c_str(), baseName_.c_str()) != 0) return false;
     return commandFilter.empty() || Lowered(commandLine_).find(commandFilter) != std::wstring::npos;

@@ -23,6 +23,10 @@ public:
     // Opens the process and reads its image and command line. A process that cannot be opened keeps
     // its id and empty texts.
     explicit ProcessInfo(DWORD processId);
+    // Only opens the process: all that reading its threads' stacks needs, without the texts, whose
+    // long-path look-up alone can cost milliseconds.
+    struct HandleOnly {};
+    ProcessInfo(DWORD processId, HandleOnly);
     ProcessInfo(const ProcessInfo&) = delete;
     ProcessInfo& operator=(const ProcessInfo&) = delete;
 

@@ -10,6 +10,10 @@
 #include "grimlet/NtApi.h"
 #include "grimlet/OsInfo.h"
 #include "grimlet/Wow64.h"
+#include "grimlet/ProcessInfo.h"
+#include "grimlet/StackImage.h"
+#include "grimlet/StackLayoutLearner.h"
+#include "grimlet/StackLayoutProbe.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
@@ -37,6 +41,71 @@ StackWord OwnStackWord(const StackWord* anchor, int32_t depth, const volatile vo
 DWORD WINAPI CalibrationThread(LPVOID) {
     CalibrateStack(2);
     return 0;
+}
+
+// A probe without a parameter and one with: the start-up code leaves different top words for them,
+// and a worm thread may be either. Starting and ending threads is most of what the check costs, so
+// the two start up side by side and end side by side.
+class ProbePair {
+public:
+    ProbePair() : bare_(nullptr), carrying_(StackLayoutProbe::kParameter) {
+        bare_.WaitUntilParked();
+        carrying_.WaitUntilParked();
+    }
+    ~ProbePair() {
+        bare_.Release();
+        carrying_.Release();
+    }
+    ProbePair(const ProbePair&) = delete;
+    ProbePair& operator=(const ProbePair&) = delete;
+
+    bool ReadBack(const ProcessInfo& self) const {
+        return bare_.ReadsBackItsStart(self) && carrying_.ReadsBackItsStart(self);
+    }
+    bool Learn(const ProcessInfo& self, const StackLayoutLearner& learner, OsInfo& os) const {
+        StackImage bare, carrying;
+        return bare_.CaptureStack(self, bare) && carrying_.CaptureStack(self, carrying) &&
+               learner.Learn(bare, carrying, StackLayoutProbe::StartAddress(), os);
+    }
+
+private:
+    StackLayoutProbe bare_;
+    StackLayoutProbe carrying_;
+};
+
+const char* NameOf(StackLayoutSource source) {
+    switch (source) {
+        case StackLayoutSource::Table: return "table";
+        case StackLayoutSource::Learned: return "learned";
+        case StackLayoutSource::None: break;
+    }
+    return "none";
+}
+
+StackLayoutSource CheckOrLearnLayout(const StackLayoutLearner& learner) {
+    OsInfo& os = OsInfo::Instance();
+    const ProcessInfo self(GetCurrentProcessId(), ProcessInfo::HandleOnly());
+    bool learned = false;
+    {
+        const ProbePair probes;
+        if (probes.ReadBack(self)) return StackLayoutSource::Table;
+        learned = probes.Learn(self, learner, os);
+    }
+    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
+    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
+    os.markA = 0;
+    os.markB = 0;
+    return StackLayoutSource::None;
+}
+
+void LogStackLayout(StackLayoutSource source) {
+    const OsInfo& os = OsInfo::Instance();
+    TW_LOG(LogLevel::Detail,
+           "Stack layout [%s]: depths [%d] [%d] picks [%d] [%d] marks [%p] [%p] for system code [0x%08X]", NameOf(source), os.depthA, os.depthB, os.pickA, os.pickB, reinterpret_cast<void*>(os.markA),
+           reinterpret_cast<void*>(os.markB), os.versionCode);
+    if (source == StackLayoutSource::None)
+        TW_LOG(LogLevel::Error,
+               "Worm-thread search unavailable: no stack layout gives back the start of this process's own threads");
 }
 
 }  // namespace
@@ -84,6 +153,13 @@ void SetUpOsInfo() {
             CloseHandle(thread);
         }
     }
-    TW_LOG(LogLevel::Detail, "Stack marks [%p] [%p] for system code [0x%08X]", reinterpret_cast<void*>(os.markA),
-           reinterpret_cast<void*>(os.markB), os.versionCode);
+    // The table describes the start-up code of the Windows versions it names, and the calibration may
+    // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.
+    ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
+}
+
+StackLayoutSource ProveStackLayout(const StackLayoutLearner& learner) {
+    const StackLayoutSource source = CheckOrLearnLayout(learner);
+    LogStackLayout(source);
+    return source;
 }

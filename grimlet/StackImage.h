@@ -27,13 +27,14 @@ public:
 
     const std::vector<StackWord>& Words() const { return words_; }
 
-private:
     // Where the marks and picks are counted down from: the word `d` below the anchor is
     // words_[anchor - d]. Before Vista the anchor lies just past the top word; from Vista on it is the
     // top non-zero word. False when the stack holds no non-zero word to anchor on.
     bool FindAnchor(const OsInfo& os, std::size_t& anchor) const;
+    // False when that word lies outside the copy.
     bool WordBelow(std::size_t anchor, int32_t distance, StackWord& word) const;
 
+private:
     std::vector<StackWord> words_;
 };
 

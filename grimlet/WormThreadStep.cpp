@@ -1,10 +1,14 @@
 #include "grimlet/WormThreadStep.h"
 
 #include "grimlet/GrimletSteps.h"
+#include "grimlet/OsInfo.h"
 #include "grimlet/ThreadSnapshot.h"
 #include "grimlet/WideTokenizer.h"
 #include "grimlet/WormThreadList.h"
 #include "grimlet/WormThreadSearch.h"
+#include "platform/Logger.h"
+
+static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 
 std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets() {
     // The worm injects into the service hosts of the netsvcs group and into services.exe; the second
@@ -24,6 +28,11 @@ std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets() {
 void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach) {
     ThreadSnapshot::Instance().Refill();
     WormThreadList::Instance().Clear();
+    // Said on every scan: an empty thread list must not read as a clean machine.
+    if (!OsInfo::Instance().HasStackMarks()) {
+        TW_LOG(LogLevel::Error, "Worm-thread search skipped: no proven stack layout");
+        return;
+    }
     for (const auto& target : WormThreadTargets()) FindWormThreads(target.first, target.second, &outOfReach);
     if (WormThreadList::Instance().Empty()) return;
     ScanRecord record;

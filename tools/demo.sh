@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The demonstration: sets the machine up, builds, makes a Wine prefix with a simulated GRIMLET infection
+# (worm services, and a fake worm running as svchost.exe -k netsvcs with threads in memory it allocated)
 # and starts the shipped i686 Tidewash.exe in it.
 #  - With a display (DISPLAY reachable): the dialog is yours; scan and clean by hand.
 #  - Without one: it runs on a private Xvfb display, where this script scans, cleans and saves
@@ -73,6 +74,7 @@ if [ $headless -eq 0 ]; then
   code=$?
   set -e
   say "Tidewash.exe ended with exit code $code; logs in $run"
+  "$WINESERVER" -k 2>/dev/null || true  # the simulated worm goes with the prefix's processes
   exit 0
 fi
 

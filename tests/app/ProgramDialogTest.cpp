@@ -1,6 +1,7 @@
 // The shipped program end to end: Tidewash.exe with its real engine, grimlet.dll and RunMendrel.exe, in a
-// prefix with simulated worm services, driven from this test through window messages as a user's clicks
-// would reach it, and checked from outside (its windows, the registry, its exit code).
+// prefix with simulated worm services and a fake worm in a netsvcs service host, driven from this test
+// through window messages as a user's clicks would reach it, and checked from outside (its windows, the
+// registry, its threads, its exit code).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 #include "app/Resource.h"
 #include "tests/grimlet/FakeService.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -128,31 +130,50 @@ std::wstring MessageText(HWND box) {
 }
 
 // A named pipe that stands in for a service DLL: a reader that opens it waits for its first bytes until
-// the test lets go, so a check that reads the DLL stays where it is - deterministically.
+// the test lets go, so a check that reads the DLL stays where it is - deterministically. Several
+// instances wait, because the signer check opens the DLL more than once (the embedded signature, then
+// the catalog hash), and only some of those opens read it sequentially.
 class HeldPipe {
 public:
-    explicit HeldPipe(const std::wstring& name)
-        : pipe_(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT,
-                                 1, 4096, 4096, 0, nullptr)),
-          opened_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        overlapped_.hEvent = opened_;
-        if (!ConnectNamedPipe(pipe_, &overlapped_) && GetLastError() == ERROR_PIPE_CONNECTED) SetEvent(opened_);
+    explicit HeldPipe(const std::wstring& name) {
+        for (Instance& instance : instances_) {
+            instance.pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                             PIPE_TYPE_BYTE | PIPE_WAIT, kInstances, 4096, 4096, 0, nullptr);
+            instance.connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            instance.overlapped.hEvent = instance.connected;
+            if (!ConnectNamedPipe(instance.pipe, &instance.overlapped) && GetLastError() == ERROR_PIPE_CONNECTED)
+                SetEvent(instance.connected);
+        }
     }
     ~HeldPipe() {
         Release();
-        CloseHandle(opened_);
+        for (Instance& instance : instances_) CloseHandle(instance.connected);
     }
-    bool WaitUntilOpened(DWORD timeoutMs) { return WaitForSingleObject(opened_, timeoutMs) == WAIT_OBJECT_0; }
-    // The reader's wait ends with a broken pipe.
+    HeldPipe(const HeldPipe&) = delete;
+    HeldPipe& operator=(const HeldPipe&) = delete;
+
+    bool WaitUntilOpened(DWORD timeoutMs) {
+        HANDLE events[kInstances];
+        for (int i = 0; i < kInstances; ++i) events[i] = instances_[i].connected;
+        const DWORD waited = WaitForMultipleObjects(kInstances, events, FALSE, timeoutMs);
+        return waited < WAIT_OBJECT_0 + kInstances;
+    }
+    // Every reader's wait ends with a broken pipe.
     void Release() {
-        if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-        pipe_ = INVALID_HANDLE_VALUE;
+        for (Instance& instance : instances_) {
+            if (instance.pipe != INVALID_HANDLE_VALUE) CloseHandle(instance.pipe);
+            instance.pipe = INVALID_HANDLE_VALUE;
+        }
     }
 
 private:
-    HANDLE pipe_;
-    HANDLE opened_;
-    OVERLAPPED overlapped_ = {};
+    static constexpr int kInstances = 4;
+    struct Instance {
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        HANDLE connected = nullptr;
+        OVERLAPPED overlapped = {};
+    };
+    Instance instances_[kInstances];
 };
 
 std::wstring Acknowledge(Program& program) {
@@ -164,7 +185,7 @@ std::wstring Acknowledge(Program& program) {
     return text;
 }
 
-TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResult) {
+TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheDialogsResult) {
     EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
     ScratchFolder scratch(L"dialog");
     const std::wstring stem = UniqueServiceStem(L"Dlg");
@@ -177,6 +198,8 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
     FakeService locked(stem + L"1Locked", netsvcs, lockedDll.c_str());
     FakeService hidden(stem + L"2Hidden", netsvcs, hiddenDll.c_str());
     ASSERT_TRUE(FakeService::DenyEverybody(locked.KeyPath()));
+    grimlettest::FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
 
     Program program(scratch.Path());
     HWND dialog = program.WaitForWindow(L"Quorvel Tidewash Fix Tool");
@@ -186,10 +209,16 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_SCAN)));
     EXPECT_EQ(Acknowledge(program), L"扫描完成");
 
-    // Our two services are listed, checked and waiting to be cleaned.
+    // Our two services and the worm's threads are listed, checked and waiting to be cleaned.
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     std::vector<int> ours;
+    std::vector<int> threadRows;
     for (int row = 0; row < rows; ++row) {
+        if (program.Cell(list, row, 0) == L"GRIMLET线程:") {
+            threadRows.push_back(row);
+            EXPECT_EQ(program.Cell(list, row, 1), L"由病毒创建的恶意线程");
+            EXPECT_EQ(program.Cell(list, row, 2), L"需要清除");
+        }
         if (program.Cell(list, row, 1).find(stem) == std::wstring::npos) continue;
         ours.push_back(row);
         EXPECT_EQ(program.Cell(list, row, 0), L"GRIMLET服务(隐藏注册表):");
@@ -198,12 +227,17 @@ TEST(ProgramDialog, ScansFindsTheWormServicesCleansThemAndEndsWithTheDialogsResu
         EXPECT_EQ(state >> 12, 2u);
     }
     ASSERT_EQ(ours.size(), 2u);
+    ASSERT_EQ(threadRows.size(), 1u) << "one row for both foreign threads";
     EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_FOUND_COUNT)), L"共发现威胁: " + std::to_wstring(rows));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
 
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CLEAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_CLEAN)));
     EXPECT_EQ(Acknowledge(program), kCleanFinished);
     for (int row : ours) EXPECT_EQ(program.Cell(list, row, 2), L"清除成功") << row;
+    EXPECT_EQ(program.Cell(list, threadRows[0], 2), L"清除成功");
+    EXPECT_TRUE(grimlettest::WaitForThreadsToEnd(worm.Threads().foreign));
+    for (DWORD id : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(id)) << "the module's own thread";
+    EXPECT_TRUE(worm.Process().Running());
     EXPECT_FALSE(FakeService::KeyExists(locked.KeyPath()));
     EXPECT_FALSE(FakeService::KeyExists(hidden.KeyPath()));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
@@ -231,7 +265,9 @@ TEST(ProgramDialog, ClosedWhileAScanHoldsAKeyUnlockedEndsOnlyWithTheKeyAsItWas) 
     ASSERT_NE(dialog, nullptr);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCAN, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDC_SCAN)));
     ASSERT_TRUE(dll.WaitUntilOpened(120000));
-    ASSERT_NE(FakeService::SecurityAsSddl(held.KeyPath()), before) << "the scan holds the key unlocked";
+    // The first open may come a moment before the read that holds the check inside the unlocked key.
+    ASSERT_TRUE(WaitUntil([&] { return FakeService::SecurityAsSddl(held.KeyPath()) != before; }, 20000))
+        << "the scan holds the key unlocked";
 
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     HWND question = program.WaitForWindow(L"GRIMLET专杀工具");

@@ -1,6 +1,7 @@
 // Prints the time of each worm-thread and API-hook step of a scan with 30+ extra processes running (a
 // third of them fake worms in netsvcs service hosts), and the hook step's cost per process, each against
 // a peer measured in the same run: one plain pass that opens every process and reads its image path.
+// Also prints what the stack-layout check costs Initialize, against starting and joining one thread.
 #include <windows.h>
 #include <psapi.h>
 
@@ -15,11 +16,11 @@
 #include "grimlet/OsInfo.h"
 #include "grimlet/OutOfReachProcesses.h"
 #include "grimlet/StackCalibration.h"
+#include "grimlet/StackLayoutLearner.h"
 #include "grimlet/ThreadSnapshot.h"
 #include "grimlet/WormThreadList.h"
 #include "grimlet/WormThreadSearch.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
-#include "tests/grimlet/threads/WineStartupLayout.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
@@ -33,16 +34,16 @@ double NowMs() {
     return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
 }
 
-// Median of five runs, in milliseconds.
-double Measure(const std::function<void()>& step) {
+// Median of `runs` runs, in milliseconds.
+double Measure(const std::function<void()>& step, int runs = 5) {
     std::vector<double> times;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < runs; ++i) {
         const double start = NowMs();
         step();
         times.push_back(NowMs() - start);
     }
     std::sort(times.begin(), times.end());
-    return times[2];
+    return times[times.size() / 2];
 }
 
 std::vector<DWORD> ProcessIds() {
@@ -64,6 +65,43 @@ void VisitEveryProcess() {
     }
 }
 
+DWORD WINAPI EndAtOnce(LPVOID) { return 0; }
+
+// The peer of Initialize's layout check: one thread started and joined.
+void StartAndJoinOneThread() {
+    HANDLE thread = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, nullptr);
+    if (!thread) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// Initialize's share of the thread search: the table and its calibration, then the layout check.
+// Thread starts under Wine vary much with the machine's load: these take the median of more runs.
+void MeasureInitialize() {
+    constexpr int kRuns = 21;
+    const double thread = Measure(StartAndJoinOneThread, kRuns);
+    const double initialize = Measure(SetUpOsInfo, kRuns);
+    const OsInfo& os = OsInfo::Instance();
+    const OsInfo proven = os;
+    // The check alone, once with the proven layout (it reads both probes back at once) and once with
+    // marks that read nothing, so that it learns and verifies.
+    const double check = Measure([] { ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)); }, kRuns);
+    const double learn = Measure(
+        [] {
+            OsInfo::Instance().markA = OsInfo::Instance().markB = 0x7;
+            ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
+        },
+        kRuns);
+    OsInfo::Instance() = proven;
+    std::printf("stack layout in use: depths %d/%d picks %d/%d marks %p %p\n", os.depthA, os.depthB, os.pickA, os.pickB,
+                reinterpret_cast<void*>(os.markA), reinterpret_cast<void*>(os.markB));
+    std::printf("peer (start and join one thread):                     %8.3f ms\n", thread);
+    std::printf("Initialize's SetUpOsInfo with the layout check:       %8.3f ms  %6.2fx peer\n", initialize,
+                initialize / thread);
+    std::printf("layout check, layout reads back at once:              %8.3f ms  %6.2fx peer\n", check, check / thread);
+    std::printf("layout check, layout learned and verified:            %8.3f ms  %6.2fx peer\n", learn, learn / thread);
+}
+
 }  // namespace
 
 int main() {
@@ -80,10 +118,9 @@ int main() {
     std::printf("%d extra processes running, %u processes in all\n", static_cast<int>(ready),
                 static_cast<unsigned>(total));
 
-    // The search as on a system whose thread start-up the constants describe (see WineStartupLayout.h),
-    // so that the measured run recognises and records the worm threads.
-    UseWineStartupLayout(OsInfo::Instance());
-    CalibrateStack(1);
+    // The layout the product proves on this system, so that the measured run recognises and records
+    // the worm threads as a scan would.
+    MeasureInitialize();
 
     const double peer = Measure(VisitEveryProcess);
     const double snapshot = Measure([] { ThreadSnapshot::Instance().Refill(); });

@@ -1,6 +1,7 @@
 // Plants the simulated GRIMLET infection of the demonstration in the current Wine prefix, with the same
-// fixtures the worm-service tests use: services of the "netsvcs" group whose DLL carries no signature,
-// one whose key denies everybody everything and one whose DLL is hidden and read-only.
+// fixtures the worm tests use: services of the "netsvcs" group whose DLL carries no signature, one whose
+// key denies everybody everything and one whose DLL is hidden and read-only; and the running worm, a
+// fake worm started as svchost.exe -k netsvcs with two threads in memory it allocated.
 // usage: grimlet_demo_infection install
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "tests/grimlet/FakeService.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -38,6 +40,40 @@ bool PlantService(const std::wstring& name, const std::wstring& dll) {
     return FakeService::KeyExists(key);
 }
 
+std::wstring WindowsFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+// Starts the fake worm as a netsvcs service host that outlives this program (the demonstration ends
+// it with the prefix's processes) and waits until its threads run.
+bool StartWorm() {
+    const std::wstring folder = WindowsFolder() + L"\\GrimletDemo";
+    const std::wstring image = folder + L"\\svchost.exe";
+    const std::wstring ready = folder + L"\\svchost.ready";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    DeleteFileW(ready.c_str());
+    // A copy that is still in use is the one of an earlier run, which serves as well.
+    const std::wstring fixture = BinFolder() + L"\\fake_worm.exe";
+    if (!CopyFileW(fixture.c_str(), image.c_str(), FALSE) && !FileExists(image)) return false;
+    std::wstring line = L"\"" + image + L"\" -k netsvcs --ready \"" + ready + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(image.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (!grimlettest::WaitForFile(ready)) return false;
+    const grimlettest::FakeWormThreads threads = grimlettest::ReadFakeWormThreads(ready);
+    wprintf(L"simulated GRIMLET worm running: %ls -k netsvcs, process %lu, %u threads in memory it allocated\n",
+            image.c_str(), static_cast<unsigned long>(process.dwProcessId),
+            static_cast<unsigned>(threads.foreign.size()));
+    return threads.foreign.size() == 2;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -54,6 +90,8 @@ int wmain(int argc, wchar_t** argv) {
               PlantService(L"Wmdmsvcx", lockedDll) && PlantService(L"Netcfgx32", hiddenDll) &&
               FakeService::DenyEverybody(L"SYSTEM\\CurrentControlSet\\Services\\Wmdmsvcx");
     wprintf(L"%ls\n", ok ? L"simulated GRIMLET services planted: Wmdmsvcx (key denies reading), Netcfgx32 (hidden DLL)"
-                         : L"the simulated infection could not be planted completely");
-    return ok ? 0 : 1;
+                         : L"the simulated services could not be planted completely");
+    const bool worm = StartWorm();
+    if (!worm) wprintf(L"the simulated worm could not be started\n");
+    return ok && worm ? 0 : 1;
 }

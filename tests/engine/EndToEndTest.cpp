@@ -1,6 +1,6 @@
 // A whole scan and clean through the scan controller with the real grimlet.dll (the shipped build on
-// the i686 tier) over fake worm services: every threat reaches the page with ids 0, 1, 2, ..., and a
-// clean reports 1 for what the cleanup engine removed and 2 for what it could not.
+// the i686 tier) over fake worm services and a fake worm's threads: every threat reaches the page with
+// ids 0, 1, 2, ..., and a clean reports 1 for what was removed and 2 for what could not be.
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -10,6 +10,7 @@
 #include "platform/SKEnvironment.h"
 #include "tests/engine/RecordingUi.h"
 #include "tests/grimlet/FakeService.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -116,5 +117,29 @@ TEST_F(EndToEnd, WithoutTheCleanupEngineTheCleanReportsFailureAndTheServiceStays
     EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
     EXPECT_TRUE(FileExists(hidden));
     SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+    controller.Deinitialize();
+}
+
+TEST_F(EndToEnd, TheRealPluginFindsTheFakeWormsThreadsAndTheCleanEndsThemAlone) {
+    grimlettest::FakeWorm worm(work_ / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+
+    RecordingUi ui;
+    ScanController controller;
+    ASSERT_TRUE(controller.Initialize(&ui));
+    controller.GetScanManager()->Scan();
+
+    ExpectIdsCountFromZero(ui);
+    std::vector<FoundItemRecord> threads;
+    for (const auto& found : ui.found)
+        if (found.threatName == L"GRIMLET线程:") threads.push_back(found);
+    ASSERT_EQ(1u, threads.size()) << "one row for both foreign threads";
+    EXPECT_EQ(L"由病毒创建的恶意线程", threads[0].description);
+
+    controller.Clean({threads[0].itemId});
+    EXPECT_EQ(1, ui.OutcomeOf(threads[0].itemId));
+    EXPECT_TRUE(grimlettest::WaitForThreadsToEnd(worm.Threads().foreign));
+    for (DWORD id : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(id)) << "the module's own thread";
+    EXPECT_TRUE(worm.Process().Running());
     controller.Deinitialize();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "grimlet/PeHeaders.h"
+#include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/plugin/CContractTables.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
@@ -107,6 +108,32 @@ TEST_F(GrimletContract, ScanAndCleanThroughTheReporter) {
     handler->SetReporter(&reporter);
     handler->Clean(unknown, 2);
     EXPECT_TRUE(reporter.cleaned.empty());
+}
+
+TEST_F(GrimletContract, AFakeWormsForeignThreadsAreOneFindingAndTheCleanEndsThemAlone) {
+    testsupport::ScratchFolder scratch(L"contractworm");
+    grimlettest::FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(2u, worm.Threads().foreign.size());
+    ASSERT_EQ(factory_(&host_), 1);  // Initialize proves the stack layout on this process's own threads
+    IPluginGeneralHandler* handler = host_.GeneralHandler();
+    TestPluginReporter reporter;
+    handler->SetReporter(&reporter);
+    handler->Scan();
+
+    std::vector<TestPluginReporter::Found> threads;
+    for (const auto& found : reporter.found)
+        if (found.threatName == L"GRIMLET线程:") threads.push_back(found);
+    ASSERT_EQ(1u, threads.size()) << "one finding for both foreign threads";
+    EXPECT_EQ(L"由病毒创建的恶意线程", threads[0].name);
+
+    handler->Clean(&threads[0].id, 1);
+    ASSERT_EQ(1u, reporter.cleaned.size());
+    EXPECT_EQ(threads[0].id, reporter.cleaned[0].id);
+    EXPECT_EQ(0, reporter.cleaned[0].outcome);
+    EXPECT_TRUE(grimlettest::WaitForThreadsToEnd(worm.Threads().foreign));
+    for (DWORD id : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(id)) << "the module's own thread";
+    EXPECT_TRUE(worm.Process().Running());
 }
 
 // A host written as C code would be: the helper and the runtime are plain structs with hand-written

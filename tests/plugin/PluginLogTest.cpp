@@ -116,6 +116,15 @@ TEST_F(PluginLog, TheHandlersOperationsAreTracedInThePluginsOwnFile) {
     EXPECT_TRUE(HasLine(lines, "I", "PluginGeneralImpl::Scan()"));
     EXPECT_TRUE(HasLine(lines, "O", "PluginGeneralImpl::Scan()"));
     EXPECT_TRUE(HasLine(lines, ".", "PluginGeneralImpl::Clean(5)"));
+    // Initialize says which stack layout the thread search uses, one that proved itself here.
+    std::size_t layoutLines = 0;
+    for (const std::string& line : lines) {
+        if (line.find("[.] Stack layout [") == std::string::npos) continue;
+        ++layoutLines;
+        EXPECT_TRUE(line.find("[table]") != std::string::npos || line.find("[learned]") != std::string::npos) << line;
+    }
+    EXPECT_EQ(1u, layoutLines);
+    for (const std::string& line : lines) EXPECT_EQ(std::string::npos, line.find("[*] Worm-thread search")) << line;
     EXPECT_FALSE(FileExists(HostLogPath()));  // the host's log is another logger's
 
     // One line per scan counts the 64-bit processes that the 32-bit plug-in passed over: at least every

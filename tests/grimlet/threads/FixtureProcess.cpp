@@ -81,4 +81,15 @@ bool ThreadRunning(DWORD threadId) {
     return running;
 }
 
+bool WaitForThreadsToEnd(const std::vector<DWORD>& threadIds, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        bool anyRunning = false;
+        for (DWORD id : threadIds) anyRunning = anyRunning || ThreadRunning(id);
+        if (!anyRunning) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
 }  // namespace grimlettest

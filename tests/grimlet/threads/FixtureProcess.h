@@ -57,5 +57,7 @@ private:
 
 // True while the thread exists and has not ended.
 bool ThreadRunning(DWORD threadId);
+// Waits until none of the threads runs any more; false after `timeoutMs`.
+bool WaitForThreadsToEnd(const std::vector<DWORD>& threadIds, DWORD timeoutMs = 10000);
 
 }  // namespace grimlettest

@@ -1,9 +1,13 @@
-// Reading a thread's start address from images of its stack, for every layout of the constants table.
+// Reading a thread's start address from images of its stack, for every layout of the constants table,
+// and learning a layout from the stacks of two probe threads where the table does not fit.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "grimlet/DescribeOs.h"
 #include "grimlet/OsInfo.h"
 #include "grimlet/StackImage.h"
+#include "grimlet/StackLayoutLearner.h"
 
 namespace {
 
@@ -147,6 +151,88 @@ TEST(StackImage, AnUncalibratedMarkNeverMatchesZeroPadding) {
     const OsInfo halfCalibrated = System(kOsWindowsXp, false, kMarkA, 0);
     EXPECT_EQ(kStart, StartOf(StackBuilder(40).Below(15, kMarkA).Below(2, kStart).Build(), halfCalibrated));
     EXPECT_EQ(0u, StartOf(StackBuilder(40).Below(18, 0).Below(3, kStart).Build(), halfCalibrated));
+}
+
+// Stacks of probe threads as a system unlike the table's leaves them: the top non-zero word is the
+// start address (or the parameter above it), and the return addresses into the system lie at other
+// distances than the table's.
+constexpr StackWord kSystemReturns[] = {kMarkA, kMarkB, 0x7C801000};
+constexpr StackWord kNoise = 0x0012FF80;  // a pointer into the stack: never the same on two threads
+
+bool InSystemCode(StackWord word) {
+    return std::find(std::begin(kSystemReturns), std::end(kSystemReturns), word) != std::end(kSystemReturns);
+}
+
+// `below` lists the words under the start address, nearest first.
+StackImage ProbeStack(bool withParameter, std::vector<StackWord> below, StackWord start = kStart) {
+    std::vector<StackWord> words(40, kNoise);
+    std::size_t slot = words.size() - 4;  // three zero words above
+    std::fill(words.begin() + static_cast<std::ptrdiff_t>(slot) + 1, words.end(), 0);
+    if (withParameter) words[slot--] = kParameter;
+    words[slot] = start;
+    for (StackWord word : below) words[--slot] = word;
+    return StackImage(words);
+}
+
+OsInfo Learned(const StackImage& bare, const StackImage& carrying, uint32_t versionCode = kOsWindows7) {
+    OsInfo os = System(versionCode, false, 0, 0);
+    if (!StackLayoutLearner(InSystemCode).Learn(bare, carrying, kStart, os)) os.markA = os.markB = 0;
+    return os;
+}
+
+TEST(StackLayoutLearner, TakesTheNearestReturnAddressBothProbesShareAndReadsOtherThreadsWithIt) {
+    // Nearest first: noise, a system word the two stacks disagree on, a shared word outside the
+    // system, then the shared return address.
+    const StackImage bare = ProbeStack(false, {kNoise, kMarkB, 0x1000, kMarkA, 0x7C801000});
+    const StackImage carrying = ProbeStack(true, {kNoise + 8, 0x7C801000, 0x1000, kMarkA, 0x7C801000});
+    const OsInfo os = Learned(bare, carrying);
+    EXPECT_EQ(kMarkA, os.markA);
+    EXPECT_EQ(kMarkA, os.markB);
+    EXPECT_EQ(4, os.depthA);
+    EXPECT_EQ(0, os.pickA);
+    EXPECT_EQ(5, os.depthB);
+    EXPECT_EQ(1, os.pickB);
+    EXPECT_EQ(kOsWindows7, os.versionCode);  // the version, and with it the anchor, stays
+
+    // A worm thread of another process: another start, with and without a parameter.
+    const StackWord wormStart = 0x00A70000;
+    EXPECT_EQ(wormStart, StartOf(ProbeStack(false, {1, 2, 3, kMarkA}, wormStart), os));
+    EXPECT_EQ(wormStart, StartOf(ProbeStack(true, {1, 2, 3, kMarkA}, wormStart), os));
+    EXPECT_EQ(0u, StartOf(ProbeStack(true, {1, 2, 3, kMarkB}, wormStart), os));
+}
+
+TEST(StackLayoutLearner, BeforeVistaCountsFromTheStackBase) {
+    // The parameter has a slot of its own above the start address there, NULL or not, and the words
+    // above the start count: both picks are 4.
+    std::vector<StackWord> carrying = ProbeStack(false, {kNoise + 4, kMarkA}).Words();
+    carrying[carrying.size() - 3] = kParameter;
+    const OsInfo os = Learned(ProbeStack(false, {kNoise, kMarkA}), StackImage(carrying), kOsWindowsXp);
+    EXPECT_EQ(4, os.pickA);
+    EXPECT_EQ(4, os.pickB);
+    EXPECT_EQ(6, os.depthA);
+    EXPECT_EQ(6, os.depthB);
+    EXPECT_EQ(kMarkA, os.markA);
+}
+
+TEST(StackLayoutLearner, PassesOverASlotThatLetsTheParameterProbePassForTheOtherKind) {
+    // With the return address 2 below the start, the probe with a parameter shows it 2 below its
+    // anchor as well, where the first kind would take the parameter for the start.
+    const StackImage bare = ProbeStack(false, {kNoise, kMarkA, kMarkB});
+    const StackImage carrying = ProbeStack(true, {kMarkA, kMarkA, kMarkB});
+    const OsInfo os = Learned(bare, carrying);
+    EXPECT_EQ(kMarkB, os.markA);
+    EXPECT_EQ(3, os.depthA);
+    EXPECT_EQ(kStart, StartOf(carrying, os));
+}
+
+TEST(StackLayoutLearner, LearnsNothingWithoutAStartOrASharedReturnAddress) {
+    const StackImage carrying = ProbeStack(true, {kNoise, kMarkA});
+    EXPECT_EQ(0u, Learned(ProbeStack(false, {kNoise, kMarkB}), carrying).markA) << "no shared return address";
+    EXPECT_EQ(0u, Learned(ProbeStack(false, {kNoise, kMarkA}, 0x00B00000), carrying).markA) << "start not on the stack";
+    EXPECT_EQ(0u, Learned(StackImage(), carrying).markA);
+    // The shared return address lies below the copied part of one stack.
+    const std::vector<StackWord> full = ProbeStack(false, {kNoise, kMarkA}).Words();
+    EXPECT_EQ(0u, Learned(StackImage({full.end() - 5, full.end()}), carrying).markA);
 }
 
 }  // namespace

@@ -19,12 +19,14 @@
 #include "grimlet/ProcessInfo.h"
 #include "grimlet/StackCalibration.h"
 #include "grimlet/StackImage.h"
+#include "grimlet/StackLayoutLearner.h"
 #include "grimlet/ThreadSnapshot.h"
 #include "grimlet/WormThreadList.h"
 #include "grimlet/WormThreadSearch.h"
 #include "grimlet/WormThreadStep.h"
+#include "grimlet/Wow64.h"
+#include "platform/Logger.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
-#include "tests/grimlet/threads/WineStartupLayout.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
@@ -57,12 +59,30 @@ int Search(const std::wstring& image, const std::wstring& filter) {
     return FindWormThreads(image, filter);
 }
 
-bool LiesInNtdll(StackWord address) {
-    wchar_t path[MAX_PATH] = {};
-    if (!GetMappedFileNameW(GetCurrentProcess(), reinterpret_cast<void*>(address), path, MAX_PATH)) return false;
-    const wchar_t* name = wcsrchr(path, L'\\');
-    return _wcsicmp(name ? name + 1 : path, L"ntdll.dll") == 0;
+// The layout as Initialize proves it, on a worker thread as the host runs it.
+void ProveAsInitializeDoes() {
+    OnFreshThread([] { SetUpOsInfo(); });
 }
+
+// The constants table of this system with marks that no stack holds: its check must fail.
+void UseTableThatReadsNothing() {
+    OsInfo& os = OsInfo::Instance();
+    os.SetStackConstants(RunsUnderWow64());
+    os.markA = 0x7;
+    os.markB = 0x7;
+}
+
+// Learns what the product learns, then moves the start one word off: a layout that cannot verify.
+class MisLearner : public StackLayoutLearner {
+public:
+    MisLearner() : StackLayoutLearner(&IsSystemReturnAddress) {}
+    bool Learn(const StackImage& bare, const StackImage& carrying, StackWord start, OsInfo& os) const override {
+        if (!StackLayoutLearner::Learn(bare, carrying, start, os)) return false;
+        ++os.pickA;
+        ++os.pickB;
+        return true;
+    }
+};
 
 DWORD WINAPI WaitForEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), 10000); }
 
@@ -88,8 +108,8 @@ class WormThreadSearch : public testing::Test {
 protected:
     void SetUp() override {
         saved_ = OsInfo::Instance();
-        UseWineStartupLayout(OsInfo::Instance());
-        OnFreshThread([] { CalibrateStack(1); });
+        ProveAsInitializeDoes();
+        ASSERT_TRUE(OsInfo::Instance().HasStackMarks()) << "no stack layout proved itself here";
     }
     void TearDown() override {
         OsInfo::Instance() = saved_;
@@ -101,11 +121,69 @@ protected:
     OsInfo saved_;
 };
 
-TEST_F(WormThreadSearch, CalibrationFindsTheReturnAddressIntoNtdll) {
+TEST_F(WormThreadSearch, TheProvenLayoutMarksAReturnAddressIntoTheSystem) {
     const OsInfo& os = OsInfo::Instance();
-    EXPECT_NE(0u, os.markA);
-    EXPECT_EQ(os.markA, os.markB);
-    EXPECT_TRUE(LiesInNtdll(os.markA));
+    EXPECT_TRUE(IsSystemReturnAddress(os.markA) || IsSystemReturnAddress(os.markB));
+    EXPECT_TRUE(os.markA == 0 || IsSystemReturnAddress(os.markA));
+    EXPECT_TRUE(os.markB == 0 || IsSystemReturnAddress(os.markB));
+    // Proving it once more finds it good as it stands.
+    const OsInfo before = os;
+    EXPECT_EQ(StackLayoutSource::Table, ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)));
+    EXPECT_EQ(before.markA, os.markA);
+    EXPECT_EQ(before.depthB, os.depthB);
+}
+
+TEST_F(WormThreadSearch, ATableThatReadsNothingBackEndsInALearnedLayoutThatFindsTheWorm) {
+    UseTableThatReadsNothing();
+    EXPECT_EQ(StackLayoutSource::Learned, ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)));
+    EXPECT_TRUE(OsInfo::Instance().HasStackMarks());
+    FakeWorm worm(Folder(L"learned"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    EXPECT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    EXPECT_EQ(Sorted(worm.Threads().foreign), FoundIds());
+}
+
+TEST_F(WormThreadSearch, ALearnedLayoutThatDoesNotVerifyLeavesTheSearchUnavailableAndSaysSo) {
+    const std::wstring logPath = testsupport::ThisProgramFolder() + L"\\worm_thread_test.log";
+    {
+        testsupport::DebugLevelValue level(0x2200007F);  // file, the program's category, every level
+        Logger log("worm_thread_test.log");
+        UseTableThatReadsNothing();
+        EXPECT_EQ(StackLayoutSource::None, ProveStackLayout(MisLearner()));
+        EXPECT_FALSE(OsInfo::Instance().HasStackMarks());
+        FakeWorm worm(Folder(L"unproven"), L"svchost.exe", L"-k netsvcs");
+        ASSERT_TRUE(worm.Ready());
+        std::vector<ScanRecord> results;
+        OutOfReachProcesses outOfReach;
+        ScanWormThreads(results, outOfReach);
+        EXPECT_TRUE(results.empty());
+        EXPECT_TRUE(WormThreadList::Instance().Empty());
+    }
+    const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadFileBytes(logPath));
+    DeleteFileW(logPath.c_str());
+    auto logged = [&lines](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(logged("[.] Stack layout [none]"));
+    EXPECT_TRUE(logged("[*] Worm-thread search unavailable"));
+    EXPECT_TRUE(logged("[*] Worm-thread search skipped")) << "said again by the scan";
+}
+
+TEST_F(WormThreadSearch, AHealthyPrefixGivesNoThreadRecord) {
+    // The prefix's own services and service hosts, and processes with foreign threads that the worm
+    // does not use: other service groups, other programs.
+    std::vector<std::unique_ptr<FakeWorm>> others;
+    for (int i = 0; i < 4; ++i) {
+        others.push_back(std::make_unique<FakeWorm>(Folder(L"local"), L"svchost.exe", L"-k LocalService"));
+        others.push_back(std::make_unique<FakeWorm>(Folder(L"other"), L"other.exe", L"-k netsvcs"));
+    }
+    for (const auto& other : others) ASSERT_TRUE(other->Ready());
+    std::vector<ScanRecord> results;
+    OutOfReachProcesses outOfReach;
+    ScanWormThreads(results, outOfReach);
+    EXPECT_TRUE(results.empty());
+    EXPECT_TRUE(WormThreadList::Instance().Empty());
 }
 
 TEST_F(WormThreadSearch, FindsExactlyTheForeignThreadsOfANetsvcsHost) {
@@ -210,11 +288,7 @@ TEST_F(WormThreadSearch, TerminationEndsExactlyTheFoundThreads) {
     ASSERT_EQ(Sorted(worm.Threads().foreign), FoundIds());
 
     EXPECT_TRUE(TerminateWormThreads());
-    const DWORD start = GetTickCount();
-    while ((ThreadRunning(worm.Threads().foreign[0]) || ThreadRunning(worm.Threads().foreign[1])) &&
-           GetTickCount() - start < 5000)
-        Sleep(20);
-    for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
+    EXPECT_TRUE(WaitForThreadsToEnd(worm.Threads().foreign));
     for (DWORD id : worm.Threads().own) EXPECT_TRUE(ThreadRunning(id)) << "the module's own thread runs on";
     EXPECT_TRUE(worm.Process().Running());
     EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(GetCurrentThread()));
@@ -257,43 +331,25 @@ TEST_F(WormThreadSearch, ProcessesAndThreadsThatEndDuringTheSearchAreSkipped) {
     EXPECT_EQ(1u, results.size());
 }
 
-// What Wine shows with the shipped constants: printed, and checked only for what must hold anywhere
-// (no mark outside ntdll, no thread of a module ever reported).
-TEST(WormThreadSearchShipped, WhatTheShippedConstantsFindUnderThisSystem) {
+// What the product finds with the layout it proves on this system (printed for the record): exactly
+// both foreign threads of a fake worm, never a thread of a module.
+TEST(WormThreadSearchShipped, TheProductsOwnLayoutFindsBothForeignThreads) {
     const OsInfo saved = OsInfo::Instance();
-    OnFreshThread([] { SetUpOsInfo(); });
+    ProveAsInitializeDoes();
     const OsInfo& os = OsInfo::Instance();
     std::printf("system code 0x%08X major %u: depths %d/%d picks %d/%d, marks %p %p\n",
                 static_cast<unsigned>(os.versionCode), static_cast<unsigned>(os.majorVersion), os.depthA, os.depthB,
                 os.pickA, os.pickB, reinterpret_cast<void*>(os.markA), reinterpret_cast<void*>(os.markB));
-    EXPECT_TRUE(os.markA == 0 || LiesInNtdll(os.markA));
-    EXPECT_TRUE(os.markB == 0 || LiesInNtdll(os.markB));
+    EXPECT_TRUE(os.HasStackMarks());
+    EXPECT_TRUE(os.markA == 0 || IsSystemReturnAddress(os.markA));
+    EXPECT_TRUE(os.markB == 0 || IsSystemReturnAddress(os.markB));
 
     testsupport::ScratchFolder scratch(L"shipped");
     FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
     ASSERT_TRUE(worm.Ready());
-    Search(L"svchost.exe", L"-k netsvcs");
-    std::printf("foreign threads of the fake worm recognised: %u of %u\n", static_cast<unsigned>(FoundIds().size()),
-                static_cast<unsigned>(worm.Threads().foreign.size()));
+    EXPECT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    EXPECT_EQ(Sorted(worm.Threads().foreign), FoundIds());
     for (DWORD id : worm.Threads().own) EXPECT_FALSE(Contains(FoundIds(), id));
-
-    // The top of a foreign thread's stack, for the record.
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, worm.Process().Id());
-    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, worm.Threads().foreign[0]);
-    StackImage image;
-    if (process && thread && StackImage::Capture(process, thread, image)) {
-        uintptr_t start = 0;
-        NtApi::Win32StartAddress(thread, start);
-        const auto& words = image.Words();
-        for (std::size_t below = 1; below <= 32 && below <= words.size(); ++below) {
-            const StackWord word = words[words.size() - below];
-            if (word)
-                std::printf("  base-%2u: %p%s\n", static_cast<unsigned>(below), reinterpret_cast<void*>(word),
-                            word == start ? " (start address)" : LiesInNtdll(word) ? " (ntdll)" : "");
-        }
-    }
-    if (thread) CloseHandle(thread);
-    if (process) CloseHandle(process);
     WormThreadList::Instance().Clear();
     OsInfo::Instance() = saved;
 }
