@@ -73,7 +73,7 @@ private:
 
 }  // namespace
 
-Logger::Logger(const char* fileName) {
+Logger::Logger(const char* fileName, LogFileStart start) {
     uint32_t mask = ReadConfiguredMask();
 
     char path[MAX_PATH] = {};
@@ -89,12 +89,16 @@ Logger::Logger(const char* fileName) {
     mask_ = mask;
     memcpy(path_, path, sizeof path_);  // `path` is NUL-terminated within MAX_PATH bytes
 
-    DeleteFileA(path_);
+    if (start == LogFileStart::Replace) DeleteFileA(path_);
 
     if (mask_ & logline::kToEventTrace) RegisterEventTrace();
 
-    if (mask_ & logline::kProgramCategory) {
+    if (!(mask_ & logline::kProgramCategory)) return;
+    if (start == LogFileStart::Replace) {
         Write(L"", mask_, 0, "===== [%s.%s.%s][%s] LOG START =====", "1.60", "0", "1000", path_);
+    } else {
+        // Runs follow each other in one file: each says which command it was.
+        Write(L"", mask_, 0, "===== [%s.%s.%s][%s] LOG START ===== %S", "1.60", "0", "1000", path_, GetCommandLineW());
     }
 }
 
