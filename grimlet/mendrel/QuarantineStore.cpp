@@ -170,17 +170,25 @@ std::wstring QuarantineStore::UtcTimeText() {
     return text;
 }
 
-bool QuarantineStore::Prepare() {
-    LocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, descriptor.Receive(),
+bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
+    LocalMemory converted;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, converted.Receive(),
                                                               nullptr)) {
         TW_LOG(LogLevel::Error, "ConvertStringSecurityDescriptorToSecurityDescriptorW Error=%d", (int)GetLastError());
         return false;
     }
+    const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
+    descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
+    return true;
+}
+
+bool QuarantineStore::Prepare() {
+    std::vector<BYTE> descriptor;
+    if (!FolderSecurity(descriptor)) return false;
     // The folders above are made with what they inherit; only the last one is closed.
     for (std::size_t slash = folder_.find(L'\\', 3); slash != std::wstring::npos; slash = folder_.find(L'\\', slash + 1))
         CreateDirectoryW(folder_.substr(0, slash).c_str(), nullptr);
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.data(), FALSE};
     if (!CreateDirectoryW(folder_.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
         TW_LOG(LogLevel::Error, "CreateDirectory(%S) Error=%d", folder_.c_str(), (int)GetLastError());
         return false;
@@ -196,8 +204,8 @@ bool QuarantineStore::Prepare() {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     PSID owner = nullptr;
-    GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
-    GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted);
+    GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted);
     std::vector<wchar_t> name(folder_.begin(), folder_.end());
     name.push_back(L'\0');
     DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,

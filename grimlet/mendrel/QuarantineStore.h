@@ -68,6 +68,8 @@ public:
 
     const std::wstring& Folder() const { return folder_; }
     static std::wstring UtcTimeText();
+    // The owner and access list Prepare gives the folder (self-relative); false when it cannot be built.
+    static bool FolderSecurity(std::vector<BYTE>& descriptor);
 
 private:
     bool AppendLine(const std::wstring& line);

@@ -6,8 +6,9 @@ const char16_t kHeader[] = u"Windows Registry Editor Version 5.00";
 constexpr uint32_t kString = 1;
 constexpr uint32_t kBinary = 3;
 constexpr uint32_t kDword = 4;
-// regedit keeps its lines within 80 columns; continued hex lines start with two blanks.
-constexpr std::size_t kWrapColumn = 77;
+// regedit keeps its lines within 80 columns, the continuing backslash included; continued hex lines
+// start with two blanks.
+constexpr std::size_t kWrapColumn = 79;
 constexpr std::size_t kMaxKeyNameLength = 255;
 
 void AppendAscii(std::u16string& text, const char* ascii) {
