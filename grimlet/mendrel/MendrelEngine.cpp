@@ -26,6 +26,22 @@ bool FileExists(const std::wstring& path) {
 
 enum class QuarantineOutcome { Stored, Unreadable, Trusted, Failed };
 
+// All keys of all the services in one regedit file; false when any key cannot be read or the file
+// cannot be written.
+bool SaveServiceKeys(QuarantineStore& store, const std::vector<std::wstring>& services, const std::wstring& stem,
+                     std::wstring& fileName) {
+    std::vector<RegFileKey> keys;
+    for (const std::wstring& name : services)
+        if (!ReadRegistryTree(kServicesPath + name, keys)) return false;
+    return store.SaveKeys(keys, stem, fileName);
+}
+
+std::wstring Joined(const std::vector<std::wstring>& names) {
+    std::wstring text;
+    for (const std::wstring& name : names) text += (text.empty() ? L"" : L", ") + name;
+    return text;
+}
+
 }  // namespace
 
 int MendrelEngine::Run(const std::wstring& dllPath) {
@@ -79,15 +95,11 @@ int MendrelEngine::Run(const std::wstring& dllPath) {
 
     // The keys are saved before the service manager is asked for anything: it deletes the key of a
     // service marked for deletion as soon as that service stops.
-    std::vector<RegFileKey> savedKeys;
-    bool keysRead = true;
-    for (const std::wstring& name : services)
-        if (keysRead && !ReadRegistryTree(kServicesPath + name, savedKeys)) keysRead = false;
     QuarantineEntry entry;
     entry.originalPath = dllPath;
-    for (const std::wstring& name : services) entry.services += (entry.services.empty() ? L"" : L", ") + name;
+    entry.services = Joined(services);
     std::wstring keysStem = quarantined ? std::wstring(copy.sha1.begin(), copy.sha1.end()) : L"keys";
-    if (!keysRead || !store.SaveKeys(savedKeys, keysStem, entry.keysName)) {
+    if (!SaveServiceKeys(store, services, keysStem, entry.keysName)) {
         if (quarantined) store.Discard(copy);
         TW_LOG(LogLevel::Error, "The service keys of %S cannot be saved; nothing changed", dllPath.c_str());
         return MendrelExitCode::QuarantineFailed;
