@@ -65,7 +65,7 @@ private:
 
 }  // namespace
 
-Logger::Logger(const char* fileName) {
+Logger::Logger(const char* fileName, LogFileStart start) {
     uint32_t mask = ReadConfiguredMask();
 
     char executable[MAX_PATH] = {};
@@ -77,12 +77,16 @@ Logger::Logger(const char* fileName) {
     mask_ = mask;
     BuildFilePath(executable, fileName, path_);
 
-    if (path_[0] != '\0') DeleteFileA(path_);
+    if (path_[0] != '\0' && start == LogFileStart::Replace) DeleteFileA(path_);
 
     if (mask_ & logline::kToEventTrace) RegisterEventTrace();
 
-    if (mask_ & logline::kProgramCategory) {
+    if (!(mask_ & logline::kProgramCategory)) return;
+    if (start == LogFileStart::Replace) {
         Write(L"", mask_, 0, "===== [%s.%s.%s][%s] LOG START =====", "1.60", "0", "1000", path_);
+    } else {
+        // Runs follow each other in one file: each says which command it was.
+        Write(L"", mask_, 0, "===== [%s.%s.%s][%s] LOG START ===== %S", "1.60", "0", "1000", path_, GetCommandLineW());
     }
 }
 

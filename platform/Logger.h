@@ -18,13 +18,17 @@ constexpr uint32_t Leave = 0x02000020;
 constexpr uint32_t Detail = 0x02000040;
 }  // namespace LogLevel
 
+// Whether a new run of a program keeps the log lines of the runs before it.
+enum class LogFileStart { Replace, Append };
+
 // The process-wide diagnostic log. Off unless HKLM\SOFTWARE\Quorvel\Skerry "DebugLevel" (REG_DWORD)
 // turns it on; lines go to a file next to the executable, the debugger and/or an event-trace session.
 class Logger {
 public:
-    // Reads the configuration, deletes the previous log file, and becomes the current instance.
-    // `fileName` is the log file's name beside the executable.
-    explicit Logger(const char* fileName = "qvcleantool.log");
+    // Reads the configuration, deletes the previous log file (or, with Append, adds to it and names
+    // the process's command line in the start line), and becomes the current instance. `fileName` is
+    // the log file's name beside the executable.
+    explicit Logger(const char* fileName = "qvcleantool.log", LogFileStart start = LogFileStart::Replace);
     // Tear-down: stops being the current instance and removes the event-trace registration.
     ~Logger();
     Logger(const Logger&) = delete;

@@ -54,6 +54,21 @@ bool MendrelCommandLine::IsAbsoluteFilePath(const std::wstring& path) {
 
 bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem) {
     ArgumentList arguments(commandLine ? commandLine : L"");
+    std::wstring switchValue;
+    // The quarantine commands stand alone.
+    if (arguments.Count() == 2 && MatchSwitch(arguments[1], L"list", false, switchValue)) {
+        command = Command::List;
+        return true;
+    }
+    if (arguments.Count() == 2 && MatchSwitch(arguments[1], L"restore", true, switchValue)) {
+        if (switchValue.size() != 40 || switchValue.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
+            problem = L"-restore needs the 40 hexadecimal digits of a SHA-1: " + switchValue;
+            return false;
+        }
+        command = Command::Restore;
+        for (wchar_t c : switchValue) sha1.push_back(static_cast<char>(towupper(c)));
+        return true;
+    }
     bool seenAssign = false, seenGc = false, seenName = false, seenPath = false;
     for (int index = 1; index < arguments.Count(); ++index) {
         std::wstring argument = arguments[index];

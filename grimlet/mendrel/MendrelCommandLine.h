@@ -1,10 +1,15 @@
 #pragma once
 #include <string>
 
-// The one command line the engine accepts (switch names without regard to case, values exactly):
+// The command lines the engine accepts (switch names without regard to case, values exactly):
 //   "<folder>\RunMendrel" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH="<absolute DLL path>"
+//   RunMendrel -list
+//   RunMendrel -restore=<SHA-1 of a quarantined file, 40 hexadecimal digits>
 struct MendrelCommandLine {
-    std::wstring dllPath;
+    enum class Command { Remove, List, Restore };
+    Command command = Command::Remove;
+    std::wstring dllPath;   // Remove
+    std::string sha1;       // Restore, in upper case
 
     // False, with the reason in `problem`, for anything else.
     bool Parse(const wchar_t* commandLine, std::wstring& problem);

@@ -5,18 +5,20 @@
 
 // The removal the engine performs for one worm DLL: every netsvcs service using it is stopped and its
 // key and group entry deleted; the DLL is copied into quarantine first and then deleted (at the next
-// restart if it is in use). A DLL signed by a trusted signer stops everything before any change.
+// restart if it is in use), and the service keys are saved there whole before they go. A DLL signed by
+// a trusted signer, or a quarantine that cannot take the copy or the keys, stops everything before any
+// change.
 class MendrelEngine {
 public:
-    MendrelEngine(const std::wstring& engineFolder, TrustedSignerTest isTrusted)
-        : engineFolder_(engineFolder), isTrusted_(isTrusted) {}
+    MendrelEngine(const std::wstring& quarantineFolder, TrustedSignerTest isTrusted)
+        : quarantineFolder_(quarantineFolder), isTrusted_(isTrusted) {}
 
     // One of MendrelExitCode.
     int Run(const std::wstring& dllPath);
 
-    std::wstring QuarantineFolder() const { return engineFolder_ + L"\\quarantine"; }
+    const std::wstring& QuarantineFolder() const { return quarantineFolder_; }
 
 private:
-    std::wstring engineFolder_;
+    std::wstring quarantineFolder_;
     TrustedSignerTest isTrusted_;
 };

@@ -95,4 +95,34 @@ bool Remove(const std::wstring& serviceName) {
     return true;
 }
 
+bool Add(const std::wstring& serviceName) {
+    RegistryKey key;
+    LONG result = key.Open(HKEY_LOCAL_MACHINE, kSvcHostPath, KEY_QUERY_VALUE | KEY_SET_VALUE | NativeView());
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) Error=%d", kSvcHostPath, (int)result);
+        return false;
+    }
+    std::vector<wchar_t> data;
+    DWORD type = REG_NONE;
+    if (!ReadMultiString(key.Get(), data, type)) {
+        TW_LOG(LogLevel::Error, "No %S list to add %S to", kGroupValue, serviceName.c_str());
+        return false;
+    }
+    bool listed = false;
+    std::vector<wchar_t> kept = WithoutName(data, serviceName, listed);
+    if (listed) return true;
+    kept.pop_back();
+    kept.insert(kept.end(), serviceName.begin(), serviceName.end());
+    kept.push_back(L'\0');
+    kept.push_back(L'\0');
+    result = RegSetValueExW(key.Get(), kGroupValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                            static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegSetValueExW(%S) Error=%d", kGroupValue, (int)result);
+        return false;
+    }
+    TW_LOG(LogLevel::Info, "Added %S to the netsvcs group", serviceName.c_str());
+    return true;
+}
+
 }  // namespace NetsvcsGroupList

@@ -9,6 +9,10 @@ namespace NetsvcsGroupList {
 // including when there was no list.
 bool Remove(const std::wstring& serviceName);
 
+// Appends `serviceName` unless it is listed already. False when there is no list or it cannot be
+// written.
+bool Add(const std::wstring& serviceName);
+
 // The list as it stands; empty when it cannot be read.
 std::vector<std::wstring> Read();
 

@@ -1,7 +1,12 @@
 #include "grimlet/mendrel/QuarantineStore.h"
 
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
-#include <vector>
+#include <cwchar>
 
 #include "grimlet/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/Sha1.h"
@@ -10,6 +15,15 @@
 static const wchar_t kLogSource[] = L"RunMendrel";
 
 namespace {
+
+// Administrators and SYSTEM, full access, passed on to every file and folder inside; nothing inherited
+// from above, so a folder somebody else made first ends up closed as well.
+const wchar_t kFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const wchar_t kManifestName[] = L"manifest.txt";
+constexpr std::size_t kManifestColumns = 9;
+// Saved keys of a service are a few kilobytes; anything near this is not ours.
+constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
+constexpr uint64_t kMaxManifestBytes = 64u << 20;
 
 class FileHandle {
 public:
@@ -28,6 +42,21 @@ private:
     HANDLE handle_;
 };
 
+class LocalMemory {
+public:
+    LocalMemory() = default;
+    ~LocalMemory() {
+        if (memory_) LocalFree(memory_);
+    }
+    LocalMemory(const LocalMemory&) = delete;
+    LocalMemory& operator=(const LocalMemory&) = delete;
+    PSECURITY_DESCRIPTOR* Receive() { return &memory_; }
+    PSECURITY_DESCRIPTOR Get() const { return memory_; }
+
+private:
+    PSECURITY_DESCRIPTOR memory_ = nullptr;
+};
+
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
     int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -36,7 +65,102 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-std::wstring UtcTimeText() {
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Ascii(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+bool IsSha1Text(const std::string& text) {
+    if (text.size() != 40) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    return true;
+}
+
+// A manifest column: never empty, never a tab or a line break, which would shift the columns.
+std::wstring Column(const std::wstring& text) {
+    if (text.empty()) return L"-";
+    std::wstring out = text;
+    for (wchar_t& c : out)
+        if (c == L'\t' || c == L'\r' || c == L'\n') c = L' ';
+    return out;
+}
+
+std::wstring FromColumn(const std::wstring& text) { return text == L"-" ? std::wstring() : text; }
+
+std::vector<std::wstring> SplitTabs(const std::wstring& line) {
+    std::vector<std::wstring> columns;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t tab = line.find(L'\t', start);
+        columns.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+        if (tab == std::wstring::npos) return columns;
+        start = tab + 1;
+    }
+}
+
+bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
+    std::vector<std::wstring> columns = SplitTabs(line);
+    if (columns.size() != kManifestColumns) return false;
+    entry.originalPath = FromColumn(columns[0]);
+    std::string sha1 = Ascii(FromColumn(columns[1]));
+    if (!sha1.empty() && !IsSha1Text(sha1)) return false;
+    entry.sha1 = sha1;
+    entry.size = columns[2] == L"-" ? 0 : _wcstoui64(columns[2].c_str(), nullptr, 10);
+    entry.time = FromColumn(columns[3]);
+    entry.state = FromColumn(columns[4]);
+    entry.attributes = columns[5] == L"-" ? 0 : static_cast<DWORD>(wcstoul(columns[5].c_str(), nullptr, 16));
+    entry.copyName = FromColumn(columns[6]);
+    entry.keysName = FromColumn(columns[7]);
+    entry.services = FromColumn(columns[8]);
+    entry.removedAt = entry.time;
+    // Only names this store gives: a line that points elsewhere is not followed.
+    for (const std::wstring* name : {&entry.copyName, &entry.keysName})
+        if (name->find_first_of(L"\\/:") != std::wstring::npos || *name == L"." || *name == L"..") return false;
+    return !entry.originalPath.empty() && !entry.state.empty();
+}
+
+// Reads a whole file of at most `limit` bytes. False, with the system error, when it cannot.
+bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes, DWORD& error) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid()) {
+        error = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size)) {
+        error = GetLastError();
+        return false;
+    }
+    if (static_cast<uint64_t>(size.QuadPart) > limit) {
+        error = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                           got != bytes.size())) {
+        error = got != bytes.size() ? ERROR_HANDLE_EOF : GetLastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring QuarantineStore::UtcTimeText() {
     SYSTEMTIME now;
     GetSystemTime(&now);
     wchar_t text[32];
@@ -46,20 +170,62 @@ std::wstring UtcTimeText() {
     return text;
 }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
+    LocalMemory converted;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, converted.Receive(),
+                                                              nullptr)) {
+        TW_LOG(LogLevel::Error, "ConvertStringSecurityDescriptorToSecurityDescriptorW Error=%d", (int)GetLastError());
+        return false;
+    }
+    const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
+    descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
+    return true;
+}
 
-}  // namespace
+bool QuarantineStore::Prepare() {
+    std::vector<BYTE> descriptor;
+    if (!FolderSecurity(descriptor)) return false;
+    // The folders above are made with what they inherit; only the last one is closed.
+    for (std::size_t slash = folder_.find(L'\\', 3); slash != std::wstring::npos; slash = folder_.find(L'\\', slash + 1))
+        CreateDirectoryW(folder_.substr(0, slash).c_str(), nullptr);
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.data(), FALSE};
+    if (!CreateDirectoryW(folder_.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        TW_LOG(LogLevel::Error, "CreateDirectory(%S) Error=%d", folder_.c_str(), (int)GetLastError());
+        return false;
+    }
+    // A link planted in its place would lead the access list written below onto some other folder.
+    DWORD attributes = GetFileAttributesW(folder_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        TW_LOG(LogLevel::Error, "%S is not a plain folder", folder_.c_str());
+        return false;
+    }
+    // A folder that was there already gets the same owner and list as a new one.
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    PSID owner = nullptr;
+    GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted);
+    GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted);
+    std::vector<wchar_t> name(folder_.begin(), folder_.end());
+    name.push_back(L'\0');
+    DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                             PROTECTED_DACL_SECURITY_INFORMATION,
+                                         owner, nullptr, dacl, nullptr);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "SetNamedSecurityInfoW(%S) Error=%d", folder_.c_str(), (int)result);
+        return false;
+    }
+    return true;
+}
 
 bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWORD& error) {
     error = ERROR_SUCCESS;
-    if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        error = GetLastError();
-        TW_LOG(LogLevel::Error, "CreateDirectory(%S) Error=%d", folder_.c_str(), (int)error);
-        return false;
-    }
     HANDLE sourceHandle;
+    DWORD attributes;
     {
         FileSystemRedirectionGuard redirection;
+        attributes = GetFileAttributesW(path.c_str());
         sourceHandle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (sourceHandle == INVALID_HANDLE_VALUE) error = GetLastError();
@@ -107,7 +273,9 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     copy.originalPath = path;
     copy.sha1 = hash.HexDigest();
     copy.size = size;
+    copy.attributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes;
     copy.copyPath = folder_ + L"\\" + Widen(copy.sha1) + L".bin";
+    copy.newlyStored = GetFileAttributesW(copy.copyPath.c_str()) == INVALID_FILE_ATTRIBUTES;
     if (!MoveFileExW(pendingPath.c_str(), copy.copyPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         error = GetLastError();
         TW_LOG(LogLevel::Error, "MoveFileExW(%S) Error=%d", copy.copyPath.c_str(), (int)error);
@@ -120,28 +288,187 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
 }
 
 void QuarantineStore::Discard(const QuarantinedFile& copy) {
-    if (!copy.copyPath.empty()) DeleteFileW(copy.copyPath.c_str());
+    if (!copy.copyPath.empty() && copy.newlyStored) DeleteFileW(copy.copyPath.c_str());
 }
 
-bool QuarantineStore::Record(const QuarantinedFile& copy, const std::wstring& note) {
-    return AppendLine(copy.originalPath + L"\t" + Widen(copy.sha1) + L"\t" + std::to_wstring(copy.size) + L"\t" + UtcTimeText() + L"\t" + note);
+bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::wstring& stem, std::wstring& fileName) {
+    std::u16string text;
+    std::string problem;
+    if (!RegFile::Format(keys, text, problem)) {
+        TW_LOG(LogLevel::Error, "The service keys cannot be saved: %s", problem.c_str());
+        return false;
+    }
+    std::vector<uint8_t> bytes = RegFile::Encode(text);
+    // A later removal of the same bytes keeps the keys of the earlier one.
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        fileName = attempt == 1 ? stem + L".reg" : stem + L"-" + std::to_wstring(attempt) + L".reg";
+        std::wstring path = folder_ + L"\\" + fileName;
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        if (!file.IsValid()) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", path.c_str(), (int)error);
+            return false;
+        }
+        DWORD written = 0;
+        bool ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && FlushFileBuffers(file.Get());
+        DWORD error = GetLastError();
+        file.Close();
+        if (!ok) {
+            TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", path.c_str(), (int)error);
+            DeleteFileW(path.c_str());
+            return false;
+        }
+        TW_LOG(LogLevel::Info, "Saved %S key(s) as %S", std::to_wstring(keys.size()).c_str(), path.c_str());
+        return true;
+    }
+    TW_LOG(LogLevel::Error, "No free name for the saved keys of %S", stem.c_str());
+    return false;
 }
 
-bool QuarantineStore::RecordPendingMove(const std::wstring& path, const std::wstring& movedTo) {
-    return AppendLine(path + L"\t-\t-\t" + UtcTimeText() + L"\tunreadable; moved at restart to " + movedTo);
+void QuarantineStore::DiscardKeys(const std::wstring& fileName) {
+    if (!fileName.empty()) DeleteFileW((folder_ + L"\\" + fileName).c_str());
+}
+
+bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys) const {
+    std::wstring path = folder_ + L"\\" + fileName;
+    std::string bytes;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadWholeFile(path, kMaxKeysFileBytes, bytes, error)) {
+        TW_LOG(LogLevel::Error, "Reading %S Error=%d", path.c_str(), (int)error);
+        return false;
+    }
+    std::u16string text;
+    std::string problem = "no UTF-16 byte-order mark";
+    if (!RegFile::Decode(std::vector<uint8_t>(bytes.begin(), bytes.end()), text) ||
+        !RegFile::Parse(text, keys, problem)) {
+        TW_LOG(LogLevel::Error, "%S is malformed: %s", path.c_str(), problem.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool QuarantineStore::Record(const QuarantineEntry& entry) {
+    wchar_t attributes[16];
+    _snwprintf(attributes, 16, L"%08lX", entry.attributes);
+    attributes[15] = L'\0';
+    bool copied = !entry.sha1.empty();
+    std::wstring line = Column(entry.originalPath) + L"\t" + Column(Widen(entry.sha1)) + L"\t" +
+                        (copied ? std::to_wstring(entry.size) : L"-") + L"\t" + Column(entry.time) + L"\t" +
+                        Column(entry.state) + L"\t" + (copied ? attributes : L"-") + L"\t" + Column(entry.copyName) +
+                        L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services);
+    return AppendLine(line);
+}
+
+bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
+    entries.clear();
+    std::wstring path = folder_ + L"\\" + kManifestName;
+    std::string bytes;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadWholeFile(path, kMaxManifestBytes, bytes, error)) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+        TW_LOG(LogLevel::Error, "Reading %S Error=%d", path.c_str(), (int)error);
+        return false;
+    }
+    std::size_t start = 0;
+    int lineNumber = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        // A line still being written by another run has no line break yet.
+        if (end == std::string::npos) break;
+        std::string line = bytes.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        QuarantineEntry entry;
+        if (!ParseManifestLine(FromUtf8(line), entry)) {
+            TW_LOG(LogLevel::Warning, "%S line %d is not an entry; skipped", path.c_str(), lineNumber);
+            continue;
+        }
+        bool merged = false;
+        if (!entry.keysName.empty()) {
+            for (QuarantineEntry& known : entries) {
+                if (known.keysName != entry.keysName) continue;
+                std::wstring removedAt = known.removedAt;
+                known = entry;
+                known.removedAt = removedAt;
+                merged = true;
+                break;
+            }
+        }
+        if (!merged) entries.push_back(entry);
+    }
+    return true;
+}
+
+QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& entry, const std::wstring& target) const {
+    std::wstring storedPath = folder_ + L"\\" + entry.copyName;
+    FileHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source.IsValid()) {
+        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
+        return CopyOutcome::Damaged;
+    }
+    HANDLE targetHandle;
+    {
+        FileSystemRedirectionGuard redirection;
+        targetHandle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    FileHandle written(targetHandle);
+    if (!written.IsValid()) {
+        DWORD error = GetLastError();
+        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", target.c_str(), (int)error);
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CopyOutcome::TargetExists
+                                                                           : CopyOutcome::Failed;
+    }
+    Sha1 hash;
+    uint64_t size = 0;
+    CopyOutcome outcome = CopyOutcome::Copied;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            TW_LOG(LogLevel::Error, "ReadFile(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
+            outcome = CopyOutcome::Damaged;
+            break;
+        }
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!WriteFile(written.Get(), buffer.data(), got, &put, nullptr) || put != got) {
+            TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", target.c_str(), (int)GetLastError());
+            outcome = CopyOutcome::Failed;
+            break;
+        }
+        hash.Update(buffer.data(), got);
+        size += got;
+    }
+    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.HexDigest() != entry.sha1)) {
+        TW_LOG(LogLevel::Error, "%S no longer holds the bytes that were quarantined", storedPath.c_str());
+        outcome = CopyOutcome::Damaged;
+    }
+    if (outcome == CopyOutcome::Copied && !FlushFileBuffers(written.Get())) outcome = CopyOutcome::Failed;
+    written.Close();
+    if (outcome != CopyOutcome::Copied) {
+        FileSystemRedirectionGuard redirection;
+        DeleteFileW(target.c_str());
+    }
+    return outcome;
 }
 
 bool QuarantineStore::AppendLine(const std::wstring& line) {
-    std::wstring manifest = folder_ + L"\\manifest.txt";
-    FileHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+    std::wstring manifest = folder_ + L"\\" + kManifestName;
+    FileHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, 0, nullptr));
     if (!file.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", manifest.c_str(), (int)GetLastError());
         return false;
     }
+    // One write per line: runs that append at the same time cannot interleave inside a line.
     std::string bytes = Utf8(line) + "\r\n";
     DWORD written = 0;
     bool ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
+              written == bytes.size() && FlushFileBuffers(file.Get());
     if (!ok) TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", manifest.c_str(), (int)GetLastError());
     return ok;
 }

@@ -18,12 +18,8 @@ bool DeleteTree(const std::wstring& path, int depth) {
     if (depth > kMaxDepth) return false;
     std::unique_ptr<RegKeyUnlocker> unlocker;
     RegistryKey key;
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, path, kTreeAccess);
+    LONG result = OpenKeyUnlockingIfDenied(path, kTreeAccess, key, unlocker);
     if (result == ERROR_FILE_NOT_FOUND) return true;
-    if (result == ERROR_ACCESS_DENIED) {
-        unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
-        if (unlocker->Unlock()) result = key.Open(HKEY_LOCAL_MACHINE, path, kTreeAccess);
-    }
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) for deletion Error=%d", path.c_str(), (int)result);
         return false;
@@ -53,5 +49,15 @@ bool DeleteTree(const std::wstring& path, int depth) {
 }
 
 }  // namespace
+
+LONG OpenKeyUnlockingIfDenied(const std::wstring& path, REGSAM access, RegistryKey& key,
+                              std::unique_ptr<RegKeyUnlocker>& unlocker) {
+    LONG result = key.Open(HKEY_LOCAL_MACHINE, path, access);
+    if (result == ERROR_ACCESS_DENIED) {
+        unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
+        if (unlocker->Unlock()) result = key.Open(HKEY_LOCAL_MACHINE, path, access);
+    }
+    return result;
+}
 
 bool DeleteRegistryTree(const std::wstring& path) { return DeleteTree(path, 0); }

@@ -1,12 +1,19 @@
-// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service. No window; the outcome
-// is the exit code (MendrelExitCode.h) and, when "DebugLevel" turns it on, RunMendrel.log beside it.
+// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service, and the way back out of
+// its quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
+// (MendrelExitCode.h) and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run
+// adds to.
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 #include "grimlet/TrustedSigner.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
+#include "grimlet/mendrel/QuarantineCommands.h"
 #include "platform/Logger.h"
+#include "platform/QuarantineLocation.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -14,31 +21,75 @@ namespace {
 
 bool IsTrusted(const std::wstring& path) { return IsSignedByTrustedSigner(path); }
 
-std::wstring OwnFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    std::wstring folder(path, length);
-    std::size_t slash = folder.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
-}
+// Standard output of a program without a console of its own: a redirected file or pipe gets UTF-8; a
+// program started from a console window writes into that console.
+class OutputLines {
+public:
+    OutputLines() {
+        handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+        if ((handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+            owned_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            handle_ = owned_;
+        }
+        DWORD mode = 0;
+        console_ = handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr && GetConsoleMode(handle_, &mode);
+    }
+    ~OutputLines() {
+        if (owned_ != INVALID_HANDLE_VALUE) CloseHandle(owned_);
+    }
+    OutputLines(const OutputLines&) = delete;
+    OutputLines& operator=(const OutputLines&) = delete;
+
+    void Write(const std::wstring& line) {
+        if (handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return;
+        std::wstring text = line + L"\r\n";
+        DWORD written = 0;
+        if (console_) {
+            WriteConsoleW(handle_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+            return;
+        }
+        int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+        WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE owned_ = INVALID_HANDLE_VALUE;
+    bool console_ = false;
+};
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
-    Logger logger("RunMendrel.log");
-    const wchar_t* commandLine = GetCommandLineW();
-    TW_LOG(LogLevel::Info, "Command line: %S", commandLine);
+    Logger logger("RunMendrel.log", LogFileStart::Append);
     MendrelCommandLine request;
     std::wstring problem;
-    if (!request.Parse(commandLine, problem)) {
+    if (!request.Parse(GetCommandLineW(), problem)) {
         TW_LOG(LogLevel::Error, "Refused: %S", problem.c_str());
         return MendrelExitCode::BadCommandLine;
     }
-    std::wstring folder = OwnFolder();
+    std::wstring folder = MachineQuarantineFolder();
     if (folder.empty()) {
-        TW_LOG(LogLevel::Error, "GetModuleFileNameW Error=%d", (int)GetLastError());
-        return MendrelExitCode::QuarantineFailed;
+        TW_LOG(LogLevel::Error, "SHGetFolderPathW(CSIDL_COMMON_APPDATA) names no usable folder");
+        return request.command == MendrelCommandLine::Command::Remove ? MendrelExitCode::QuarantineFailed
+                                                                      : MendrelExitCode::QuarantineUnreadable;
+    }
+    QuarantineStore store(folder);
+    switch (request.command) {
+    case MendrelCommandLine::Command::List: {
+        std::vector<std::wstring> lines;
+        int code = QuarantineCommands::List(store, lines);
+        OutputLines output;
+        for (const std::wstring& line : lines) output.Write(line);
+        return code;
+    }
+    case MendrelCommandLine::Command::Restore:
+        return QuarantineCommands::Restore(store, request.sha1);
+    case MendrelCommandLine::Command::Remove:
+        break;
     }
     return MendrelEngine(folder, &IsTrusted).Run(request.dllPath);
 }

@@ -71,7 +71,43 @@ gif_seeds() {
   convert -size 9x9 gradient:white-black -interlace GIF -colors 16 "$out/interlaced.gif"
 }
 
+# Key files as RunMendrel saves them (UTF-16 with its mark): every value form, continued hex lines,
+# a subkey, comments and regedit's own spacing.
+reg_seeds() {
+  python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+service = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Worm"
+wide = ",".join("%02x,00" % ord(c) for c in "%SystemRoot%\\System32\\svchost.exe -k netsvcs") + ",00,00"
+blob = ",".join("%02x" % (i * 7 % 256) for i in range(90))
+def wrap(prefix, hexes):
+    line, lines = prefix, []
+    for i, h in enumerate(hexes.split(",")):
+        piece = h + ("," if i + 1 < len(hexes.split(",")) else "")
+        if i and len(line) + len(piece) > 79:
+            lines.append(line + "\\")
+            line = "  "
+        line += piece
+    return "\r\n".join(lines + [line])
+files = {
+    "service.reg": ["[" + service + "]", wrap('"ImagePath"=hex(2):', wide), '"Start"=dword:00000002',
+                    '@="default \\"quoted\\" \\\\ text"', '"DependOnService"=hex(7):52,00,00,00,00,00',
+                    wrap('"FailureActions"=hex:', blob), '"Big"=hex(b):01,02,03,04,05,06,07,08', '"Odd"=hex(1):61,00,62',
+                    '"None"=hex(0):', "", "[" + service + "\\Parameters]", '"ServiceDll"="C:\\\\w.dll"'],
+    "comments.reg": ["; saved by RunMendrel", "[" + service + "]  ", '"Type"=dword:20', '"List"=hex(7):61,00,\\',
+                     "    00,00,00,00", ""],
+}
+for name, lines in files.items():
+    text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+    with open(out + "/" + name, "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+PY
+}
+
 case "$target" in
+  fuzz_reg_file)
+    reg_seeds
+    ;;
   fuzz_gif_splitter)
     gif_seeds
     ;;

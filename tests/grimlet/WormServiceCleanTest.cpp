@@ -1,13 +1,14 @@
 // The real grimlet.dll (the shipped build on the i686 tier) with RunMendrel.exe beside it in a plugin
 // folder, driven through the plug-in contract: the scan reports each fake worm service in order and
 // leaves denying keys as they were; the clean runs the engine and reports 0 when the key is gone, 1
-// when no engine could run.
+// when no engine could run. The engine keeps what it removed in the machine's quarantine.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <memory>
 
+#include "platform/QuarantineLocation.h"
 #include "tests/grimlet/FakeService.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
@@ -19,6 +20,16 @@ using namespace testhost;
 namespace {
 
 const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+
+std::string MachineManifest() { return ReadFileBytes(MachineQuarantineFolder() + L"\\manifest.txt"); }
+
+// The start line of each engine run, which carries its command line.
+std::vector<std::string> RunStartLines(const std::string& log) {
+    std::vector<std::string> starts;
+    for (const std::string& line : SplitLines(log))
+        if (line.find("LOG START =====") != std::string::npos) starts.push_back(line);
+    return starts;
+}
 
 class WormServiceClean : public ::testing::Test {
 protected:
@@ -63,6 +74,7 @@ protected:
 };
 
 TEST_F(WormServiceClean, ScanReportsTheWormServicesAndCleanRemovesThem) {
+    DebugLevelValue level(0x2200007F);
     ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), (plugin_ + L"\\RunMendrel.exe").c_str(),
                           FALSE));
     std::wstring denied = Dll(L"denied.dll");
@@ -95,7 +107,15 @@ TEST_F(WormServiceClean, ScanReportsTheWormServicesAndCleanRemovesThem) {
     EXPECT_FALSE(FileExists(denied));
     EXPECT_FALSE(FileExists(hidden));
     EXPECT_TRUE(FileExists(readable));
-    EXPECT_TRUE(FileExists(plugin_ + L"\\quarantine\\manifest.txt"));
+    const std::string manifest = MachineManifest();
+    EXPECT_NE(std::string::npos, manifest.find(Narrow(denied) + "\t")) << manifest;
+    EXPECT_NE(std::string::npos, manifest.find(Narrow(hidden) + "\t")) << manifest;
+    EXPECT_FALSE(DirectoryExists(plugin_ + L"\\quarantine"));
+    // One clean, two engine runs: the log keeps both, each from its command line on.
+    std::vector<std::string> starts = RunStartLines(ReadFileBytes(plugin_ + L"\\RunMendrel.log"));
+    ASSERT_EQ(2u, starts.size());
+    EXPECT_NE(std::string::npos, starts[0].find("-GCPATH=\"" + Narrow(denied, CP_ACP) + "\"")) << starts[0];
+    EXPECT_NE(std::string::npos, starts[1].find("-GCPATH=\"" + Narrow(hidden, CP_ACP) + "\"")) << starts[1];
 }
 
 TEST_F(WormServiceClean, WithoutTheEngineTheFindingIsNotRemoved) {
@@ -138,7 +158,7 @@ TEST_F(WormServiceClean, ADllOfATrustedSignerIsNeitherReportedNorRemoved) {
     EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
     EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
     EXPECT_TRUE(FileExists(signedDll));
-    EXPECT_FALSE(FileExists(plugin_ + L"\\quarantine\\manifest.txt"));
+    EXPECT_EQ(std::string::npos, MachineManifest().find(Narrow(signedDll) + "\t"));
     SetFileAttributesW(signedDll.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -203,6 +223,12 @@ TEST_F(WormServiceClean, TheEngineLogsEachActionWhenTheLogIsOn) {
                                     "Deleted " + Narrow(hidden, CP_ACP), "ends with 0"};
     for (const std::string& line : expected) EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_NE(std::string::npos, log.find("Refused: missing one of")) << "the first run's lines are kept";
+    std::vector<std::string> starts = RunStartLines(log);
+    ASSERT_EQ(2u, starts.size());
+    EXPECT_NE(std::string::npos, starts[0].find("RunMendrel.exe\" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET.")) << starts[0];
+    EXPECT_EQ(std::string::npos, starts[0].find("-GCPATH")) << starts[0];
+    EXPECT_NE(std::string::npos, starts[1].find("-GCPATH=\"" + Narrow(hidden, CP_ACP) + "\"")) << starts[1];
 }
 
 }  // namespace

@@ -145,7 +145,7 @@ std::wstring ProductFolder() {
 bool IsI686Tier() { return sizeof(void*) == 4; }
 
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
-               DWORD timeoutMs) {
+               DWORD timeoutMs, std::string* output) {
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
@@ -154,15 +154,32 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
+    // Standard output goes to a file, read once the program has ended (a pipe could fill up).
+    HANDLE outputFile = INVALID_HANDLE_VALUE;
+    wchar_t outputPath[MAX_PATH] = {};
+    if (output) {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, L"out", 0, outputPath);
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        outputFile = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdOutput = outputFile;
+    }
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process)) {
+    BOOL started = CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
+                                  currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process);
+    if (outputFile != INVALID_HANDLE_VALUE) CloseHandle(outputFile);
+    if (!started) {
+        if (output) DeleteFileW(outputPath);
         return -1000;
     }
     CloseHandle(process.hThread);
     int result;
     if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
         result = -1001;
     } else {
         DWORD code = 0;
@@ -170,6 +187,10 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std
         result = static_cast<int>(code);
     }
     CloseHandle(process.hProcess);
+    if (output) {
+        *output = ReadFileBytes(outputPath);
+        DeleteFileW(outputPath);
+    }
     return result;
 }
 

@@ -47,9 +47,9 @@ std::wstring ProductFolder();  // the Tidewash.exe/grimlet.dll/RunMendrel.exe un
 bool IsI686Tier();
 
 // Starts a program (hidden), waits up to `timeoutMs`, returns its exit code (or -1000 on a failure to
-// start, -1001 on time-out after killing it).
+// start, -1001 on time-out after killing it). With `output`, its standard output goes there.
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
-               DWORD timeoutMs = 60000);
+               DWORD timeoutMs = 60000, std::string* output = nullptr);
 
 std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8);
 std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8);

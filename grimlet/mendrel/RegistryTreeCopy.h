@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "grimlet/mendrel/RegFile.h"
+
+// Service keys read whole before they are deleted, and written back on a restore. The paths of the
+// RegFileKey images carry the "HKEY_LOCAL_MACHINE\" that a regedit file needs.
+
+// Appends the key at `path` (under HKEY_LOCAL_MACHINE) and every key below it, each after its parent,
+// with every value's name, type and bytes. A key that denies reading is opened as for its deletion and
+// has its access list back afterwards. False when any key or value cannot be read.
+bool ReadRegistryTree(const std::wstring& path, std::vector<RegFileKey>& keys);
+
+enum class TreeWrite { Written, KeyExists, Failed };
+
+// Creates the keys of `keys`, in order, with their values. Every key that `roots` names (paths under
+// HKEY_LOCAL_MACHINE, each among `keys`) must be new: KeyExists when one is there already. All or
+// nothing: on KeyExists or Failed, whatever this call created is deleted again.
+TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vector<std::wstring>& roots);
+
+// The path of an image under HKEY_LOCAL_MACHINE; empty when the image lies elsewhere.
+std::wstring MachineRelativePath(const std::u16string& imagePath);
+
+// Key paths compared as the registry compares them: ordinally, without regard to case.
+bool SameKeyPath(const std::wstring& left, const std::wstring& right);

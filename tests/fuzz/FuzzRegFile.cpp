@@ -1,0 +1,30 @@
+// The saved-key reader behind RunMendrel -restore: any bytes as a key file. What it accepts must format
+// and read back to the very same keys, values, types and bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "grimlet/mendrel/RegFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> bytes(data, data + size);
+    std::u16string text;
+    // A mutation that breaks the byte-order mark still reaches the parser.
+    if (!RegFile::Decode(bytes, text)) {
+        for (std::size_t i = 0; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    }
+    std::vector<RegFileKey> keys;
+    std::string problem;
+    if (!RegFile::Parse(text, keys, problem)) {
+        if (problem.empty()) abort();
+        return 0;
+    }
+    std::u16string written;
+    if (!RegFile::Format(keys, written, problem)) abort();  // nothing parsed can hold a line break
+    std::vector<RegFileKey> again;
+    if (!RegFile::Parse(written, again, problem) || !(again == keys)) abort();
+    std::u16string decoded;
+    if (!RegFile::Decode(RegFile::Encode(written), decoded) || decoded != written) abort();
+    return 0;
+}
