@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "grimlet/EnablePrivilege.h"
 #include "grimlet/TrustedSigner.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
@@ -65,6 +66,11 @@ private:
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     Logger logger("RunMendrel.log", LogFileStart::Append);
+    // Started by grimlet.dll, the engine inherits a token with these already on; started by hand for
+    // -list or -restore, nobody has turned them on. Taking over a worm's key and giving the quarantine
+    // folder and restored keys their owner need them.
+    EnablePrivilege(L"SeTakeOwnershipPrivilege");
+    EnablePrivilege(L"SeRestorePrivilege");
     MendrelCommandLine request;
     std::wstring problem;
     if (!request.Parse(GetCommandLineW(), problem)) {
