@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

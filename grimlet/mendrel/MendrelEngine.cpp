@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/FileRemover.h"
-#include "grimlet/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"

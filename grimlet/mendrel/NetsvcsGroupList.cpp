@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "grimlet/RegistryKey.h"
-#include "grimlet/Wow64.h"
+#include "grimlet/common/RegistryKey.h"
+#include "grimlet/common/Wow64.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "grimlet/RegKeyUnlocker.h"
-#include "grimlet/RegistryKey.h"
-#include "grimlet/RegistryValue.h"
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryKey.h"
+#include "grimlet/common/RegistryValue.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

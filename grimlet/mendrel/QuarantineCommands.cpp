@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/Sha1.h"
 #include "platform/Logger.h"
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "grimlet/RegKeyUnlocker.h"
-#include "grimlet/RegistryKey.h"
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryKey.h"
 #include "platform/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

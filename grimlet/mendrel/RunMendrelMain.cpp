@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "grimlet/EnablePrivilege.h"
-#include "grimlet/TrustedSigner.h"
+#include "grimlet/common/EnablePrivilege.h"
+#include "grimlet/common/TrustedSigner.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/Resource.h"
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

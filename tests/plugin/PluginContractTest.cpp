@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "grimlet/PeHeaders.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "grimlet/pe/PeHeaders.h"
 #include "tests/plugin/CContractTables.h"
 #include "tests/plugin/TestPluginHost.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testhost;

@@ -1,0 +1,104 @@
+#include "grimlet/hooks/ApiHookStep.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include "grimlet/hooks/ApiHookCheck.h"
+#include "grimlet/plugin/OutOfReachProcesses.h"
+#include "platform/Logger.h"
+#include "platform/ScopedHandle.h"
+
+static const wchar_t kLogSource[] = L"GrimletHandler";
+
+namespace {
+
+constexpr DWORD kMaxProcesses = 1024;
+constexpr DWORD kImageAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x410
+constexpr DWORD kHookAccess =
+    PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE;  // 0x438
+
+std::string ImagePathOf(DWORD processId, OutOfReachProcesses& outOfReach) {
+    ScopedHandle process(OpenProcess(kImageAccess, FALSE, processId));
+    if (!process.IsValid() || outOfReach.PassOver(processId, process.Get())) return {};
+    char path[MAX_PATH] = {};
+    if (!GetModuleFileNameExA(process.Get(), nullptr, path, MAX_PATH)) return {};
+    return path;
+}
+
+std::wstring FromAnsi(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+ScanRecord ApiHookRecord(const HookedEntry& entry, const std::string& imagePath, DWORD processId) {
+    // The process is named by its path without the drive.
+    const std::string::size_type slash = imagePath.find('\\');
+    const std::string shown = slash == std::string::npos ? imagePath : imagePath.substr(slash + 1);
+    ScanRecord record;
+    record.kind = entry.kind;
+    record.title = L"API挂钩";
+    record.detail = L"进程:[" + FromAnsi(shown) + L"] ID:[" + std::to_wstring(processId) + L"], API:[" +
+                    entry.displayName + L"]";
+    record.processId = processId;
+    return record;
+}
+
+const HookedEntry* EntryOfKind(uint32_t kind) {
+    for (const HookedEntry& entry : kHookedEntries)
+        if (entry.kind == kind) return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string NormaliseImagePath(const std::string& path) {
+    std::string normal = path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path;
+    if (normal.empty() || normal[0] != '\\') return normal;
+    const std::string::size_type rest = normal.find('\\', 1);
+    if (rest == std::string::npos) return normal;
+    const std::string reference = "%" + normal.substr(1, rest - 1) + "%" + normal.substr(rest);
+    char expanded[MAX_PATH] = {};
+    const DWORD length = ExpandEnvironmentStringsA(reference.c_str(), expanded, MAX_PATH);
+    return length > 0 && length <= MAX_PATH ? std::string(expanded) : reference;
+}
+
+std::vector<ScanRecord> CollectApiHookRecords(OutOfReachProcesses* outOfReach) {
+    std::vector<DWORD> ids(kMaxProcesses);
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return {};
+    ids.resize(bytes / sizeof(DWORD));
+
+    OutOfReachProcesses uncounted;
+    OutOfReachProcesses& skipped = outOfReach ? *outOfReach : uncounted;
+    std::vector<ScanRecord> records;
+    for (DWORD id : ids) {
+        const std::string rawPath = ImagePathOf(id, skipped);
+        if (rawPath.empty()) continue;
+        const std::string imagePath = NormaliseImagePath(rawPath);
+        for (const HookedEntry& entry : kHookedEntries) {
+            HANDLE process = OpenProcess(kHookAccess, FALSE, id);
+            if (!process) continue;
+            if (CheckApiHook(entry.entry, entry.module, false, process) == ApiHookResult::kHooked)
+                records.push_back(ApiHookRecord(entry, imagePath, id));
+        }
+    }
+    return records;
+}
+
+void ScanApiHooks(std::vector<ScanRecord>&, OutOfReachProcesses& outOfReach) {
+    // Hooks are only noted: the worm's threads and service are what the user is offered to remove,
+    // and rewriting code in a process that some other product hooked on purpose is not this tool's call.
+    for (const ScanRecord& record : CollectApiHookRecords(&outOfReach))
+        TW_LOG(LogLevel::Detail, "API hook found: %S", record.detail.c_str());
+}
+
+bool RepairApiHookRecord(const ScanRecord& record) {
+    const HookedEntry* entry = EntryOfKind(record.kind);
+    if (!entry) return false;
+    HANDLE process = OpenProcess(kHookAccess, FALSE, record.processId);
+    if (!process) return false;
+    return CheckApiHook(entry->entry, entry->module, true, process) == ApiHookResult::kClean;
+}
