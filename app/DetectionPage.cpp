@@ -7,7 +7,7 @@
 
 #include "app/DataExchange.h"
 #include "app/Resource.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"DlgDetection";
 

@@ -1,7 +1,7 @@
 #include "app/PictureExWnd.h"
 
 #include "app/GifSplitter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"PictureExWnd";
 

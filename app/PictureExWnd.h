@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/WindowSubclass.h"
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
 
 // A static control that shows a picture and plays an animated GIF on a thread of its own. Each GIF frame
 // is cut out as a stand-alone GIF and decoded by the system picture loader; the frames are composed into

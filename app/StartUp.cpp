@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "app/DialogRunner.h"
-#include "platform/FileUtility.h"
-#include "platform/Logger.h"
-#include "platform/PackageManager.h"
+#include "platform/log/Logger.h"
+#include "platform/payload/PackageManager.h"
+#include "platform/system/FileUtility.h"
 
 namespace startup {
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 
-#include "platform/Lock.h"
-#include "platform/ScopedHandle.h"
+#include "platform/log/Lock.h"
+#include "platform/system/ScopedHandle.h"
 
 // Counts the detection page's worker threads, so that the program can wait - bounded - until none of
 // them runs any more: a worker inside a plug-in may hold a system object changed for a moment (a

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "engine/OrdinalName.h"
-#include "platform/Logger.h"
-#include "platform/SKDirEnum.h"
-#include "platform/ScopedHandle.h"
+#include "platform/access/SKDirEnum.h"
+#include "platform/log/Logger.h"
+#include "platform/system/ScopedHandle.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKFile.h"
 #include "plugin_host/SKItemManager.h"

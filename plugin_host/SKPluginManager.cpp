@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/Logger.h"
-#include "platform/SKEnvironment.h"
+#include "platform/log/Logger.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/PluginText.h"
 #include "plugin_host/SKPluginFileCleaner.h"

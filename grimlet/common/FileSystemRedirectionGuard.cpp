@@ -1,6 +1,6 @@
 #include "grimlet/common/FileSystemRedirectionGuard.h"
 
-#include "grimlet/common/Wow64.h"
+#include "platform/system/Wow64.h"
 
 namespace {
 using DisableFn = BOOL(WINAPI*)(PVOID*);
@@ -12,7 +12,7 @@ FARPROC Kernel32Function(const char* name) {
 }  // namespace
 
 FileSystemRedirectionGuard::FileSystemRedirectionGuard() {
-    if (!RunsUnderWow64()) return;
+    if (!IsWow64()) return;
     // Both halves are looked up before anything changes: redirection is turned off only when it can
     // be turned on again.
     auto disable = reinterpret_cast<DisableFn>(

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/ScopedHandle.h"
+#include "platform/system/ScopedHandle.h"
 
 // GetFileAttributesW on the native file; on failure the system's error is the thread's last error.
 DWORD NativeFileAttributes(const std::wstring& path);

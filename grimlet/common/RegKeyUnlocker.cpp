@@ -6,7 +6,7 @@
 
 #include "grimlet/common/ProcessOwnerSid.h"
 #include "grimlet/common/RegistryKey.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "grimlet/pe/CPEFile.h"
-#include "platform/ScopedHandle.h"
+#include "platform/system/ScopedHandle.h"
 
 const HookedEntry kHookedEntries[kHookedEntryCount] = {
     {3, "ZwQueryInformationProcess", "ntdll.dll", L"ZwQuertInformationProcess"},

@@ -5,8 +5,8 @@
 
 #include "grimlet/hooks/ApiHookCheck.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
-#include "platform/Logger.h"
-#include "platform/ScopedHandle.h"
+#include "platform/log/Logger.h"
+#include "platform/system/ScopedHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "grimlet/common/FileSystemRedirectionGuard.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -11,7 +11,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "grimlet/mendrel/ServiceStopper.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -7,7 +7,7 @@
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

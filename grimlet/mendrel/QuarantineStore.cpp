@@ -10,7 +10,7 @@
 
 #include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/Sha1.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

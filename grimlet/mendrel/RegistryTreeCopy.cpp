@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

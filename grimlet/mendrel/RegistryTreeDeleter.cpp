@@ -5,7 +5,7 @@
 
 #include "grimlet/common/RegKeyUnlocker.h"
 #include "grimlet/common/RegistryKey.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

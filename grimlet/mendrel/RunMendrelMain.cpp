@@ -13,8 +13,8 @@
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
-#include "platform/Logger.h"
-#include "platform/QuarantineLocation.h"
+#include "platform/log/Logger.h"
+#include "platform/system/QuarantineLocation.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -3,7 +3,7 @@
 #include <new>
 #include <set>
 
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
 
 namespace {
 

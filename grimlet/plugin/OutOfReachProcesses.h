@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <set>
 
-#include "grimlet/common/Wow64.h"
+#include "platform/system/Wow64.h"
 
 class OutOfReachProcesses {
 public:

@@ -9,7 +9,7 @@
 #include "grimlet/services/WormServiceStep.h"
 #include "grimlet/threads/StackCalibration.h"
 #include "grimlet/threads/WormThreadStep.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"PluginGeneralImpl";
 

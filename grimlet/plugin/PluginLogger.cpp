@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 namespace {
 Logger* g_pluginLogger = nullptr;  // lives from DLL attach to DLL detach

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "grimlet/common/RegistryKey.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

@@ -5,7 +5,7 @@
 #include "grimlet/common/TrustedSigner.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "grimlet/services/ServiceScan.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

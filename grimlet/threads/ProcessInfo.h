@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ScopedHandle.h"
+#include "platform/system/ScopedHandle.h"
 
 struct ModuleInfo {
     std::wstring path;

@@ -6,14 +6,14 @@
 #include <cwchar>
 
 #include "grimlet/common/DescribeOs.h"
-#include "grimlet/common/Wow64.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ProcessInfo.h"
 #include "grimlet/threads/StackImage.h"
 #include "grimlet/threads/StackLayoutLearner.h"
 #include "grimlet/threads/StackLayoutProbe.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/Wow64.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -143,7 +143,7 @@ void SetUpOsInfo() {
         os.majorVersion = description.majorVersion;
         os.versionCode = description.versionCode;
     }
-    os.SetStackConstants(RunsUnderWow64());
+    os.SetStackConstants(IsWow64());
     CalibrateStack(1);
     if (os.majorVersion < 6) {
         HANDLE thread = CreateThread(nullptr, 0, CalibrationThread, nullptr, 0, nullptr);

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "grimlet/threads/NativeLayout.h"
-#include "platform/ScopedHandle.h"
+#include "platform/system/ScopedHandle.h"
 
 class ProcessInfo;
 class StackImage;

@@ -2,7 +2,7 @@
 
 #include <tlhelp32.h>
 
-#include "platform/ScopedHandle.h"
+#include "platform/system/ScopedHandle.h"
 
 bool ThreadSnapshot::Refill() {
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));

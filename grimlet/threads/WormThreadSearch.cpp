@@ -12,8 +12,8 @@
 #include "grimlet/threads/StackImage.h"
 #include "grimlet/threads/ThreadSnapshot.h"
 #include "grimlet/threads/WormThreadList.h"
-#include "platform/Logger.h"
-#include "platform/ScopedHandle.h"
+#include "platform/log/Logger.h"
+#include "platform/system/ScopedHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 

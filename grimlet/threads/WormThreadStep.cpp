@@ -5,7 +5,7 @@
 #include "grimlet/threads/WideTokenizer.h"
 #include "grimlet/threads/WormThreadList.h"
 #include "grimlet/threads/WormThreadSearch.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 

@@ -6,8 +6,8 @@
 
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/WormThreadList.h"
-#include "platform/Logger.h"
-#include "platform/ScopedHandle.h"
+#include "platform/log/Logger.h"
+#include "platform/system/ScopedHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

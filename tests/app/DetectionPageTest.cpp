@@ -17,7 +17,7 @@
 #include "app/IDetectionEngine.h"
 #include "app/MyCheckListCtrl.h"
 #include "app/Resource.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

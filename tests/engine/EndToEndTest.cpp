@@ -7,7 +7,7 @@
 
 #include "engine/SKScanManager.h"
 #include "engine/ScanController.h"
-#include "platform/SKEnvironment.h"
+#include "platform/system/SKEnvironment.h"
 #include "tests/engine/RecordingUi.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"

@@ -3,7 +3,7 @@
 
 #include "engine/SKScanManager.h"
 #include "engine/ScanController.h"
-#include "platform/SKEnvironment.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
 #include "tests/engine/RecordingUi.h"

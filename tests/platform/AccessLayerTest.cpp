@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/LongPath.h"
-#include "platform/SKApi.h"
-#include "platform/SKSmartFD.h"
+#include "platform/access/LongPath.h"
+#include "platform/access/SKApi.h"
+#include "platform/access/SKSmartFD.h"
 #include "tests/platform/LogCapture.h"
 #include "tests/support/TestSupport.h"
 

@@ -3,7 +3,7 @@
 // override the few they want to change) and a guard that puts a mode under all callers for a scope.
 #include <windows.h>
 
-#include "platform/SKApi.h"
+#include "platform/access/SKApi.h"
 
 namespace testsupport {
 

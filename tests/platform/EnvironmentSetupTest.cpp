@@ -4,11 +4,11 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/FileUtility.h"
-#include "platform/SKApi.h"
-#include "platform/SKEnvironment.h"
-#include "platform/SKFilterDriver.h"
-#include "platform/ScopedHandle.h"
+#include "platform/access/SKApi.h"
+#include "platform/system/FileUtility.h"
+#include "platform/system/SKEnvironment.h"
+#include "platform/system/SKFilterDriver.h"
+#include "platform/system/ScopedHandle.h"
 #include "tests/platform/LogCapture.h"
 #include "tests/support/TestSupport.h"
 

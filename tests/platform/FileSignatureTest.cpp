@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SKFileSignature.h"
+#include "platform/hash/SKFileSignature.h"
 #include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 

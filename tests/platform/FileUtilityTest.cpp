@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/Environment.h"
-#include "platform/FileUtility.h"
-#include "platform/FileVersionInfo.h"
+#include "platform/system/DeviceProfile.h"
+#include "platform/system/FileUtility.h"
+#include "platform/system/FileVersionInfo.h"
+#include "platform/system/Wow64.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

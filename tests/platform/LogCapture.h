@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 
 class LogCapture {

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "platform/QuarantineLocation.h"
+#include "platform/system/QuarantineLocation.h"
 #include "tests/grimlet/common/TrustedTestRoot.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/FakeService.h"

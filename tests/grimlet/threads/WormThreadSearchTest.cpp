@@ -10,7 +10,6 @@
 #include <cstring>
 #include <thread>
 
-#include "grimlet/common/Wow64.h"
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
 #include "grimlet/threads/NtApi.h"
@@ -24,7 +23,8 @@
 #include "grimlet/threads/WormThreadSearch.h"
 #include "grimlet/threads/WormThreadStep.h"
 #include "grimlet/threads/WormThreadTermination.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/Wow64.h"
 #include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -66,7 +66,7 @@ void ProveAsInitializeDoes() {
 // The constants table of this system with marks that no stack holds: its check must fail.
 void UseTableThatReadsNothing() {
     OsInfo& os = OsInfo::Instance();
-    os.SetStackConstants(RunsUnderWow64());
+    os.SetStackConstants(IsWow64());
     os.markA = 0x7;
     os.markB = 0x7;
 }
