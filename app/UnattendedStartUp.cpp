@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdlib>
+
 #include "app/ScanControllerEngine.h"
 #include "app/ScanReport.h"
 #include "app/StartUp.h"
@@ -93,8 +95,10 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
 
 int Run(const CommandLineOptions& options) {
     // No system error box either: no "insert a disk" prompt, no crash dialog. Child processes (the
-    // cleanup engine) inherit the mode.
+    // cleanup engine) inherit the mode. The C run-time's own "abnormal termination" box of a GUI
+    // program goes to the standard error stream instead.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    _set_error_mode(_OUT_TO_STDERR);
     if (options.mode == CommandLineOptions::Mode::Usage || options.mode == CommandLineOptions::Mode::Dialog) {
         WriteUsage(options);
         return kUsage;
