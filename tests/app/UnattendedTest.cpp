@@ -109,7 +109,8 @@ TEST(Report, GoesWhereAskedOrElseToANewFileOfTheFallbackFolder) {
     EXPECT_EQ(unasked.Path(), fallback + L"\\PC-2.txt");
 }
 
-// An engine whose scan reports the given threats and whose clean answers with the given outcomes.
+// An engine whose scan reports threats "A", "B", ... with ids 10, 11, ... and whose clean answers with
+// the given outcomes.
 class ScriptedEngine final : public IDetectionEngine {
 public:
     bool Initialize(IUiProgressCB* ui) override {
@@ -118,8 +119,7 @@ public:
     }
     void Deinitialize() override { ++deinitialised; }
     bool Scan() override {
-        for (std::size_t i = 0; i < threats.size(); ++i)
-            ui_->OnItemFound({L"GRIMLET服务(隐藏注册表):", threats[i], static_cast<int32_t>(10 + i)});
+        for (int32_t i = 0; i < threats; ++i) ui_->OnItemFound({L"T", std::wstring(1, L'A' + i), 10 + i});
         return true;
     }
     void Clean(const std::vector<int32_t>& itemIds) override {
@@ -129,7 +129,7 @@ public:
         ui_->ReportCleanResult({99, 1});  // an id the run never heard of
     }
 
-    std::vector<std::wstring> threats;
+    int32_t threats = 0;
     std::map<int32_t, int32_t> outcomes;  // item id -> outcome; absent: never answered
     bool initialiseSucceeds = true;
     int deinitialised = 0;
@@ -141,9 +141,9 @@ private:
 
 class UnattendedRunTest : public ::testing::Test {
 protected:
-    // Runs once and returns the exit code; the report's lines land in `lines`.
+    // Runs once and returns the exit code; the report's lines land in `lines_`.
     int RunOnce(UnattendedRun::Work work) {
-        const std::wstring path = scratch_ / (L"run" + std::to_wstring(++runs_) + L".txt");
+        const std::wstring path = scratch_ / L"run.txt";
         int code;
         {
             ScanReport report(path, scratch_.Path(), L"unused.txt");
@@ -159,55 +159,45 @@ protected:
     ScriptedEngine engine_;
     std::vector<std::string> lines_;
     UnattendedRun::Summary summary_;
-    int runs_ = 0;
 };
 
 TEST_F(UnattendedRunTest, AScanReportsEveryThreatAndCleansNothing) {
-    engine_.threats = {L"服务:[A]", L"服务:[B]"};
+    engine_.threats = 2;
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 1);
     EXPECT_TRUE(engine_.cleans.empty());
-    EXPECT_EQ(lines_, (std::vector<std::string>{"FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F"
-                                                "\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):\t\xE6\x9C\x8D\xE5\x8A\xA1:[A]",
-                                                "FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F"
-                                                "\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):\t\xE6\x9C\x8D\xE5\x8A\xA1:[B]"}));
-    EXPECT_EQ(summary_.found, 2);
-
-    engine_.threats.clear();
+    EXPECT_EQ(lines_, (std::vector<std::string>{"FOUND\tT\tA", "FOUND\tT\tB"}));
+    engine_.threats = 0;
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 0);
     EXPECT_TRUE(lines_.empty());
 }
 
 TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutcomeDecides) {
-    engine_.threats = {L"A", L"B", L"C"};
-    engine_.outcomes = {{10, 1}, {11, 1}, {12, 1}};
-    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 2);
-    ASSERT_EQ(engine_.cleans.size(), 1u);
-    EXPECT_EQ(engine_.cleans[0], (std::vector<int32_t>{10, 11, 12}));
-    EXPECT_EQ(lines_.back(), "CLEANED\tC\tOK");
-
-    engine_.outcomes = {{10, 1}, {11, 3}, {12, 1}};
-    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 3);
-    EXPECT_EQ(lines_[4], "CLEANED\tB\tRESTART");
-    EXPECT_EQ(summary_.restart, 1);
-
-    // A failure, an outcome the page would show as empty, and no answer at all: none of them removed.
-    engine_.outcomes = {{10, 2}, {11, 3}, {12, 0}};
-    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 4);
-    engine_.outcomes = {{10, 1}, {11, 1}};
-    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 4);
-    EXPECT_EQ(lines_, (std::vector<std::string>{"FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F"
-                                                "\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):\tA",
-                                                "FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F"
-                                                "\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):\tB",
-                                                "FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F"
-                                                "\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):\tC",
-                                                "CLEANED\tA\tOK", "CLEANED\tB\tOK", "CLEANED\tC\tFAILED"}));
-    EXPECT_EQ(summary_.found, 3);
-    EXPECT_EQ(summary_.removed, 2);
-    EXPECT_EQ(summary_.failed, 1);
+    engine_.threats = 3;
+    struct Case {
+        std::map<int32_t, int32_t> outcomes;
+        int exitCode;
+        const char* lastOutcome;
+    } cases[] = {
+        {{{10, 1}, {11, 1}, {12, 1}}, 2, "CLEANED\tC\tOK"},
+        {{{10, 1}, {11, 1}, {12, 3}}, 3, "CLEANED\tC\tRESTART"},
+        {{{10, 2}, {11, 3}, {12, 1}}, 4, "CLEANED\tC\tOK"},
+        // An outcome the page would show as empty, and no answer at all: not removed either.
+        {{{10, 1}, {11, 0}, {12, 3}}, 4, "CLEANED\tC\tRESTART"},
+        {{{10, 1}, {11, 1}}, 4, "CLEANED\tC\tFAILED"},
+    };
+    for (const Case& c : cases) {
+        engine_.outcomes = c.outcomes;
+        EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), c.exitCode);
+        ASSERT_EQ(lines_.size(), 6u);
+        EXPECT_EQ(lines_[3], "CLEANED\tA\t" + std::string(c.outcomes.at(10) == 1 ? "OK" : "FAILED"));
+        EXPECT_EQ(lines_[5], c.lastOutcome);
+        EXPECT_EQ(summary_.found, 3);
+        EXPECT_EQ(summary_.removed + summary_.failed + summary_.restart, 3);
+    }
+    EXPECT_EQ(engine_.cleans.back(), (std::vector<int32_t>{10, 11, 12}));
 
     // Nothing found: no clean at all, as with the page's automatic cleaning.
-    engine_.threats.clear();
+    engine_.threats = 0;
     engine_.cleans.clear();
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 0);
     EXPECT_TRUE(engine_.cleans.empty());
@@ -215,7 +205,7 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
 
 TEST_F(UnattendedRunTest, AnEngineThatCannotStartIsAnErrorLineAndMinusOne) {
     engine_.initialiseSucceeds = false;
-    engine_.threats = {L"A"};
+    engine_.threats = 1;
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), -1);
     EXPECT_EQ(engine_.deinitialised, 1);
     ASSERT_EQ(lines_.size(), 1u);

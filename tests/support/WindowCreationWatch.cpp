@@ -21,15 +21,15 @@ struct WatchedFunction {
 
 const WatchedFunction kWatched[] = {
     {"win32u.dll", "NtUserCreateWindowEx"},
-    {"user32.dll", "CreateWindowExA"},          {"user32.dll", "CreateWindowExW"},
-    {"user32.dll", "CreateDialogParamA"},       {"user32.dll", "CreateDialogParamW"},
+    {"user32.dll", "CreateWindowExA"}, {"user32.dll", "CreateWindowExW"},
+    {"user32.dll", "CreateDialogParamA"}, {"user32.dll", "CreateDialogParamW"},
     {"user32.dll", "CreateDialogIndirectParamA"}, {"user32.dll", "CreateDialogIndirectParamW"},
-    {"user32.dll", "DialogBoxParamA"},          {"user32.dll", "DialogBoxParamW"},
-    {"user32.dll", "DialogBoxIndirectParamA"},  {"user32.dll", "DialogBoxIndirectParamW"},
-    {"user32.dll", "MessageBoxA"},              {"user32.dll", "MessageBoxW"},
-    {"user32.dll", "MessageBoxExA"},            {"user32.dll", "MessageBoxExW"},
-    {"user32.dll", "MessageBoxIndirectA"},      {"user32.dll", "MessageBoxIndirectW"},
-    {"user32.dll", "MessageBoxTimeoutA"},       {"user32.dll", "MessageBoxTimeoutW"},
+    {"user32.dll", "DialogBoxParamA"}, {"user32.dll", "DialogBoxParamW"},
+    {"user32.dll", "DialogBoxIndirectParamA"}, {"user32.dll", "DialogBoxIndirectParamW"},
+    {"user32.dll", "MessageBoxA"}, {"user32.dll", "MessageBoxW"},
+    {"user32.dll", "MessageBoxExA"}, {"user32.dll", "MessageBoxExW"},
+    {"user32.dll", "MessageBoxIndirectA"}, {"user32.dll", "MessageBoxIndirectW"},
+    {"user32.dll", "MessageBoxTimeoutA"}, {"user32.dll", "MessageBoxTimeoutW"},
 };
 
 std::string Lower(std::string text) {
