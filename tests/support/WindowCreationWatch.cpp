@@ -108,20 +108,6 @@ struct Debuggee {
     std::map<DWORD, uintptr_t> rearm;  // thread -> breakpoint to put back after its single step
 };
 
-// The caller's environment, without DISPLAY when asked.
-std::vector<wchar_t> Environment(bool withoutDisplay) {
-    std::vector<wchar_t> block;
-    wchar_t* strings = GetEnvironmentStringsW();
-    for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
-        if (withoutDisplay && _wcsnicmp(entry, L"DISPLAY=", 8) == 0) continue;
-        block.insert(block.end(), entry, entry + wcslen(entry) + 1);
-    }
-    FreeEnvironmentStringsW(strings);
-    block.push_back(L'\0');
-    if (block.size() == 1) block.push_back(L'\0');
-    return block;
-}
-
 LoadedModule RemoteModule(HANDLE process, uintptr_t base, const char* fallbackName) {
     LoadedModule module;
     module.base = base;
@@ -189,20 +175,18 @@ bool SetInstructionPointer(HANDLE thread, uintptr_t address, bool singleStep) {
 }  // namespace
 
 WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, const std::wstring& arguments,
-                                                      const std::wstring& currentDirectory, bool withoutDisplay,
-                                                      DWORD timeoutMs) {
+                                                      const std::wstring& currentDirectory, DWORD timeoutMs) {
     Outcome outcome;
     const auto targets = TargetsByModule();
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
-    std::vector<wchar_t> environment = Environment(withoutDisplay);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE,
-                        DEBUG_PROCESS | CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                        DEBUG_PROCESS, nullptr,
                         currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &started))
         return outcome;
     CloseHandle(started.hThread);

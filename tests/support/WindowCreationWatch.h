@@ -26,10 +26,8 @@ public:
         std::string stuck;
     };
 
-    // `withoutDisplay`: the program's environment lacks DISPLAY, so that under Wine it runs as on a
-    // machine where nobody is logged on to a screen.
     static Outcome Run(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
-                       bool withoutDisplay, DWORD timeoutMs = 300000);
+                       DWORD timeoutMs = 300000);
 
     static std::string Describe(const std::vector<Attempt>& attempts);
 };
