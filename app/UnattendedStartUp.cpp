@@ -80,12 +80,16 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
         ScanControllerEngine engine;
         UnattendedRun run(engine, report);
         exitCode = run.Run(work);
-        const UnattendedRun::Summary& summary = run.GetSummary();
-        if (work == UnattendedRun::Work::Clean) report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
-        report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +
-                                          L" removed=" + std::to_wstring(summary.removed) +
-                                          L" failed=" + std::to_wstring(summary.failed) +
-                                          L" restart=" + std::to_wstring(summary.restart));
+        // A run that stopped has its ERROR record and no summary: "found=0" would read as a clean bill.
+        if (exitCode != UnattendedRun::kNotPrepared) {
+            const UnattendedRun::Summary& summary = run.GetSummary();
+            if (work == UnattendedRun::Work::Clean)
+                report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
+            report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +
+                                              L" removed=" + std::to_wstring(summary.removed) +
+                                              L" failed=" + std::to_wstring(summary.failed) +
+                                              L" restart=" + std::to_wstring(summary.restart));
+        }
     }
     CoUninitialize();
     return exitCode;
