@@ -14,7 +14,7 @@
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
 #include "platform/Logger.h"
-#include "platform/QuarantineLocation.h"
+#include "grimlet/mendrel/QuarantineStore.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

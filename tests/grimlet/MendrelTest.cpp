@@ -20,7 +20,6 @@
 #include "grimlet/mendrel/RegFile.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/Sha1.h"
-#include "platform/QuarantineLocation.h"
 #include "tests/grimlet/FakeService.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "platform/QuarantineLocation.h"
+#include "grimlet/mendrel/QuarantineStore.h"
 #include "tests/grimlet/FakeService.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
