@@ -7,13 +7,10 @@
 
 #include "app/ScanControllerEngine.h"
 #include "app/ScanReport.h"
-#include "app/StartUp.h"
+#include "app/PreparedWorkFolder.h"
 #include "app/UnattendedRun.h"
 #include "platform/DataFolder.h"
-#include "platform/FileUtility.h"
-#include "platform/Logger.h"
 #include "platform/OsVersion.h"
-#include "platform/PackageManager.h"
 
 namespace unattended {
 
@@ -58,19 +55,12 @@ void WriteUsage(const CommandLineOptions& options) {
 
 // The dialog's start-up without the dialog: the same work folder, log and components.
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
-    const std::wstring workFolder = GetFullPath(startup::kWorkFolderName);
-    if (workFolder.empty()) {
-        report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (the work folder cannot be named)"});
-        return UnattendedRun::kNotPrepared;
-    }
-    RemoveDirectoryRecursiveW(workFolder);
-    CreateDirectoryRecursive(workFolder, true);
-    CurrentDirectoryGuard inWorkFolder(workFolder);
-
-    Logger logger;
-    if (!PrepareComponents(workFolder)) {
-        report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (the components could not be prepared in " +
-                                 workFolder + L")"});
+    PreparedWorkFolder workFolder;
+    if (!workFolder.Prepared()) {
+        const std::wstring where = workFolder.Path().empty() ? L"(the work folder cannot be named)"
+                                                             : L"(the components could not be prepared in " +
+                                                                   workFolder.Path() + L")";
+        report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" " + where});
         return UnattendedRun::kNotPrepared;
     }
     // The apartment the dialog's threads run in, so that the engine and the plug-ins find the same.
