@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include "app/DialogRunner.h"
-#include "platform/log/Logger.h"
-#include "platform/payload/PackageManager.h"
-#include "platform/system/FileUtility.h"
+#include "app/PreparedWorkFolder.h"
 
 namespace startup {
 
@@ -19,27 +17,12 @@ const wchar_t kPrepareFailed[] = L"初始化组件失败";
 }  // namespace
 
 int Run() {
-    const std::wstring workFolder = GetFullPath(kWorkFolderName);
-    // A folder left by an earlier run is replaced; failures show up when the payload is unpacked. An
-    // unresolved (empty) path names no folder at all: nothing is deleted or created, and the unpacking
-    // refuses it.
-    if (!workFolder.empty()) {
-        RemoveDirectoryRecursiveW(workFolder);
-        CreateDirectoryRecursive(workFolder, true);
+    PreparedWorkFolder workFolder;
+    if (!workFolder.Prepared()) {
+        MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
+        return -1;
     }
-    CurrentDirectoryGuard inWorkFolder(workFolder);
-
-    int exitCode;
-    {
-        Logger logger;
-        if (!PrepareComponents(workFolder)) {
-            MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
-            exitCode = -1;
-        } else {
-            exitCode = RunDetectionDialog();
-        }
-    }  // the logger's event-trace registration goes here, before the directory is restored
-    return exitCode;
+    return RunDetectionDialog();
 }
 
 }  // namespace startup

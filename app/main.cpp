@@ -1,6 +1,13 @@
 #include <windows.h>
 
+#include "app/CommandLineOptions.h"
 #include "app/StartUp.h"
+#include "app/UnattendedStartUp.h"
 
-// The command line is not read: the tool takes no arguments.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return startup::Run(); }
+// Without arguments the command line plays no part: the dialog, as always. With arguments the program
+// runs unattended (scan or clean and a report), without any window.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
+    const CommandLineOptions options = CommandLineOptions::Parse(commandLine ? commandLine : L"");
+    if (options.mode == CommandLineOptions::Mode::Dialog) return startup::Run();
+    return unattended::Run(options);
+}

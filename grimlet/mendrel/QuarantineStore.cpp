@@ -11,6 +11,7 @@
 #include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/Sha1.h"
 #include "platform/log/Logger.h"
+#include "platform/system/DataFolder.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -471,4 +472,11 @@ bool QuarantineStore::AppendLine(const std::wstring& line) {
               written == bytes.size() && FlushFileBuffers(file.Get());
     if (!ok) TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", manifest.c_str(), (int)GetLastError());
     return ok;
+}
+
+std::wstring MachineQuarantineFolder() {
+    const std::wstring folder = TidewashDataFolder(kQuarantineLeaf);
+    // Room for "\<40-digit SHA-1>-<n>.reg" and the temporary names beside it.
+    constexpr std::size_t kRoomForNames = 64;
+    return folder.size() + kRoomForNames < MAX_PATH ? folder : std::wstring();
 }

@@ -31,6 +31,12 @@ struct QuarantineEntry {
     std::wstring removedAt;  // UTC time of the removal (the first line of the entry)
 };
 
+// Where the engine keeps what it removed: "<common application data>\Quorvel\Tidewash\Quarantine", a
+// per-machine folder that outlives the work folder (which the next start of Tidewash.exe deletes).
+// Empty when the system will not name the common application data folder or the result leaves too
+// little room for the files inside.
+std::wstring MachineQuarantineFolder();
+
 // The quarantine folder: one "<SHA-1>.bin" per file, one ".reg" file per removal with the service keys
 // as they were, and "manifest.txt", which only ever grows: one UTF-8 line per change of an entry,
 // with tab-separated columns original path, SHA-1, size, UTC time, state, attributes, copy file, key

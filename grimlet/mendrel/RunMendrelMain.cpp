@@ -13,8 +13,8 @@
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
+#include "grimlet/mendrel/QuarantineStore.h"
 #include "platform/log/Logger.h"
-#include "platform/system/QuarantineLocation.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -10,6 +10,7 @@
 #include "grimlet/threads/StackCalibration.h"
 #include "grimlet/threads/WormThreadStep.h"
 #include "platform/log/Logger.h"
+#include "platform/system/OsVersion.h"
 
 static const wchar_t kLogSource[] = L"PluginGeneralImpl";
 
@@ -58,6 +59,8 @@ void PluginGeneralImpl::Release() {
 
 int PluginGeneralImpl::Initialize() {
     TW_LOG_SCOPE("PluginGeneralImpl::Initialize()");
+    // The same words as the OS line of the host's unattended report, so that the two can be matched.
+    TW_LOG(LogLevel::Info, "System: %S", DescribeRunningSystem().c_str());
     // A privilege that cannot be enabled only makes some processes and keys unreachable later.
     steps_.enablePrivilege(L"SeDebugPrivilege");
     steps_.enablePrivilege(L"SeTakeOwnershipPrivilege");

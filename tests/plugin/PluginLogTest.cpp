@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system/OsVersion.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
 
@@ -112,6 +113,8 @@ TEST_F(PluginLog, TheHandlersOperationsAreTracedInThePluginsOwnFile) {
     EXPECT_NE(lines[0].find("LOG START"), std::string::npos);
     EXPECT_NE(lines[0].find("plugin.GRIMLET CLEANER.log"), std::string::npos);
     EXPECT_TRUE(HasLine(lines, "I", "PluginGeneralImpl::Initialize()"));
+    // The description the host's unattended report also shows.
+    EXPECT_TRUE(HasLine(lines, "-", "System: " + Narrow(DescribeRunningSystem(), CP_ACP)));
     EXPECT_TRUE(HasLine(lines, "O", "PluginGeneralImpl::Initialize()"));
     EXPECT_TRUE(HasLine(lines, "I", "PluginGeneralImpl::Scan()"));
     EXPECT_TRUE(HasLine(lines, "O", "PluginGeneralImpl::Scan()"));

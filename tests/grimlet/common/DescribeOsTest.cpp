@@ -66,6 +66,32 @@ TEST(DescribeOs, VersionsOutsideTheTableHaveNoCode) {
     EXPECT_EQ(OsVersionCode(ce), 0u);
 }
 
+TEST(DescribeOs, TheSystemsDescriptionNamesProductServicePackBuildTypeArchitectureAndCode) {
+    OsVersionFacts seven = Nt(6, 1, kWorkstation, false, kAmd64);
+    seven.buildNumber = 7601;
+    seven.servicePackMajor = 1;
+    EXPECT_EQ(DescribeSystem(seven), L"Windows 7 Service Pack 1 (6.1.7601, workstation, x64) [0x10060002]");
+    OsVersionFacts xp64 = Nt(5, 2, kWorkstation, false, kAmd64);
+    xp64.buildNumber = 3790;
+    xp64.servicePackMajor = 2;
+    EXPECT_EQ(DescribeSystem(xp64), L"Windows XP x64 Edition Service Pack 2 (5.2.3790, workstation, x64) [0x10050001]");
+    EXPECT_EQ(DescribeSystem(Nt(6, 1, kServer)), L"Windows Server 2008 R2 (6.1.0, server, x86) [0x10060002]");
+    EXPECT_EQ(DescribeSystem(Nt(5, 2, kServer, true)), L"Windows Server 2003 R2 (5.2.0, server, x86) [0x10050002]");
+    EXPECT_EQ(DescribeSystem(Nt(10, 0, kWorkstation, false, kIa64)), L"Windows NT 10.0 (10.0.0, workstation, IA-64) [no code]");
+    OsVersionFacts basic = Win9x(10);
+    basic.productType = 0;
+    basic.buildNumber = 2222;
+    EXPECT_EQ(DescribeSystem(basic), L"Windows 98 (4.10.2222, x86) [0x2004000A]");
+    // The running system's description carries the code the calibration keys on.
+    OsDescription description;
+    ASSERT_TRUE(DescribeOs(description));
+    wchar_t code[16];
+    swprintf(code, 16, L"[0x%08X]", description.versionCode);
+    if (description.versionCode != 0) {
+        EXPECT_NE(DescribeRunningSystem().find(code), std::wstring::npos);
+    }
+}
+
 TEST(DescribeOs, DescribesTheRunningSystem) {
     OsDescription description;
     ASSERT_TRUE(DescribeOs(description));

@@ -20,7 +20,6 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/Sha1.h"
 #include "grimlet/services/MendrelLauncher.h"
-#include "platform/system/QuarantineLocation.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "platform/system/QuarantineLocation.h"
+#include "grimlet/mendrel/QuarantineStore.h"
 #include "tests/grimlet/common/TrustedTestRoot.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/FakeService.h"

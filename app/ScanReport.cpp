@@ -1,0 +1,158 @@
+#include "app/ScanReport.h"
+
+#include <cstdio>
+
+#include "platform/system/FileUtility.h"
+
+namespace {
+
+const char kLineBreak[] = "\r\n";
+
+void AppendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+std::wstring Printable(const std::wstring& text) {
+    std::wstring out(text);
+    for (wchar_t& c : out)
+        if (c < 0x20 || c == 0x7F) c = L'?';
+    return out;
+}
+
+std::wstring NumberedName(const std::wstring& name, int number) {
+    if (number <= 1) return name;
+    const std::wstring suffix = L"-" + std::to_wstring(number);
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos) return name + suffix;
+    return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+}  // namespace
+
+ScanReport::ScanReport(std::wstring askedPath, std::wstring fallbackFolder, std::wstring fallbackName)
+    : askedPath_(std::move(askedPath)),
+      fallbackFolder_(std::move(fallbackFolder)),
+      fallbackName_(std::move(fallbackName)) {
+    // Opened now, while the current directory is still the caller's: a relative path means what the
+    // caller meant by it.
+    if (askedPath_.empty() || !OpenAsked()) {
+        wentElsewhere_ = !askedPath_.empty();
+        OpenFallback();
+    }
+}
+
+ScanReport::~ScanReport() { Close(); }
+
+void ScanReport::Record(const wchar_t* word, const std::vector<std::wstring>& fields) { Append(Line(word, fields)); }
+
+void ScanReport::RecordText(const wchar_t* word, const std::wstring& text) { Append(Line(word, {text}, L' ')); }
+
+std::wstring ScanReport::Path() const {
+    CLockGuard guard(lock_);
+    return path_;
+}
+
+std::string ScanReport::Line(const wchar_t* word, const std::vector<std::wstring>& fields, wchar_t separator) {
+    std::wstring line(word);
+    for (const std::wstring& field : fields) {
+        line += separator;
+        line += Printable(field);
+    }
+    return Utf8(line);
+}
+
+std::string ScanReport::Utf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t code = static_cast<uint16_t>(text[i]);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size()) {
+            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
+        AppendUtf8(out, code);
+    }
+    return out;
+}
+
+std::wstring ScanReport::IsoUtc(const SYSTEMTIME& utc) {
+    wchar_t text[32];
+    _snwprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+               utc.wSecond);
+    text[31] = L'\0';
+    return text;
+}
+
+void ScanReport::Append(const std::string& line) {
+    CLockGuard guard(lock_);
+    const std::string bytes = line + kLineBreak;
+    written_ += bytes;
+    if (file_ != INVALID_HANDLE_VALUE && WriteAll(file_, bytes)) return;
+    if (onFallback_) return;  // nowhere else to go; the record is kept for nothing
+    // The asked file broke off (a share went away): the whole report moves to the fallback file.
+    Close();
+    wentElsewhere_ = true;
+    if (OpenFallback()) WriteAll(file_, written_);
+}
+
+bool ScanReport::OpenAsked() {
+    file_ = CreateFileW(askedPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return false;
+    path_ = askedPath_;
+    return true;
+}
+
+bool ScanReport::OpenFallback() {
+    onFallback_ = true;
+    path_.clear();
+    if (fallbackFolder_.empty()) return false;
+    CreateDirectoryRecursive(fallbackFolder_, true);
+    for (int number = 1; number < 1000; ++number) {
+        const std::wstring path = fallbackFolder_ + L"\\" + NumberedName(fallbackName_, number);
+        // CREATE_NEW: one file per run, never someone else's report overwritten.
+        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+        if (file_ != INVALID_HANDLE_VALUE) {
+            path_ = path;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+bool ScanReport::WriteAll(HANDLE file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
+        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
+}
+
+void ScanReport::Close() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,90 @@
+#include "app/UnattendedRun.h"
+
+#include "app/ScanReport.h"
+#include "platform/log/Logger.h"
+
+static const wchar_t kLogSource[] = L"Unattended";
+
+namespace {
+
+constexpr int32_t kOutcomeCleaned = 1;
+constexpr int32_t kOutcomeRestart = 3;
+
+}  // namespace
+
+int UnattendedRun::Run(Work work) {
+    TW_LOG_SCOPE("UnattendedRun::Run()");
+    if (!engine_.Initialize(this)) {
+        TW_LOG(LogLevel::Error, "ScanController init failed");
+        report_.Record(L"ERROR", {L"the scan engine could not be started (ScanController init failed)"});
+        // As the page does with a controller whose Initialize failed.
+        engine_.Deinitialize();
+        return kNotPrepared;
+    }
+    if (!engine_.Scan()) {
+        report_.Record(L"ERROR", {L"the scan could not be run (no scan manager)"});
+        return kNotPrepared;
+    }
+
+    std::vector<int32_t> chosen;
+    {
+        CLockGuard guard(lock_);
+        summary_.found = static_cast<int>(found_.size());
+        for (const FoundItemRecord& item : found_) chosen.push_back(item.itemId);
+    }
+    if (work == Work::Clean && !chosen.empty()) {
+        engine_.Clean(chosen);
+        RecordCleanOutcomes();
+    }
+    return ExitCode(work, summary_);
+}
+
+int UnattendedRun::ExitCode(Work work, const Summary& summary) {
+    if (summary.found == 0) return kNothingFound;
+    if (work == Work::Scan) return kThreatsFound;
+    if (summary.failed > 0) return kNotAllRemoved;
+    if (summary.restart > 0) return kRemovedAfterRestart;
+    return kAllRemoved;
+}
+
+void UnattendedRun::RecordCleanOutcomes() {
+    CLockGuard guard(lock_);
+    for (const FoundItemRecord& item : found_) {
+        auto outcome = outcomes_.find(item.itemId);
+        const int32_t code = outcome == outcomes_.end() ? 0 : outcome->second;
+        const wchar_t* word = L"FAILED";  // failed, unknown, or never answered: not removed
+        if (code == kOutcomeCleaned) {
+            word = L"OK";
+            ++summary_.removed;
+        } else if (code == kOutcomeRestart) {
+            word = L"RESTART";
+            ++summary_.restart;
+        } else {
+            ++summary_.failed;
+        }
+        report_.Record(L"CLEANED", {item.description, word});
+    }
+}
+
+int UnattendedRun::OnNotify(int32_t) { return 1; }
+
+void UnattendedRun::OnItemFound(const FoundItemRecord& found) {
+    {
+        CLockGuard guard(lock_);
+        found_.push_back(found);
+    }
+    report_.Record(L"FOUND", {found.threatName, found.description});
+}
+
+int UnattendedRun::ReportCleanResult(const CleanOutcomeRecord& result) {
+    TW_LOG(LogLevel::Detail, "UnattendedRun::ReportCleanResult(%d) %d", static_cast<int>(result.itemId),
+           static_cast<int>(result.outcome));
+    CLockGuard guard(lock_);
+    for (const FoundItemRecord& item : found_) {
+        if (item.itemId != result.itemId) continue;
+        outcomes_[result.itemId] = result.outcome;
+        return 1;
+    }
+    TW_LOG(LogLevel::Critical, "Corrupted data:Got clean result of unknown record");
+    return 0;
+}

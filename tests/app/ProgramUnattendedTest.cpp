@@ -1,0 +1,326 @@
+// The shipped program run unattended, as an administrator's start-up script runs it: a command line, no
+// display (a Wine session without one, tools/wine_headless_run.sh), a report and an exit code, over the
+// simulated infection of the worm tests' fixtures. Every run is watched through the debugging interface
+// for any attempt to make a window or show a box.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WindowCreationWatch.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+const char kServiceThreat[] = "GRIMLET\xE6\x9C\x8D\xE5\x8A\xA1(\xE9\x9A\x90\xE8\x97\x8F\xE6\xB3\xA8\xE5\x86\x8C\xE8\xA1\xA8):";
+
+std::wstring ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &size);
+    return name;
+}
+
+std::wstring DataFolder(const wchar_t* leaf) {
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    return std::wstring(common) + L"\\Quorvel\\Tidewash\\" + leaf;
+}
+
+std::set<std::wstring> FilesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+// The records of one kind, without their first word.
+std::vector<std::string> Records(const std::vector<std::string>& report, const std::string& word) {
+    std::vector<std::string> records;
+    for (const std::string& line : report)
+        if (line.compare(0, word.size() + 1, word + "\t") == 0 || line.compare(0, word.size() + 1, word + " ") == 0)
+            records.push_back(line.substr(word.size() + 1));
+    return records;
+}
+
+// A share for the report: under Wine "\\server\share" is the prefix's dosdevices\unc\server\share
+// folder; on Windows the administrative share of the scratch folder's drive.
+class ReportShare {
+public:
+    explicit ReportShare(const ScratchFolder& scratch) {
+        wchar_t prefix[MAX_PATH] = {};
+        if (GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) {
+            std::wstring unixPath(prefix);
+            for (wchar_t& c : unixPath)
+                if (c == L'/') c = L'\\';
+            local_ = L"Z:" + unixPath + L"\\dosdevices\\unc\\tidewash-test\\reports" + std::to_wstring(GetCurrentProcessId());
+            CreateDirectoryW((L"Z:" + unixPath + L"\\dosdevices\\unc").c_str(), nullptr);
+            CreateDirectoryW((L"Z:" + unixPath + L"\\dosdevices\\unc\\tidewash-test").c_str(), nullptr);
+            CreateDirectoryW(local_.c_str(), nullptr);
+            unc_ = L"\\\\tidewash-test\\reports" + std::to_wstring(GetCurrentProcessId());
+        } else {
+            local_ = scratch / L"share";
+            CreateDirectoryW(local_.c_str(), nullptr);
+            unc_ = L"\\\\localhost\\" + local_.substr(0, 1) + L"$" + local_.substr(2);
+        }
+    }
+    ~ReportShare() {
+        for (const std::wstring& name : FilesIn(local_)) DeleteFileW((local_ + L"\\" + name).c_str());
+        RemoveDirectoryW(local_.c_str());
+        RemoveDirectoryW(local_.substr(0, local_.rfind(L'\\')).c_str());  // the server's folder, when empty
+    }
+    const std::wstring& Unc() const { return unc_; }
+    const std::wstring& Local() const { return local_; }
+
+private:
+    std::wstring local_;
+    std::wstring unc_;
+};
+
+// Worm services of the netsvcs group: one whose key denies everybody everything and one whose DLL is
+// hidden and read-only, as the dialog's end-to-end test and the demonstration plant them.
+class SimulatedInfection {
+public:
+    SimulatedInfection(const ScratchFolder& scratch, const std::wstring& stem)
+        : lockedDll_(scratch / L"locked.dll"),
+          hiddenDll_(scratch / L"hidden.dll"),
+          locked_(stem + L"1Locked", kNetsvcs, lockedDll_.c_str()),
+          hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()) {
+        planted_ = WriteFileBytes(lockedDll_, "MZ simulated GRIMLET service DLL") &&
+                   WriteFileBytes(hiddenDll_, "MZ simulated GRIMLET service DLL") &&
+                   SetFileAttributesW(hiddenDll_.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) &&
+                   FakeService::DenyEverybody(locked_.KeyPath());
+    }
+    bool Planted() const { return planted_; }
+    const FakeService& Locked() const { return locked_; }
+    const FakeService& Hidden() const { return hidden_; }
+    // The descriptions the report gives the two services, in the order the plug-in finds them.
+    std::vector<std::string> Descriptions() const {
+        return {Narrow(L"服务:[" + locked_.KeyPath() + L"] 文件:[" + lockedDll_ + L"]"),
+                Narrow(L"服务:[" + hidden_.KeyPath() + L"] 文件:[" + hiddenDll_ + L"]")};
+    }
+    // What a scan must leave as it was: both keys' owners and access lists, both files' attributes.
+    std::wstring State() const {
+        return FakeService::SecurityAsSddl(locked_.KeyPath()) + L"|" + FakeService::SecurityAsSddl(hidden_.KeyPath()) +
+               L"|" + std::to_wstring(GetFileAttributesW(lockedDll_.c_str())) + L"|" +
+               std::to_wstring(GetFileAttributesW(hiddenDll_.c_str()));
+    }
+    bool AnyKeyLeft() const {
+        return FakeService::KeyExists(locked_.KeyPath()) || FakeService::KeyExists(hidden_.KeyPath());
+    }
+
+private:
+    std::wstring lockedDll_;
+    std::wstring hiddenDll_;
+    FakeService locked_;
+    FakeService hidden_;
+    bool planted_ = false;
+};
+
+class ProgramUnattended : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+        reportsBefore_ = FilesIn(DataFolder(L"Reports"));
+    }
+    void TearDown() override {
+        for (const std::wstring& report : NewMachineReports()) DeleteFileW(report.c_str());
+    }
+
+    // The shipped Tidewash.exe with `arguments`, from the scratch folder. No run may make a window or
+    // show a box, whatever its outcome.
+    int Run(const std::wstring& arguments) {
+        WindowCreationWatch::Outcome outcome =
+            WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", arguments, scratch_.Path());
+        EXPECT_GT(outcome.breakpointsArmed, 0) << "the watch never saw user32 in the program";
+        EXPECT_TRUE(outcome.attempts.empty()) << Narrow(arguments) << " tried to show a window:\n"
+                                              << WindowCreationWatch::Describe(outcome.attempts);
+        EXPECT_TRUE(outcome.stuck.empty()) << Narrow(arguments) << " did not end:\n" << outcome.stuck;
+        return outcome.exitCode;
+    }
+
+    // Reports that appeared in the per-machine folder since the test began.
+    std::vector<std::wstring> NewMachineReports() const {
+        std::vector<std::wstring> added;
+        for (const std::wstring& name : FilesIn(DataFolder(L"Reports")))
+            if (!reportsBefore_.count(name)) added.push_back(DataFolder(L"Reports") + L"\\" + name);
+        return added;
+    }
+
+    // The start of a report: version and mode, this machine, the plug-in's own description of the
+    // system, and a start and end in UTC.
+    static void ExpectHeader(const std::vector<std::string>& report, const char* mode) {
+        ASSERT_GE(report.size(), 5u);
+        EXPECT_EQ(report[0], std::string("TIDEWASH\t1.60.0.1000\t") + mode);
+        EXPECT_EQ(report[1], "COMPUTER\t" + Narrow(ComputerName()));
+        EXPECT_EQ(report[2].rfind("OS\tWindows", 0), 0u) << report[2];
+        const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+        ASSERT_EQ(Records(report, "START").size(), 1u);
+        EXPECT_TRUE(std::regex_match(Records(report, "START")[0], utc));
+        ASSERT_EQ(Records(report, "END").size(), 1u);
+        EXPECT_GE(Records(report, "END")[0], Records(report, "START")[0]);
+        EXPECT_EQ(report.back().rfind("END\t", 0), 0u);
+    }
+
+    static std::vector<std::string> Report(const std::wstring& path) { return SplitLines(ReadFileBytes(path)); }
+
+    ScratchFolder scratch_{L"unattended"};
+    std::set<std::wstring> reportsBefore_;
+};
+
+TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesThemASecondCleanFindsNothing) {
+    SimulatedInfection infection(scratch_, UniqueServiceStem(L"Unat"));
+    ASSERT_TRUE(infection.Planted());
+    ReportShare share(scratch_);
+    DebugLevelValue level(0x2200007F);  // so that the plug-in logs its description of the system
+
+    // Scan, reporting to a share.
+    const std::wstring before = infection.State();
+    const std::wstring shared = share.Unc() + L"\\" + ComputerName() + L".txt";
+    EXPECT_EQ(Run(L"/scan /report=" + shared), 1);
+    const std::vector<std::string> scan = Report(share.Local() + L"\\" + ComputerName() + L".txt");
+    ExpectHeader(scan, "scan");
+    std::vector<std::string> ours;
+    for (const std::string& found : Records(scan, "FOUND"))
+        if (found.find(Narrow(infection.Locked().Name())) != std::string::npos ||
+            found.find(Narrow(infection.Hidden().Name())) != std::string::npos)
+            ours.push_back(found);
+    ASSERT_EQ(ours.size(), 2u) << ReadFileBytes(share.Local() + L"\\" + ComputerName() + L".txt");
+    EXPECT_EQ(ours[0], std::string(kServiceThreat) + "\t" + infection.Descriptions()[0]);
+    EXPECT_EQ(ours[1], std::string(kServiceThreat) + "\t" + infection.Descriptions()[1]);
+    const size_t found = Records(scan, "FOUND").size();
+    EXPECT_EQ(Records(scan, "SUMMARY"), (std::vector<std::string>{"found=" + std::to_string(found) +
+                                                                  " removed=0 failed=0 restart=0"}));
+    EXPECT_TRUE(Records(scan, "CLEANED").empty());
+    EXPECT_TRUE(Records(scan, "ERROR").empty());
+    EXPECT_EQ(infection.State(), before) << "the scan changed the services";
+    EXPECT_TRUE(FakeService::KeyExists(infection.Locked().KeyPath()));
+    EXPECT_TRUE(FakeService::KeyExists(infection.Hidden().KeyPath()));
+    // The OS record is the description the plug-in wrote into its own log.
+    const std::vector<std::string> pluginLog = SplitLines(ReadFileBytes(ProductFolder() + L"\\plugin.GRIMLET CLEANER.log"));
+    std::string logged;
+    for (const std::string& line : pluginLog) {
+        const size_t at = line.find("] System: ");
+        if (at != std::string::npos) logged = line.substr(at + 10, line.rfind("[PluginGeneralImpl(") - at - 10);
+    }
+    EXPECT_FALSE(logged.empty());
+    EXPECT_EQ(scan[2], "OS\t" + logged);
+    EXPECT_TRUE(NewMachineReports().empty()) << "a report reached the share and went nowhere else";
+
+    // Clean, reporting to the per-machine folder.
+    const int clean = Run(L"/clean");
+    EXPECT_TRUE(clean == 2 || clean == 3) << clean;
+    EXPECT_FALSE(infection.AnyKeyLeft());
+    const std::vector<std::wstring> machineReports = NewMachineReports();
+    ASSERT_EQ(machineReports.size(), 1u);
+    EXPECT_EQ(machineReports[0].rfind(DataFolder(L"Reports") + L"\\" + ComputerName() + L"-", 0), 0u);
+    const std::vector<std::string> cleaned = Report(machineReports[0]);
+    ExpectHeader(cleaned, "clean");
+    const std::vector<std::string> outcomes = Records(cleaned, "CLEANED");
+    for (const std::string& description : infection.Descriptions()) {
+        const bool removed = std::count(outcomes.begin(), outcomes.end(), description + "\tOK") +
+                                 std::count(outcomes.begin(), outcomes.end(), description + "\tRESTART") == 1;
+        EXPECT_TRUE(removed) << description;
+    }
+    EXPECT_EQ(Records(cleaned, "QUARANTINE"), (std::vector<std::string>{Narrow(DataFolder(L"Quarantine"))}));
+    EXPECT_EQ(Records(cleaned, "FOUND").size(), outcomes.size());
+
+    // A second clean finds nothing left.
+    EXPECT_EQ(Run(L"-CLEAN -Report=second.txt"), 0);
+    const std::vector<std::string> second = Report(scratch_ / L"second.txt");
+    ExpectHeader(second, "clean");
+    EXPECT_TRUE(Records(second, "FOUND").empty());
+    EXPECT_EQ(Records(second, "SUMMARY"), (std::vector<std::string>{"found=0 removed=0 failed=0 restart=0"}));
+}
+
+TEST_F(ProgramUnattended, TheFakeWormsForeignThreadsAreReportedByAScanAndEndedByAClean) {
+    grimlettest::FakeWorm worm(scratch_ / L"worm", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_FALSE(worm.Threads().foreign.empty());
+    const char kThreadRecord[] = "GRIMLET\xE7\xBA\xBF\xE7\xA8\x8B:\t\xE7\x94\xB1\xE7\x97\x85\xE6\xAF\x92\xE5\x88\x9B"
+                                 "\xE5\xBB\xBA\xE7\x9A\x84\xE6\x81\xB6\xE6\x84\x8F\xE7\xBA\xBF\xE7\xA8\x8B";
+
+    EXPECT_EQ(Run(L"/scan /report=scan.txt"), 1);
+    const std::vector<std::string> scan = Records(Report(scratch_ / L"scan.txt"), "FOUND");
+    EXPECT_NE(std::find(scan.begin(), scan.end(), kThreadRecord), scan.end());
+    for (DWORD thread : worm.Threads().foreign) EXPECT_TRUE(grimlettest::ThreadRunning(thread)) << "after the scan";
+
+    const int clean = Run(L"/clean /report=clean.txt");
+    EXPECT_TRUE(clean == 2 || clean == 3) << clean;
+    const std::vector<std::string> cleaned = Records(Report(scratch_ / L"clean.txt"), "CLEANED");
+    EXPECT_TRUE(std::find(cleaned.begin(), cleaned.end(), std::string(strchr(kThreadRecord, '\t') + 1) + "\tOK") !=
+                    cleaned.end() ||
+                std::find(cleaned.begin(), cleaned.end(), std::string(strchr(kThreadRecord, '\t') + 1) + "\tRESTART") !=
+                    cleaned.end());
+    for (DWORD thread : worm.Threads().foreign) EXPECT_FALSE(grimlettest::ThreadRunning(thread)) << "after the clean";
+    for (DWORD thread : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(thread)) << "the host's own thread";
+
+    EXPECT_EQ(Run(L"/clean /report=again.txt"), 0);
+}
+
+TEST_F(ProgramUnattended, ACommandLineItDoesNotUnderstandChangesNothingAndGives87) {
+    const std::wstring workFolder = scratch_ / L"GRIMLET专杀";
+    EXPECT_EQ(Run(L"/scan /bogus"), 87);
+    EXPECT_EQ(Run(L"/scan /report="), 87);
+    EXPECT_EQ(Run(L"/bogus /report=usage.txt"), 87);
+    EXPECT_FALSE(DirectoryExists(workFolder)) << "nothing was unpacked";
+    EXPECT_TRUE(NewMachineReports().empty());
+    // Asked for a report, it explains itself there.
+    const std::vector<std::string> usage = Report(scratch_ / L"usage.txt");
+    ASSERT_GE(usage.size(), 3u);
+    EXPECT_EQ(usage[1], "ERROR\tunknown switch: /bogus");
+    EXPECT_FALSE(Records(usage, "USAGE").empty());
+}
+
+TEST_F(ProgramUnattended, AReportFolderThatDoesNotExistGives5AndTheReportGoesToTheMachinesFolder) {
+    EXPECT_EQ(Run(L"/scan \"/report=" + (scratch_ / L"missing\\report.txt") + L"\""), 5);
+    EXPECT_FALSE(DirectoryExists(scratch_ / L"missing"));
+    const std::vector<std::wstring> machineReports = NewMachineReports();
+    ASSERT_EQ(machineReports.size(), 1u);
+    const std::vector<std::string> report = Report(machineReports[0]);
+    ExpectHeader(report, "scan");
+    EXPECT_EQ(Records(report, "SUMMARY").size(), 1u);
+}
+
+TEST_F(ProgramUnattended, ComponentsThatCannotBePreparedAreAnErrorRecordAndMinusOneWithoutABox) {
+    // A file where the work folder must go: nothing can be unpacked.
+    ASSERT_TRUE(WriteFileBytes(scratch_ / L"GRIMLET专杀", "in the way"));
+    EXPECT_EQ(Run(L"/clean /report=failed.txt"), -1);
+    const std::vector<std::string> report = Report(scratch_ / L"failed.txt");
+    ExpectHeader(report, "clean");
+    ASSERT_EQ(Records(report, "ERROR").size(), 1u);
+    EXPECT_EQ(Records(report, "ERROR")[0].rfind("\xE5\x88\x9D\xE5\xA7\x8B\xE5\x8C\x96\xE7\xBB\x84\xE4\xBB\xB6"
+                                                "\xE5\xA4\xB1\xE8\xB4\xA5", 0), 0u);  // 初始化组件失败
+    EXPECT_TRUE(Records(report, "SUMMARY").empty()) << "a stopped run has no summary";
+}
+
+TEST_F(ProgramUnattended, WithoutArgumentsTheDialogIsTriedAndCannotAppearInThisSessionWithoutDisplay) {
+    // The control of the watch and of the session: the dialog's attempt is caught, and it fails (-1)
+    // because this session has no display. With one, the dialog would wait here until the time-out.
+    WindowCreationWatch::Outcome outcome =
+        WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", L"", scratch_.Path(), 120000);
+    bool dialog = false;
+    for (const WindowCreationWatch::Attempt& attempt : outcome.attempts)
+        dialog = dialog || attempt.function == "user32.dll!DialogBoxParamW";
+    EXPECT_TRUE(dialog) << WindowCreationWatch::Describe(outcome.attempts);
+    EXPECT_EQ(outcome.exitCode, -1) << "run this test through tools/wine_headless_run.sh";
+}
+
+}  // namespace
