@@ -9,7 +9,7 @@ DWORD NativeFileAttributes(const std::wstring& path) {
 
 NativeFile::NativeFile(const std::wstring& path, DWORD access) {
     FileSystemRedirectionGuard nativeView;
-    handle_.Reset(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    handle_.Attach(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle_.IsValid()) openError_ = GetLastError();
 }

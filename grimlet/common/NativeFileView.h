@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 // GetFileAttributesW on the native file; on failure the system's error is the thread's last error.
 DWORD NativeFileAttributes(const std::wstring& path);
@@ -26,6 +26,6 @@ public:
     DWORD OpenError() const { return openError_; }
 
 private:
-    ScopedHandle handle_;
+    KernelHandle handle_;
     DWORD openError_ = ERROR_SUCCESS;
 };

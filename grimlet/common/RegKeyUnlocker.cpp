@@ -5,8 +5,9 @@
 #include <cwchar>
 
 #include "grimlet/common/ProcessOwnerSid.h"
-#include "grimlet/common/RegistryKey.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
+#include "platform/win32/TokenHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -15,15 +16,14 @@ namespace {
 // Handing a key back to an owner other than ourselves (SYSTEM, TrustedInstaller) needs the restore
 // privilege; it is switched on only when the system asks for it.
 bool EnableRestorePrivilege() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TokenHandle token;
+    if (!token.OpenOfThisProcess(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY)) return false;
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     bool ok = LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &privileges.Privileges[0].Luid) &&
-              AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+              AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
               GetLastError() == ERROR_SUCCESS;
-    CloseHandle(token);
     return ok;
 }
 

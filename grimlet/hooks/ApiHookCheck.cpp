@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "grimlet/pe/CPEFile.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 const HookedEntry kHookedEntries[kHookedEntryCount] = {
     {3, "ZwQueryInformationProcess", "ntdll.dll", L"ZwQuertInformationProcess"},
@@ -91,7 +91,7 @@ private:
 }  // namespace
 
 int CheckApiHook(const char* entry, const char* module, bool repair, HANDLE processHandle) {
-    ScopedHandle process(processHandle);
+    KernelHandle process(processHandle);
     HMODULE remoteModule = nullptr;
     std::string modulePath;
     if (!FindModule(process.Get(), module, remoteModule, modulePath)) return ApiHookResult::kUnreadable;

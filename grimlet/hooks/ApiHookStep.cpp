@@ -6,7 +6,7 @@
 #include "grimlet/hooks/ApiHookCheck.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
 #include "platform/log/Logger.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -18,7 +18,7 @@ constexpr DWORD kHookAccess =
     PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE;  // 0x438
 
 std::string ImagePathOf(DWORD processId, OutOfReachProcesses& outOfReach) {
-    ScopedHandle process(OpenProcess(kImageAccess, FALSE, processId));
+    KernelHandle process(OpenProcess(kImageAccess, FALSE, processId));
     if (!process.IsValid() || outOfReach.PassOver(processId, process.Get())) return {};
     char path[MAX_PATH] = {};
     if (!GetModuleFileNameExA(process.Get(), nullptr, path, MAX_PATH)) return {};

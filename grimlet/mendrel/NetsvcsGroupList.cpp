@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "grimlet/common/RegistryKey.h"
 #include "platform/log/Logger.h"
 #include "platform/system/Wow64.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "grimlet/common/RegKeyUnlocker.h"
-#include "grimlet/common/RegistryKey.h"
 #include "grimlet/common/RegistryValue.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -8,6 +8,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -31,10 +32,8 @@ PathState StateOfPath(const std::wstring& path) {
 }
 
 bool KeyExists(const std::wstring& path) {
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key);
-    if (result == ERROR_SUCCESS) RegCloseKey(key);
-    return result != ERROR_FILE_NOT_FOUND;
+    RegistryKey key;
+    return key.Open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
 void DeletePlacedFile(const std::wstring& path) {

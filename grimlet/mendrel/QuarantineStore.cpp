@@ -12,6 +12,7 @@
 #include "grimlet/mendrel/Sha1.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DataFolder.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -25,23 +26,6 @@ constexpr std::size_t kManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    void Close() {
-        if (IsValid()) CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 class LocalMemory {
 public:
@@ -134,7 +118,7 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
 
 // Reads a whole file of at most `limit` bytes. False, with the system error, when it cannot.
 bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes, DWORD& error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) {
         error = GetLastError();
@@ -231,7 +215,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (sourceHandle == INVALID_HANDLE_VALUE) error = GetLastError();
     }
-    FileHandle source(sourceHandle);
+    KernelHandle source(sourceHandle);
     if (!source.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) for quarantine Error=%d", path.c_str(), (int)error);
         return false;
@@ -240,7 +224,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     _snwprintf(pendingName, 64, L"\\pending-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
     pendingName[63] = L'\0';
     std::wstring pendingPath = folder_ + pendingName;
-    FileHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!target.IsValid()) {
         error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", pendingPath.c_str(), (int)error);
@@ -304,7 +288,7 @@ bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::w
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         fileName = attempt == 1 ? stem + L".reg" : stem + L"-" + std::to_wstring(attempt) + L".reg";
         std::wstring path = folder_ + L"\\" + fileName;
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         if (!file.IsValid()) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -405,7 +389,7 @@ bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
 
 QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& entry, const std::wstring& target) const {
     std::wstring storedPath = folder_ + L"\\" + entry.copyName;
-    FileHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
@@ -416,7 +400,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         FileSystemRedirectionGuard redirection;
         targetHandle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    FileHandle written(targetHandle);
+    KernelHandle written(targetHandle);
     if (!written.IsValid()) {
         DWORD error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", target.c_str(), (int)error);
@@ -459,7 +443,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
 
 bool QuarantineStore::AppendLine(const std::wstring& line) {
     std::wstring manifest = folder_ + L"\\" + kManifestName;
-    FileHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, 0, nullptr));
     if (!file.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", manifest.c_str(), (int)GetLastError());

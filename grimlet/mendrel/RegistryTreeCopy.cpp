@@ -4,6 +4,7 @@
 
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -102,24 +103,6 @@ bool ReadTree(const std::wstring& path, int depth, std::vector<RegFileKey>& keys
     return true;
 }
 
-class CreatedKey {
-public:
-    CreatedKey() = default;
-    ~CreatedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    CreatedKey(const CreatedKey&) = delete;
-    CreatedKey& operator=(const CreatedKey&) = delete;
-    LONG Create(const std::wstring& path, DWORD& disposition) {
-        return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                               nullptr, &key_, &disposition);
-    }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 LONG WriteValue(HKEY key, const RegFileValue& value) {
     // RegSetValueExW counts a terminating NUL that it finds just past string data; data that ends
     // without one must stay as it was, so what follows it is never NUL.
@@ -163,9 +146,9 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
             TW_LOG(LogLevel::Error, "Saved key %S lies under no restored key", path.c_str());
             return undo(TreeWrite::Failed);
         }
-        CreatedKey key;
+        RegistryKey key;
         DWORD disposition = 0;
-        LONG result = key.Create(path, disposition);
+        LONG result = key.Create(HKEY_LOCAL_MACHINE, path, KEY_SET_VALUE, &disposition);
         if (result != ERROR_SUCCESS) {
             TW_LOG(LogLevel::Error, "RegCreateKeyExW(%S) Error=%d", path.c_str(), (int)result);
             return undo(TreeWrite::Failed);

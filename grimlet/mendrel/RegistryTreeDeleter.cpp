@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "grimlet/common/RegKeyUnlocker.h"
-#include "grimlet/common/RegistryKey.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -51,18 +51,17 @@ std::size_t CPEFile::LiveCount() {
 }
 
 void CPEFile::Close() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    file_.Close();
     data_.reset();
 }
 
 bool CPEFile::Open() {
     Close();
     if (path_.empty()) return false;
-    file_ = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) return false;
-    FileSource source(file_);
+    file_.Attach(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_.IsValid()) return false;
+    FileSource source(file_.Get());
     std::unique_ptr<PeReadWindow> window(new (std::nothrow) PeReadWindow(source));
     if (!window || !PeHeaders::Parse(*window, headers_)) {
         Close();
@@ -72,20 +71,20 @@ bool CPEFile::Open() {
 }
 
 bool CPEFile::Seek(uint32_t fileOffset) {
-    if (file_ == INVALID_HANDLE_VALUE) return false;
+    if (!file_.IsValid()) return false;
     LARGE_INTEGER to;
     to.QuadPart = fileOffset;
-    return SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) != FALSE;
+    return SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) != FALSE;
 }
 
 const uint8_t* CPEFile::Read(uint32_t count, uint32_t& bytesRead) {
     bytesRead = 0;
     data_.reset();
-    if (file_ == INVALID_HANDLE_VALUE || count == 0) return nullptr;
+    if (!file_.IsValid() || count == 0) return nullptr;
     data_.reset(new (std::nothrow) uint8_t[count]);
     if (!data_) return nullptr;
     DWORD read = 0;
-    if (!ReadFile(file_, data_.get(), count, &read, nullptr) || read == 0) {
+    if (!ReadFile(file_.Get(), data_.get(), count, &read, nullptr) || read == 0) {
         data_.reset();
         return nullptr;
     }

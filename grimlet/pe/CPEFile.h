@@ -8,6 +8,7 @@
 #include <string>
 
 #include "grimlet/pe/PeHeaders.h"
+#include "platform/win32/KernelHandle.h"
 
 class CPEFile {
 public:
@@ -19,7 +20,7 @@ public:
     // Opens the file for reading (sharing read, write and delete) and parses its headers. A failed
     // parse closes the file again.
     bool Open();
-    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return file_.IsValid(); }
     const PeHeaders& Headers() const { return headers_; }
 
     bool RvaToOffset(uint32_t rva, uint32_t& fileOffset) const { return headers_.RvaToOffset(rva, fileOffset); }
@@ -39,7 +40,7 @@ private:
     void Close();
 
     std::string path_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    KernelHandle file_;
     PeHeaders headers_;
     std::unique_ptr<uint8_t[]> data_;
 };

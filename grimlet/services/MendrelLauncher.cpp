@@ -3,26 +3,15 @@
 #include <cwchar>
 #include <vector>
 
-#include "grimlet/common/RegistryKey.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
 namespace {
 
 constexpr std::size_t kCommandLineChars = 2048;
-
-class ProcessHandles {
-public:
-    ProcessHandles() = default;
-    ~ProcessHandles() {
-        if (info.hThread) CloseHandle(info.hThread);
-        if (info.hProcess) CloseHandle(info.hProcess);
-    }
-    ProcessHandles(const ProcessHandles&) = delete;
-    ProcessHandles& operator=(const ProcessHandles&) = delete;
-    PROCESS_INFORMATION info = {};
-};
 
 }  // namespace
 
@@ -61,10 +50,12 @@ bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineF
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
-        ProcessHandles engine;
+        PROCESS_INFORMATION engine = {};
         if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                           engineFolder.c_str(), &startup, &engine.info)) {
-            WaitForSingleObject(engine.info.hProcess, INFINITE);
+                           engineFolder.c_str(), &startup, &engine)) {
+            KernelHandle process(engine.hProcess);
+            KernelHandle thread(engine.hThread);
+            WaitForSingleObject(process.Get(), INFINITE);
         } else {
             TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
         }

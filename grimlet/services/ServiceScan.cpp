@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "grimlet/common/NativeFileView.h"
-#include "grimlet/common/RegistryKey.h"
 #include "grimlet/services/ServiceKeyCheck.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 

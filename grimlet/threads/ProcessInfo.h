@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 struct ModuleInfo {
     std::wstring path;
@@ -47,7 +47,7 @@ public:
 
 private:
     DWORD processId_;
-    ScopedHandle handle_;
+    KernelHandle handle_;
     std::wstring imagePath_;
     std::wstring commandLine_;
     std::wstring baseName_;

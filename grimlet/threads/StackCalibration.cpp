@@ -14,6 +14,7 @@
 #include "grimlet/threads/StackLayoutProbe.h"
 #include "platform/log/Logger.h"
 #include "platform/system/Wow64.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -146,11 +147,8 @@ void SetUpOsInfo() {
     os.SetStackConstants(IsWow64());
     CalibrateStack(1);
     if (os.majorVersion < 6) {
-        HANDLE thread = CreateThread(nullptr, 0, CalibrationThread, nullptr, 0, nullptr);
-        if (thread) {
-            WaitForSingleObject(thread, kCalibrationWaitMs);
-            CloseHandle(thread);
-        }
+        KernelHandle thread(CreateThread(nullptr, 0, CalibrationThread, nullptr, 0, nullptr));
+        if (thread.IsValid()) WaitForSingleObject(thread.Get(), kCalibrationWaitMs);
     }
     // The table describes the start-up code of the Windows versions it names, and the calibration may
     // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.

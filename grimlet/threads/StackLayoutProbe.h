@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "grimlet/threads/NativeLayout.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 class ProcessInfo;
 class StackImage;
@@ -44,6 +44,6 @@ public:
 private:
     static DWORD WINAPI Park(LPVOID parameter);
 
-    ScopedHandle thread_;
+    KernelHandle thread_;
     bool parked_ = false;
 };

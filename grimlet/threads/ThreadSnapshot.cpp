@@ -2,10 +2,10 @@
 
 #include <tlhelp32.h>
 
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 bool ThreadSnapshot::Refill() {
-    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot.IsValid()) return false;
     std::vector<Entry> entries;
     THREADENTRY32 thread = {};

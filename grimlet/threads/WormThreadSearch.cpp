@@ -13,7 +13,7 @@
 #include "grimlet/threads/ThreadSnapshot.h"
 #include "grimlet/threads/WormThreadList.h"
 #include "platform/log/Logger.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 
@@ -37,7 +37,7 @@ bool TestThreads(const ProcessInfo& process) {
     bool found = false;
     for (const ThreadSnapshot::Entry& entry : ThreadSnapshot::Instance().Entries()) {
         if (entry.processId != process.Id()) continue;
-        ScopedHandle thread(OpenThread(kThreadAllAccess, FALSE, entry.threadId));
+        KernelHandle thread(OpenThread(kThreadAllAccess, FALSE, entry.threadId));
         if (!thread.IsValid()) continue;
         uintptr_t start = 0;
         if (!IsWormThread(process, thread.Get(), start)) continue;

@@ -7,7 +7,7 @@
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/WormThreadList.h"
 #include "platform/log/Logger.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -47,7 +47,7 @@ bool TerminateWormThreads() {
     bool allTerminated = true;
     for (const WormThreadList::Entry& entry : WormThreadList::Instance().Entries()) {
         const DWORD threadId = entry.threadId;
-        ScopedHandle thread(OpenThread(kThreadAllAccess, FALSE, threadId));
+        KernelHandle thread(OpenThread(kThreadAllAccess, FALSE, threadId));
         if (!thread.IsValid()) {
             TW_LOG(LogLevel::Detail, "OpenThread fail [%d] [%d]", static_cast<int>(threadId),
                    static_cast<int>(GetLastError()));

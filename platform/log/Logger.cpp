@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "platform/log/Lock.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/RegistryKey.h"
 
 namespace {
 
@@ -34,8 +36,9 @@ struct TraceRecord {
 static_assert(sizeof(TraceRecord) == 4152, "event-trace record layout");
 
 uint32_t ReadConfiguredMask() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    RegistryKey opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, opened.Receive()) != ERROR_SUCCESS) return 0;
+    const HKEY key = opened.Get();
     uint32_t mask = 0;
     DWORD type = 0;
     if (RegQueryValueExA(key, "DebugLevel", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS && type == REG_DWORD) {
@@ -47,7 +50,6 @@ uint32_t ReadConfiguredMask() {
             mask = value;
         }
     }
-    RegCloseKey(key);
     return mask;
 }
 
@@ -201,13 +203,12 @@ void Logger::WriteLine(const wchar_t* source, uint32_t level, int line, const ch
 void Logger::WriteToFile(const char* line, std::size_t length) {
     if (path_[0] == '\0') return;
     CLockGuard guard(ProcessLock<FileLockTag>());
-    HANDLE file = CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(file, 0, nullptr, FILE_END);
+    KernelHandle file(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file.IsValid()) return;
+    SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), line, static_cast<DWORD>(length), &written, nullptr);
 }
 
 bool Logger::BuildTraceRecord(uint32_t level, const char* message, unsigned char (&bytes)[4152]) {

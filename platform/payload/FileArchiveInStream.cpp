@@ -1,7 +1,7 @@
 #include "platform/payload/FileArchiveInStream.h"
 
 bool FileArchiveInStream::Open(const wchar_t* path) {
-    file_.Reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    file_.Attach(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     return file_.IsValid();
 }

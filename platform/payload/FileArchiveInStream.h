@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "platform/payload/ArchiveInStream.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 // An archive file opened for reading (share read). Windows only; the decoder sees it through
 // IArchiveInStream.
@@ -15,5 +15,5 @@ public:
     bool Seek(int64_t* position, Origin origin) override;
 
 private:
-    ScopedHandle file_;
+    KernelHandle file_;
 };

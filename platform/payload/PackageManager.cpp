@@ -11,7 +11,7 @@
 #include "platform/payload/PayloadCopier.h"
 #include "platform/payload/SevenZipArchive.h"
 #include "platform/system/FileUtility.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"PackageManager";
 
@@ -74,7 +74,7 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 }
 
 int WriteEntry(const std::wstring& destination, const unsigned char* data, std::size_t size) {
-    ScopedHandle out(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    KernelHandle out(CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", destination.c_str(), (int)GetLastError());
@@ -143,13 +143,13 @@ bool DropPayloadArchive(const wchar_t* archivePath) {
 bool DropPayloadArchiveFrom(const wchar_t* sfxPath, const wchar_t* archivePath) {
     if (sfxPath == nullptr || archivePath == nullptr) return false;
     TW_LOG(LogLevel::Enter, "Drop payload archive");
-    ScopedHandle sfx(CreateFileW(sfxPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    KernelHandle sfx(CreateFileW(sfxPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
     if (!sfx.IsValid()) {
         TW_LOG(LogLevel::Error, "Can't open sfx %S (%d)", sfxPath, (int)GetLastError());
         return false;
     }
-    ScopedHandle archive(CreateFileW(archivePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    KernelHandle archive(CreateFileW(archivePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                    nullptr));
     if (!archive.IsValid()) {
         TW_LOG(LogLevel::Error, "can't create archive file %S (%d)", archivePath, (int)GetLastError());

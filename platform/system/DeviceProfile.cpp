@@ -6,6 +6,7 @@
 
 #include "platform/log/Lock.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"Environment";
 
@@ -16,16 +17,14 @@ SKDeviceProfile::SKDeviceProfile(const std::wstring& root) : root_(root) {
 
 bool SKDeviceProfile::checkRemovableDeviceWrittable() const {
     std::wstring device = L"\\\\.\\" + root_;
-    HANDLE handle = CreateFileW(device.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    KernelHandle handle(CreateFileW(device.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle.IsValid()) {
         TW_LOG(LogLevel::Error, "SKDeviceProfile::checkRemovableDeviceWrittable() Error=%d",
                static_cast<int>(GetLastError()));
         return false;
     }
     DWORD returned = 0;
-    BOOL writable = DeviceIoControl(handle, IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, &returned, nullptr);
-    CloseHandle(handle);
-    return writable != FALSE;
+    return DeviceIoControl(handle.Get(), IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
 }
 
 namespace {

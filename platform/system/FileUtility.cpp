@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/log/Logger.h"
+#include "platform/win32/FindHandle.h"
 
 static const wchar_t kLogSource[] = L"FileUtility";
 
@@ -20,21 +21,6 @@ namespace {
 // Told apart for debugging; callers only see false.
 enum class ErrorTypeRemoveDirectoryRecursive { None, ClearAttribute, DeleteFile, RemoveSubfolder, RemoveFolder };
 
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
@@ -43,7 +29,7 @@ ErrorTypeRemoveDirectoryRecursive RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
     {
         FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
-        if (!find.Valid()) return ErrorTypeRemoveDirectoryRecursive::RemoveFolder;
+        if (!find.IsValid()) return ErrorTypeRemoveDirectoryRecursive::RemoveFolder;
         do {
             if (IsDotOrDotDot(entry.cFileName)) continue;
             std::wstring full = path + L"\\" + entry.cFileName;

@@ -7,7 +7,7 @@
 #include "platform/log/Logger.h"
 #include "platform/system/FileUtility.h"
 #include "platform/system/SKFilterDriver.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/TokenHandle.h"
 
 static const wchar_t kLogSource[] = L"SKEnvironment";
 
@@ -64,8 +64,8 @@ void SKEnvironment::Teardown() {
 bool SKEnvironment::SetPrivilege(const wchar_t* name) {
     std::wstring context = std::wstring(L"SKEnvironment::SetPrivilege(") + (name ? name : L"") + L")";
 
-    ScopedHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Receive())) {
+    TokenHandle token;
+    if (!token.OpenOfThisProcess(TOKEN_ADJUST_PRIVILEGES)) {
         TW_LOG(LogLevel::Error, "%S OpenProcessToken() Error = %d", context.c_str(), static_cast<int>(GetLastError()));
         return false;
     }

@@ -1,6 +1,6 @@
 #include "platform/system/SKFilterDriver.h"
 
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 
 const wchar_t SKFilterDriver::kDeviceName[] = L"\\\\.\\QVFILTER";
 
@@ -22,7 +22,7 @@ SKFilterDriver::Record SKFilterDriver::BuildDeregistrationRecord() {
 }
 
 bool SKFilterDriver::SendDeregistration(const wchar_t* devicePath) {
-    ScopedHandle device(CreateFileW(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    KernelHandle device(CreateFileW(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr));
     if (!device.IsValid()) return false;
     Record record = BuildDeregistrationRecord();
@@ -34,7 +34,7 @@ bool SKFilterDriver::SendDeregistration(const wchar_t* devicePath) {
 
 BOOL SKFilterDriver::ControlAndWait(HANDLE device, DWORD controlCode, void* input, DWORD inputSize, void* output,
                                     DWORD outputSize, DWORD* bytesReturned) {
-    ScopedHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    KernelHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!event.IsValid()) return FALSE;
     OVERLAPPED overlapped = {};
     overlapped.hEvent = event.Get();

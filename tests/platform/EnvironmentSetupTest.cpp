@@ -8,7 +8,7 @@
 #include "platform/system/FileUtility.h"
 #include "platform/system/SKEnvironment.h"
 #include "platform/system/SKFilterDriver.h"
-#include "platform/system/ScopedHandle.h"
+#include "platform/win32/KernelHandle.h"
 #include "tests/platform/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
@@ -178,14 +178,14 @@ TEST(FilterDriver, WaitsForAPendingControlCall) {
     // A pipe server's listen request stays pending until a client connects: the same overlapped path
     // the driver call takes when the driver answers later.
     const wchar_t pipeName[] = L"\\\\.\\pipe\\tidewash-control-wait-test";
-    ScopedHandle server(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 64,
+    KernelHandle server(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 64,
                                          64, 0, nullptr));
     ASSERT_TRUE(server.IsValid()) << GetLastError();
     volatile LONG connected = 0;
     std::thread client([&] {
         Sleep(200);
         InterlockedExchange(&connected, 1);
-        ScopedHandle end(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        KernelHandle end(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         Sleep(100);
     });
     DWORD returned = 0;
@@ -202,7 +202,7 @@ TEST(FilterDriver, ImmediateFailureKeepsItsError) {
     ScratchFolder scratch;
     std::wstring path = scratch / L"plain.bin";
     ASSERT_TRUE(WriteFileBytes(path, "x"));
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr));
     ASSERT_TRUE(file.IsValid());
     DWORD returned = 0;
@@ -224,7 +224,7 @@ TEST(SetPrivilege, EnablesAHeldPrivilege) {
     // Really enabled in the token.
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    ScopedHandle owned(token);
+    KernelHandle owned(token);
     LUID backup;
     ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeBackupPrivilege", &backup));
     PRIVILEGE_SET query = {};

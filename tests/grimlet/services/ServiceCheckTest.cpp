@@ -11,11 +11,11 @@
 #include <cstdio>
 
 #include "grimlet/common/RegKeyUnlocker.h"
-#include "grimlet/common/RegistryKey.h"
 #include "grimlet/common/RegistryValue.h"
 #include "grimlet/services/ServiceKeyCheck.h"
 #include "grimlet/services/ServiceScan.h"
 #include "grimlet/services/WormServiceStep.h"
+#include "platform/win32/RegistryKey.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
