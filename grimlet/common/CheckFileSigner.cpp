@@ -1,24 +1,24 @@
 #include "grimlet/common/CheckFileSigner.h"
 
 #include <windows.h>
-#include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
-#include <mscat.h>
 #include <imagehlp.h>
 
 #include <cstddef>
-#include <cstdio>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "grimlet/common/NativeFileView.h"
+#include "platform/hash/SignatureCore.h"
+#include "platform/win32/CatalogAdminContext.h"
 
 namespace {
 
 constexpr std::size_t kMaxSignerName = 1023;  // characters, suffix included
 constexpr std::size_t kMaxCertificateName = 1022;
+constexpr DWORD kCatalogHashRoom = 260;
+// No window; the verification's state is left to the provider's cache.
+const signature::TrustCall kTrustCall = {nullptr, signature::TrustCall::State::AutoCache};
 
 // Failure codes. Embedded kind: multiples of 0x100; catalog kind: multiples of 0x10000.
 constexpr uint32_t kEmbeddedUnknownTrustError = 0x2000;
@@ -88,69 +88,10 @@ void SetSignerName(const wchar_t* text) {
     if (name.size() > kMaxCertificateName) name.resize(kMaxCertificateName);
 }
 
-// Owners of the handles of one check.
-struct CertStoreCloser {
-    void operator()(void* store) const { CertCloseStore(static_cast<HCERTSTORE>(store), 0); }
-};
-struct CryptMsgCloser {
-    void operator()(void* message) const { CryptMsgClose(static_cast<HCRYPTMSG>(message)); }
-};
-struct CertificateFreer {
-    void operator()(const CERT_CONTEXT* certificate) const { CertFreeCertificateContext(certificate); }
-};
-using CertStore = std::unique_ptr<void, CertStoreCloser>;
-using CryptMessage = std::unique_ptr<void, CryptMsgCloser>;
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-
-class CatalogAdmin {
-public:
-    CatalogAdmin() {
-        if (!CryptCATAdminAcquireContext(&admin_, nullptr, 0)) admin_ = nullptr;
-    }
-    ~CatalogAdmin() {
-        if (admin_) CryptCATAdminReleaseContext(admin_, 0);
-    }
-    CatalogAdmin(const CatalogAdmin&) = delete;
-    CatalogAdmin& operator=(const CatalogAdmin&) = delete;
-    HCATADMIN Get() const { return admin_; }
-
-private:
-    HCATADMIN admin_ = nullptr;
-};
-
-class CatalogContext {
-public:
-    CatalogContext(HCATADMIN admin, HCATINFO info) : admin_(admin), info_(info) {}
-    ~CatalogContext() {
-        if (info_) CryptCATAdminReleaseCatalogContext(admin_, info_, 0);
-    }
-    CatalogContext(const CatalogContext&) = delete;
-    CatalogContext& operator=(const CatalogContext&) = delete;
-    HCATINFO Get() const { return info_; }
-
-private:
-    HCATADMIN admin_;
-    HCATINFO info_;
-};
-
-// The signed message of a file and the certificates it carries, from CryptQueryObject.
-bool QuerySignedMessage(DWORD objectType, const void* object, DWORD expectedContent, CertStore& store,
-                        CryptMessage& message) {
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMessage = nullptr;
-    DWORD encoding = 0, contentType = 0, formatType = 0;
-    if (!CryptQueryObject(objectType, object, expectedContent, CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                          &contentType, &formatType, &rawStore, &rawMessage, nullptr))
-        return false;
-    store.reset(rawStore);
-    message.reset(rawMessage);
-    return true;
-}
-
 // The signature embedded in an image, read through its handle: the first entry of its certificate
 // table that holds a signed message, the one WinVerifyTrust checks. The handle, unlike a path, still
 // names the native file once the redirection is back on.
-bool QueryEmbeddedMessage(HANDLE image, CertStore& store, CryptMessage& message) {
+bool QueryEmbeddedMessage(HANDLE image, signature::SignedMessage& message) {
     DWORD count = 0;
     DWORD index = 0;
     if (!ImageEnumerateCertificates(image, WIN_CERT_TYPE_PKCS_SIGNED_DATA, &count, &index, 1) || count == 0)
@@ -164,67 +105,41 @@ bool QueryEmbeddedMessage(HANDLE image, CertStore& store, CryptMessage& message)
     if (!ImageGetCertificateData(image, index, certificate, &length)) return false;
     if (certificate->dwLength <= kHeader || certificate->dwLength > length) return false;
     CRYPT_DATA_BLOB blob = {certificate->dwLength - kHeader, certificate->bCertificate};
-    return QuerySignedMessage(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED, store, message);
+    return signature::QuerySignedMessage(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED, message);
 }
 
-// Reads the name of the signer of a signed message: an image's embedded signature, or a catalog.
-uint32_t GetSignerName(SignatureKind kind, const CertStore& store, const CryptMessage& message) {
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
-        return SignerNameFailure(kind, kNameSignerInfoSize);
+// Reads the name of the signer of a signed message: an image's embedded signature, or a catalog. An
+// empty name counts as none.
+uint32_t GetSignerName(SignatureKind kind, const signature::SignedMessage& message) {
+    std::wstring name;
+    switch (signature::ReadSignerName(message, name)) {
+    case signature::SignerNameStep::None: break;
+    case signature::SignerNameStep::SignerInfoSize: return SignerNameFailure(kind, kNameSignerInfoSize);
+    case signature::SignerNameStep::SignerInfoMemory: return SignerNameFailure(kind, kNameSignerInfoMemory);
+    case signature::SignerNameStep::SignerInfo: return SignerNameFailure(kind, kNameSignerInfo);
+    case signature::SignerNameStep::Certificate: return SignerNameFailure(kind, kNameCertificate);
+    case signature::SignerNameStep::NameLength:
+    case signature::SignerNameStep::Name: return SignerNameFailure(kind, kNameString);
     }
-    std::unique_ptr<BYTE[]> infoBytes(new (std::nothrow) BYTE[size]);
-    if (!infoBytes) return SignerNameFailure(kind, kNameSignerInfoMemory);
-    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, infoBytes.get(), &size)) {
-        return SignerNameFailure(kind, kNameSignerInfo);
-    }
-    const CMSG_SIGNER_INFO* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(infoBytes.get());
-
-    CERT_INFO wanted = {};
-    wanted.Issuer = signer->Issuer;
-    wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                       CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate) return SignerNameFailure(kind, kNameCertificate);
-
-    DWORD length = CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-    if (length <= 1) return SignerNameFailure(kind, kNameString);
-    std::unique_ptr<wchar_t[]> name(new (std::nothrow) wchar_t[length]);
-    if (!name) return SignerNameFailure(kind, kNameString);
-    if (CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.get(), length) <= 1) {
-        return SignerNameFailure(kind, kNameString);
-    }
-    name[length - 1] = L'\0';
-    SetSignerName(name.get());
+    if (name.empty()) return SignerNameFailure(kind, kNameString);
+    SetSignerName(name.c_str());
     return 0;
 }
 
 uint32_t GetEmbeddedSignerName(HANDLE image) {
-    CertStore store;
-    CryptMessage message;
-    if (!QueryEmbeddedMessage(image, store, message)) return SignerNameFailure(SignatureKind::Embedded, kNameQueryObject);
-    return GetSignerName(SignatureKind::Embedded, store, message);
+    signature::SignedMessage message;
+    if (!QueryEmbeddedMessage(image, message)) return SignerNameFailure(SignatureKind::Embedded, kNameQueryObject);
+    return GetSignerName(SignatureKind::Embedded, message);
 }
 
 // Catalogs lie in System32\CatRoot, which WOW64 never redirects: the path names the same file for every
 // process.
 uint32_t GetCatalogSignerName(const std::wstring& catalog) {
-    CertStore store;
-    CryptMessage message;
+    signature::SignedMessage message;
     const DWORD expected = CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED;
-    if (!QuerySignedMessage(CERT_QUERY_OBJECT_FILE, catalog.c_str(), expected, store, message))
+    if (!signature::QuerySignedMessage(CERT_QUERY_OBJECT_FILE, catalog.c_str(), expected, message))
         return SignerNameFailure(SignatureKind::Catalog, kNameQueryObject);
-    return GetSignerName(SignatureKind::Catalog, store, message);
-}
-
-LONG VerifyTrust(WINTRUST_DATA& data) {
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    data.cbStruct = sizeof(WINTRUST_DATA);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwStateAction = WTD_STATEACTION_AUTO_CACHE;
-    data.dwProvFlags = 0;
-    return WinVerifyTrust(nullptr, &action, &data);
+    return GetSignerName(SignatureKind::Catalog, message);
 }
 
 uint32_t CatalogHashFailure(DWORD error) {
@@ -269,55 +184,29 @@ uint32_t VerifyEmbeddedSignature(const std::wstring& path) {
     // and the signer's name both describe the file that svchost.exe loads.
     NativeFile image(path, GENERIC_READ);
     if (!image.IsOpen()) return kEmbeddedFileNotOpened;
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-    file.hFile = image.Get();
-    WINTRUST_DATA data = {};
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    LONG status = VerifyTrust(data);
+    LONG status = signature::VerifyFileTrust(kTrustCall, path, image.Get());
     if (status != ERROR_SUCCESS) return EmbeddedTrustFailure(status);
     return GetEmbeddedSignerName(image.Get());
 }
 
 uint32_t VerifyCatalogSignature(const std::wstring& path) {
-    CatalogAdmin admin;
-    if (!admin.Get()) return kCatalogNoAdminContext;
+    CatalogAdminContext admin;
+    if (!admin.Acquire()) return kCatalogNoAdminContext;
     NativeFile file(path, GENERIC_READ);
     if (!file.IsOpen()) return kCatalogFileNotOpened;
 
-    BYTE hash[260];
-    DWORD hashSize = sizeof hash;
-    if (!CryptCATAdminCalcHashFromFileHandle(file.Get(), &hashSize, hash, 0)) return CatalogHashFailure(GetLastError());
-
-    CatalogContext catalog(admin.Get(), CryptCATAdminEnumCatalogFromHash(admin.Get(), hash, hashSize, 0, nullptr));
-    if (!catalog.Get()) return kCatalogNoCatalog;
-    CATALOG_INFO info = {};
-    info.cbStruct = sizeof info;
-    if (!CryptCATCatalogInfoFromContext(catalog.Get(), &info, 0)) return kCatalogNoCatalogInfo;
-
-    // Catalogs index their members by the hash in upper-case hexadecimal.
-    std::wstring tag;
-    tag.reserve(hashSize * 2);
-    for (DWORD i = 0; i < hashSize; ++i) {
-        wchar_t digits[3];
-        swprintf(digits, 3, L"%02X", hash[i]);
-        tag += digits;
+    const signature::CatalogMatch catalog = signature::FindCatalogOf(admin.Get(), file.Get(), kCatalogHashRoom);
+    switch (catalog.outcome) {
+    case signature::CatalogMatch::Outcome::Found: break;
+    case signature::CatalogMatch::Outcome::HashFailed: return CatalogHashFailure(catalog.hashError);
+    case signature::CatalogMatch::Outcome::NotListed: return kCatalogNoCatalog;
+    case signature::CatalogMatch::Outcome::NoCatalogInfo: return kCatalogNoCatalogInfo;
     }
-
-    WINTRUST_CATALOG_INFO member = {};
-    member.cbStruct = sizeof member;
-    member.dwCatalogVersion = 0;
-    member.pcwszCatalogFilePath = info.wszCatalogFile;
-    member.pcwszMemberTag = tag.c_str();
-    member.pcwszMemberFilePath = path.c_str();
-    member.hMemberFile = file.Get();  // the hashed file, not whatever the path names for this process
-    WINTRUST_DATA data = {};
-    data.dwUnionChoice = WTD_CHOICE_CATALOG;
-    data.pCatalog = &member;
-    if (VerifyTrust(data) != ERROR_SUCCESS) return kCatalogNotTrusted;
-    return GetCatalogSignerName(info.wszCatalogFile);
+    // The member is the hashed file, not whatever the path names for this process.
+    if (signature::VerifyCatalogMemberTrust(kTrustCall, catalog.catalogFile, signature::CatalogMemberTag(catalog.hash),
+                                            path, file.Get()) != ERROR_SUCCESS)
+        return kCatalogNotTrusted;
+    return GetCatalogSignerName(catalog.catalogFile);
 }
 
 uint32_t CheckFileSigner(const std::wstring& path, const std::vector<std::wstring>& trustedSigners) {
