@@ -4,9 +4,9 @@
 
 #include <mutex>
 
-#include "engine/OrdinalName.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DeviceProfile.h"
+#include "platform/system/OrdinalName.h"
 #include "platform/system/SKEnvironment.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKItemManager.h"

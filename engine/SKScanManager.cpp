@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/OrdinalName.h"
 #include "platform/access/SKDirEnum.h"
 #include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
 #include "platform/win32/KernelHandle.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKFile.h"

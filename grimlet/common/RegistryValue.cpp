@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform/system/OrdinalName.h"
+
 namespace {
 constexpr DWORD kValueChars = 260;
 constexpr DWORD kPathChars = 260;
@@ -30,8 +32,7 @@ bool ExpandServicePath(const std::wstring& raw, std::wstring& expanded) {
 }
 
 bool IsNetsvcsImagePath(const std::wstring& imagePath) {
-    std::wstring lower = imagePath;
-    if (!lower.empty()) CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    const std::wstring lower = LowerCaseOrdinal(imagePath);
     return lower.find(L"svchost.exe") != std::wstring::npos && lower.find(L"-k") != std::wstring::npos &&
            lower.find(L"netsvcs") != std::wstring::npos;
 }

@@ -8,6 +8,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
 #include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
@@ -74,7 +75,7 @@ private:
 
 bool IsListed(const std::wstring& name) {
     for (const std::wstring& item : NetsvcsGroupList::Read())
-        if (SameKeyPath(item, name)) return true;
+        if (EqualIgnoringCase(item, name)) return true;
     return false;
 }
 
@@ -88,7 +89,7 @@ bool SavedServiceNames(const std::vector<RegFileKey>& keys, std::vector<std::wst
     const std::wstring services = kServicesPath;
     for (const RegFileKey& key : keys) {
         std::wstring path = MachineRelativePath(key.path);
-        if (path.size() <= services.size() || !SameKeyPath(path.substr(0, services.size()), services)) {
+        if (path.size() <= services.size() || !EqualIgnoringCase(path.substr(0, services.size()), services)) {
             problem = "a saved key outside HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
             return false;
         }
@@ -98,7 +99,7 @@ bool SavedServiceNames(const std::vector<RegFileKey>& keys, std::vector<std::wst
         } else {
             bool parentSaved = false;
             for (const std::wstring& earlier : seen)
-                if (SameKeyPath(earlier, path.substr(0, lastSlash))) parentSaved = true;
+                if (EqualIgnoringCase(earlier, path.substr(0, lastSlash))) parentSaved = true;
             if (!parentSaved) {
                 problem = "a saved subkey before or without its parent";
                 return false;

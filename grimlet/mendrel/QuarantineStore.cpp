@@ -9,7 +9,7 @@
 #include <cwchar>
 
 #include "grimlet/common/FileSystemRedirectionGuard.h"
-#include "grimlet/mendrel/Sha1.h"
+#include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DataFolder.h"
 #include "platform/win32/KernelHandle.h"
@@ -230,7 +230,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", pendingPath.c_str(), (int)error);
         return false;
     }
-    Sha1 hash;
+    FileDigest hash(false, true);
     uint64_t size = 0;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
@@ -256,7 +256,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
         return false;
     }
     copy.originalPath = path;
-    copy.sha1 = hash.HexDigest();
+    copy.sha1 = hash.FinishSha1Hex();
     copy.size = size;
     copy.attributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes;
     copy.copyPath = folder_ + L"\\" + Widen(copy.sha1) + L".bin";
@@ -407,7 +407,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CopyOutcome::TargetExists
                                                                            : CopyOutcome::Failed;
     }
-    Sha1 hash;
+    FileDigest hash(false, true);
     uint64_t size = 0;
     CopyOutcome outcome = CopyOutcome::Copied;
     std::vector<char> buffer(64 * 1024);
@@ -428,7 +428,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         hash.Update(buffer.data(), got);
         size += got;
     }
-    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.HexDigest() != entry.sha1)) {
+    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.FinishSha1Hex() != entry.sha1)) {
         TW_LOG(LogLevel::Error, "%S no longer holds the bytes that were quarantined", storedPath.c_str());
         outcome = CopyOutcome::Damaged;
     }

@@ -4,6 +4,7 @@
 
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
 #include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
@@ -20,19 +21,9 @@ constexpr DWORD kMaxValueBytes = 64u << 20;
 std::u16string ToU16(const wchar_t* text, std::size_t length) { return std::u16string(text, text + length); }
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Ordinal, as the registry compares key names: both upper-cased, then unit by unit.
-std::wstring Upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
-bool SameTextIgnoringCase(const std::wstring& left, const std::wstring& right) {
-    return left.size() == right.size() && Upper(left) == Upper(right);
-}
-
 bool LiesUnder(const std::wstring& path, const std::wstring& root) {
     return path.size() > root.size() + 1 && path[root.size()] == L'\\' &&
-           SameTextIgnoringCase(path.substr(0, root.size()), root);
+           EqualIgnoringCase(path.substr(0, root.size()), root);
 }
 
 bool ReadValues(HKEY key, const std::wstring& path, std::vector<RegFileValue>& values) {
@@ -118,7 +109,7 @@ LONG WriteValue(HKEY key, const RegFileValue& value) {
 std::wstring MachineRelativePath(const std::u16string& imagePath) {
     std::wstring path = ToWide(imagePath);
     std::wstring prefix = ToWide(kMachinePrefix);
-    if (path.size() <= prefix.size() || !SameTextIgnoringCase(path.substr(0, prefix.size()), prefix)) return std::wstring();
+    if (path.size() <= prefix.size() || !EqualIgnoringCase(path.substr(0, prefix.size()), prefix)) return std::wstring();
     return path.substr(prefix.size());
 }
 
@@ -138,7 +129,7 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
         }
         bool isRoot = false, underCreatedRoot = false;
         for (const std::wstring& root : roots)
-            if (SameTextIgnoringCase(root, path)) isRoot = true;
+            if (EqualIgnoringCase(root, path)) isRoot = true;
         for (const std::wstring& root : created)
             if (LiesUnder(path, root)) underCreatedRoot = true;
         // A subkey is only ever made below a key this call made, never into a tree that was there.
@@ -171,4 +162,3 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
     return TreeWrite::Written;
 }
 
-bool SameKeyPath(const std::wstring& left, const std::wstring& right) { return SameTextIgnoringCase(left, right); }

@@ -29,3 +29,16 @@ void FileDigest::Finish(uint8_t* md5, uint8_t* sha1) {
     if (wantMd5_ && md5) Md5_Final(&md5_, md5);
     if (wantSha1_ && sha1) Sha1_Final(&sha1_, sha1);
 }
+
+std::string FileDigest::FinishSha1Hex() {
+    uint8_t digest[kSha1Size] = {};
+    Finish(nullptr, digest);
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(2 * kSha1Size);
+    for (uint8_t byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
+    }
+    return hex;
+}

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "Md5.h"
 #include "Sha1.h"
@@ -20,6 +21,8 @@ public:
     void Update(const void* data, std::size_t size);
     // Writes the requested digests; outputs of digests that were not requested may be null.
     void Finish(uint8_t* md5, uint8_t* sha1);
+    // Finishes a SHA-1-only digest: 40 upper-case hexadecimal digits.
+    std::string FinishSha1Hex();
 
 private:
     bool wantMd5_;

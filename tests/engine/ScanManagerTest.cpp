@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "engine/OrdinalName.h"
 #include "engine/SKScanManager.h"
+#include "platform/system/OrdinalName.h"
 #include "plugin_host/IFile.h"
 #include "plugin_host/SKItemManager.h"
 #include "tests/engine/RecordingUi.h"

@@ -18,8 +18,8 @@
 #include "grimlet/mendrel/QuarantineStore.h"
 #include "grimlet/mendrel/RegFile.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
-#include "grimlet/mendrel/Sha1.h"
 #include "grimlet/services/MendrelLauncher.h"
+#include "platform/hash/FileDigest.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
@@ -35,9 +35,9 @@ bool NeverTrusted(const std::wstring&) { return false; }
 bool AlwaysTrusted(const std::wstring&) { return true; }
 
 std::string Sha1Of(const std::string& bytes) {
-    Sha1 hash;
+    FileDigest hash(false, true);
     hash.Update(bytes.data(), bytes.size());
-    return hash.HexDigest();
+    return hash.FinishSha1Hex();
 }
 
 std::vector<uint8_t> Utf16(const std::u16string& text) {
@@ -271,10 +271,10 @@ TEST(MendrelPiecesTest, Sha1AndNetsvcsListEdit) {
     EXPECT_EQ("A9993E364706816ABA3E25717850C26C9CD0D89D", Sha1Of("abc"));
     EXPECT_EQ("84983E441C3BD26EBAAE4AA1F95129E5E54670F1",
               Sha1Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
-    Sha1 million;
+    FileDigest million(false, true);
     std::string chunk(1000, 'a');
     for (int i = 0; i < 1000; ++i) million.Update(chunk.data(), chunk.size());
-    EXPECT_EQ("34AA973CD4C4DAA4F61EEB2BDBAD27316534016F", million.HexDigest());
+    EXPECT_EQ("34AA973CD4C4DAA4F61EEB2BDBAD27316534016F", million.FinishSha1Hex());
 
     const wchar_t list[] = L"AeLookupSvc\0Worm\0wuauserv\0WORM\0";
     std::vector<wchar_t> data(list, list + sizeof list / sizeof list[0]);
