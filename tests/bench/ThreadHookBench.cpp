@@ -1,6 +1,7 @@
 // Prints the time of each worm-thread and API-hook step of a scan with 30+ extra processes running (a
 // third of them fake worms in netsvcs service hosts), and the hook step's cost per process, each against
 // a peer measured in the same run: one plain pass that opens every process and reads its image path.
+// Then the whole Scan of the plug-in's handler (services, threads, hooks) with 320 extra service keys.
 #include <windows.h>
 #include <psapi.h>
 
@@ -13,10 +14,12 @@
 #include "grimlet/ApiHookStep.h"
 #include "grimlet/GrimletSteps.h"
 #include "grimlet/OsInfo.h"
+#include "grimlet/PluginGeneralImpl.h"
 #include "grimlet/StackCalibration.h"
 #include "grimlet/ThreadSnapshot.h"
 #include "grimlet/WormThreadList.h"
 #include "grimlet/WormThreadSearch.h"
+#include "tests/grimlet/FakeService.h"
 #include "tests/grimlet/threads/FixtureProcess.h"
 #include "tests/grimlet/threads/WineStartupLayout.h"
 #include "tests/support/TestSupport.h"
@@ -61,6 +64,43 @@ void VisitEveryProcess() {
         GetModuleFileNameExA(process, nullptr, path, MAX_PATH);
         CloseHandle(process);
     }
+}
+
+// Counts what the handler reports.
+class CountingReporter final : public IPluginReporter {
+public:
+    void SK_PLUGIN_CALL ReportFound(int, IPluginFound*) override { ++found; }
+    void SK_PLUGIN_CALL ReportCleanResult(int, IPluginFound*, int) override {}
+    int found = 0;
+};
+
+// 320 extra service keys, one in eight of the netsvcs group with an unsigned DLL, as in service_bench.
+std::vector<std::unique_ptr<testsupport::FakeService>> MakeServiceKeys(const std::wstring& dll) {
+    testsupport::EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+    const std::wstring stem = testsupport::UniqueServiceStem(L"HookBench");
+    std::vector<std::unique_ptr<testsupport::FakeService>> keys;
+    for (int i = 0; i < 320; ++i) {
+        wchar_t suffix[16];
+        _snwprintf(suffix, 16, L"%03d", i);
+        const bool netsvcs = i % 8 == 0;
+        keys.push_back(std::make_unique<testsupport::FakeService>(
+            stem + suffix,
+            netsvcs ? L"%SystemRoot%\\system32\\svchost.exe -k netsvcs"
+                    : L"%SystemRoot%\\system32\\svchost.exe -k LocalService",
+            dll.c_str()));
+        if (netsvcs && i % 64 == 0) testsupport::FakeService::DenyEverybody(keys.back()->KeyPath());
+    }
+    return keys;
+}
+
+DWORD ServiceKeyCount() {
+    HKEY services = nullptr;
+    DWORD subkeys = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ, &services)) return 0;
+    RegQueryInfoKeyW(services, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(services);
+    return subkeys;
 }
 
 }  // namespace
@@ -113,5 +153,19 @@ int main() {
                 static_cast<unsigned>(hooks), hookStep, hookStep / peer);
     std::printf("API-hook step per process:                            %8.3f ms  %6.2fx peer per process\n",
                 hookStep / static_cast<double>(total), hookStep / peer);
+
+    const std::wstring dll = scratch / L"bench.dll";
+    testsupport::WriteFileBytes(dll, "MZ not signed");
+    const auto keys = MakeServiceKeys(dll);
+    PluginGeneralImpl handler(PluginSteps::Product());
+    CountingReporter reporter;
+    handler.SetReporter(&reporter);
+    const double scan = Measure([&] {
+        reporter.found = 0;
+        handler.Scan();
+    });
+    std::printf("whole Scan (%u service keys, %u processes, %d findings): %8.2f ms  %6.2fx peer\n",
+                static_cast<unsigned>(ServiceKeyCount()), static_cast<unsigned>(ProcessIds().size()), reporter.found,
+                scan, scan / peer);
     return 0;
 }
