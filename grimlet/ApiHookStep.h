@@ -3,11 +3,18 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "grimlet/ApiHookCheck.h"
 #include "grimlet/ScanRecord.h"
 
 // An image path as the system reports it, made into a plain file path: "\??\" dropped, and a leading
 // "\SystemRoot\..." style component expanded from the environment variable of that name.
 std::string NormaliseImagePath(const std::string& path);
 
-// One API-hook record per hooked entry in every process of the machine.
+// The record of `entry` found hooked in the process `processId`, whose image is `imagePath` (normalised).
+ScanRecord ApiHookRecord(const HookedEntry& entry, const std::string& imagePath, DWORD processId);
+
+// One API-hook record per hooked entry in every process of the machine, in the order of the processes
+// and then of the table.
 std::vector<ScanRecord> CollectApiHookRecords();
