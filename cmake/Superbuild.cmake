@@ -56,6 +56,11 @@ add_test(NAME deliverables.imports
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_imports.py
           ${CMAKE_BINARY_DIR}/i686-deliver/bin)
 set_tests_properties(deliverables.imports PROPERTIES LABELS i686)
+# They ship stripped, with their symbol files beside the build, and Tidewash.exe within its size budget.
+add_test(NAME deliverables.budget
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_budget.py
+          ${CMAKE_BINARY_DIR}/i686-deliver/bin ${CMAKE_BINARY_DIR}/i686-deliver/symbols)
+set_tests_properties(deliverables.budget PROPERTIES LABELS i686)
 
 # Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Every test run replays each
 # target's seeds and kept regression inputs, without mutation, so that its verdict depends only on the

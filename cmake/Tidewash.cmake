@@ -11,6 +11,17 @@ function(tidewash_warnings target)
   target_compile_options(${target} PRIVATE ${TIDEWASH_WARNINGS})
 endfunction()
 
+# A shipped binary goes out stripped; its symbols and debug information stay beside the build in
+# symbols/<name>.debug, so that a crash address can still be read. Prints the shipped size. The test
+# trees treat their builds of the product the same way, so that both tiers test what ships.
+function(tidewash_ship target)
+  find_program(TIDEWASH_PYTHON python3 REQUIRED)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${TIDEWASH_PYTHON} ${PROJECT_SOURCE_DIR}/tools/split_symbols.py ${CMAKE_OBJCOPY}
+            $<TARGET_FILE:${target}> ${CMAKE_BINARY_DIR}/symbols
+    VERBATIM)
+endfunction()
+
 # Test programs run under Wine. Each cross tree writes the list of its tests into ctest_tests.cmake;
 # the super-build's CTest run includes the files of both tiers.
 set_property(GLOBAL PROPERTY TIDEWASH_TESTS "")

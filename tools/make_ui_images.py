@@ -4,7 +4,12 @@ program icon (128) and the busy animation (GIF 137).
 
 The GIF is written byte by byte here (8 frames, 16 x 16, delay 10, disposal 1) so that its structure is
 exactly what the picture control expects; the bitmaps and the icon are drawn with ImageMagick `convert`
-and the WenQuanYi Zen Hei font. The outputs are committed; run this again only to change the look.
+and the WenQuanYi Zen Hei font. A bitmap of at most 16 colours is stored with a 4-bit palette, checked
+pixel by pixel against the drawing (the skin has too many colours for that). The outputs are committed;
+run this again only to change the look.
+
+usage: make_ui_images.py              draw everything
+       make_ui_images.py --index BMP  store one 24-bit bitmap with a palette when its colours allow
 """
 import math
 import os
@@ -128,6 +133,68 @@ def spinner_gif(path, size=16, frames=8, delay=10):
         out.write(gif)
 
 
+# --- bitmaps with few colours ---------------------------------------------------------------------
+
+def bmp_pixels(data):
+    """The pixels of an uncompressed BMP (24-bit, or 4/8-bit with a palette) as rows of (r, g, b), top
+    row first."""
+    offset = struct.unpack_from("<I", data, 10)[0]
+    header, width, height, _, bits, compression, _, _, _, used = struct.unpack_from("<IiiHHIIiiI", data, 14)
+    if compression != 0 or bits not in (4, 8, 24):
+        raise ValueError("unsupported bitmap: %d bits, compression %d" % (bits, compression))
+    palette = []
+    if bits <= 8:
+        for i in range(used or 1 << bits):
+            b, g, r = data[14 + header + 4 * i:14 + header + 4 * i + 3]
+            palette.append((r, g, b))
+    stride = (width * bits + 31) // 32 * 4
+    rows = []
+    for y in range(abs(height)):
+        stored = abs(height) - 1 - y if height > 0 else y
+        row = data[offset + stored * stride:offset + (stored + 1) * stride]
+        if bits == 24:
+            rows.append([(row[3 * x + 2], row[3 * x + 1], row[3 * x]) for x in range(width)])
+        elif bits == 8:
+            rows.append([palette[row[x]] for x in range(width)])
+        else:
+            rows.append([palette[row[x // 2] >> 4 if x % 2 == 0 else row[x // 2] & 15] for x in range(width)])
+    return rows
+
+
+def indexed_bmp(rows):
+    """A 4-bit BI_RGB bitmap of the same pixels, or None when they have more than 16 colours."""
+    colours = sorted({pixel for row in rows for pixel in row})
+    if len(colours) > 16:
+        return None
+    index = {colour: i for i, colour in enumerate(colours)}
+    width, height = len(rows[0]), len(rows)
+    stride = (width * 4 + 31) // 32 * 4
+    pixels = bytearray()
+    for row in reversed(rows):  # bottom row first
+        packed = bytearray(stride)
+        for x, pixel in enumerate(row):
+            packed[x // 2] |= index[pixel] << (4 if x % 2 == 0 else 0)
+        pixels += packed
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in colours)
+    offset = 14 + 40 + len(palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 0, len(pixels), 2835, 2835, len(colours), 0)
+    return struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset) + info + palette + bytes(pixels)
+
+
+def store_indexed(path):
+    """Rewrites a bitmap with a palette when its colours allow, after proving every pixel the same."""
+    with open(path, "rb") as f:
+        original = f.read()
+    rows = bmp_pixels(original)
+    smaller = indexed_bmp(rows)
+    if smaller is None or len(smaller) >= len(original):
+        return
+    if bmp_pixels(smaller) != rows:
+        raise AssertionError("%s: the indexed bitmap differs from the drawing" % path)
+    with open(path, "wb") as f:
+        f.write(smaller)
+
+
 # --- skin, close button, icon ----------------------------------------------------------------------
 
 def shield_points(x, y, w, h):
@@ -192,6 +259,7 @@ def close_button(path, face, cross):
         "-antialias", "-stroke", cross, "-strokewidth", "1.8",
         "-draw", "line 10,4 17,11", "-draw", "line 17,4 10,11",
         "-type", "TrueColor", f"BMP3:{path}")
+    store_indexed(path)
 
 
 def icon(path, tmp):
@@ -211,6 +279,9 @@ def icon(path, tmp):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--index":
+        store_indexed(sys.argv[2])
+        return 0
     os.makedirs(RES, exist_ok=True)
     spinner_gif(os.path.join(RES, "busy.gif"))
     with tempfile.TemporaryDirectory() as tmp:

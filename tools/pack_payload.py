@@ -249,6 +249,8 @@ def main():
         f.write(archive)
     os.chmod(partial, 0o755)
     os.replace(partial, args.out)
+    print("%s: %d bytes = image %d + marker %d + payload %d" % (
+        os.path.basename(args.out), len(image) + len(MARKER) + len(archive), len(image), len(MARKER), len(archive)))
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -20,29 +21,48 @@ const HookedEntry kHookedEntries[kHookedEntryCount] = {
 
 namespace {
 
-constexpr std::size_t kPatchSize = 5;  // a near jump: the size of the worm's hooks
 constexpr DWORD kMaxModules = 1024;
 
-using PatchBytes = unsigned char[kPatchSize];
+// The modules of one process, listed once (at most 1024, in the system's order); each module's path is
+// asked for at most once.
+class ProcessModuleList {
+public:
+    enum class Naming {
+        EveryPath,        // every module's path is read until the name is found
+        MappedNameFirst,  // a module whose mapped file bears another name is passed without reading its path
+    };
+    ProcessModuleList(HANDLE process, Naming naming);
+    ProcessModuleList(const ProcessModuleList&) = delete;
+    ProcessModuleList& operator=(const ProcessModuleList&) = delete;
 
-// The first module of the process whose file name is `module`, with its path.
-bool FindModule(HANDLE process, const char* module, HMODULE& found, std::string& path) {
-    std::vector<HMODULE> modules(kMaxModules);
-    DWORD needed = 0;
-    if (!EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed))
-        return false;
-    modules.resize(std::min<std::size_t>(needed / sizeof(HMODULE), modules.size()));
-    for (HMODULE candidate : modules) {
-        char name[MAX_PATH] = {};
-        if (!GetModuleFileNameExA(process, candidate, name, MAX_PATH)) continue;
-        const char* fileName = strrchr(name, '\\');
-        if (_stricmp(fileName ? fileName + 1 : name, module) != 0) continue;
-        found = candidate;
-        path = name;
-        return true;
-    }
-    found = nullptr;
-    return true;
+    bool Listed() const { return listed_; }
+    // The first module whose path ends in `module` after its last backslash, case ignored. Null when
+    // there is none.
+    HMODULE Find(const char* module, std::string& path);
+
+private:
+    // What has been asked of one module so far.
+    struct Module {
+        HMODULE handle = nullptr;
+        bool mappedAsked = false;
+        bool mappedRead = false;
+        std::string mappedFileName;  // the file name of the mapped file; serves only to pass a module by
+        bool pathAsked = false;
+        bool pathRead = false;
+        std::string path;
+    };
+    bool MappedNameDiffers(Module& module, const char* name);
+    const std::string* PathOf(Module& module);
+
+    HANDLE process_;
+    Naming naming_;
+    bool listed_ = false;
+    std::vector<Module> modules_;
+};
+
+const char* FileNameOf(const char* path) {
+    const char* slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
 }
 
 // The entry's first bytes as the module file holds them.
@@ -53,8 +73,13 @@ bool ReadFileBytes(const std::string& path, uint32_t rva, PatchBytes& bytes) {
     uint32_t read = 0;
     const uint8_t* data = file.Read(kPatchSize, read);
     if (!data || read < kPatchSize) return false;
-    memcpy(bytes, data, kPatchSize);
+    memcpy(bytes.data(), data, kPatchSize);
     return true;
+}
+
+bool ReadMemory(HANDLE process, void* address, PatchBytes& bytes) {
+    SIZE_T read = 0;
+    return ReadProcessMemory(process, address, bytes.data(), kPatchSize, &read) && read == kPatchSize;
 }
 
 // Reads or writes the bytes at `address` with the page made writable for the moment of the access.
@@ -70,13 +95,11 @@ public:
     UnprotectedRange(const UnprotectedRange&) = delete;
     UnprotectedRange& operator=(const UnprotectedRange&) = delete;
 
-    bool Read(PatchBytes& bytes) const {
-        SIZE_T read = 0;
-        return ReadProcessMemory(process_, address_, bytes, kPatchSize, &read) && read == kPatchSize;
-    }
+    bool Read(PatchBytes& bytes) const { return ReadMemory(process_, address_, bytes); }
     bool Write(const PatchBytes& bytes) const {
         SIZE_T written = 0;
-        if (!WriteProcessMemory(process_, address_, bytes, kPatchSize, &written) || written != kPatchSize) return false;
+        if (!WriteProcessMemory(process_, address_, bytes.data(), kPatchSize, &written) || written != kPatchSize)
+            return false;
         FlushInstructionCache(process_, address_, kPatchSize);
         return true;
     }
@@ -88,13 +111,17 @@ private:
     bool changed_;
 };
 
-}  // namespace
+enum class MemoryRead {
+    Unprotected,  // always around the read: what a single test does
+    PlainFirst,   // entry points are readable code: the protection is changed only when a plain read fails
+};
 
-int CheckApiHook(const char* entry, const char* module, bool repair, HANDLE processHandle) {
-    KernelHandle process(processHandle);
-    HMODULE remoteModule = nullptr;
+// The test of one entry, whichever way the module list and the file's bytes are shared.
+int TestEntry(HANDLE process, ProcessModuleList& modules, ModuleFileBytes& files, const char* entry,
+              const char* module, bool repair, MemoryRead memoryRead) {
+    if (!modules.Listed()) return ApiHookResult::kUnreadable;
     std::string modulePath;
-    if (!FindModule(process.Get(), module, remoteModule, modulePath)) return ApiHookResult::kUnreadable;
+    const HMODULE remoteModule = modules.Find(module, modulePath);
     if (!remoteModule) return ApiHookResult::kClean;
 
     // System modules share their base across processes, so the entry is resolved in this process. A
@@ -106,18 +133,97 @@ int CheckApiHook(const char* entry, const char* module, bool repair, HANDLE proc
     const uintptr_t rva = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(remoteModule);
 
     PatchBytes fileBytes = {};
-    if (rva > UINT32_MAX || !ReadFileBytes(modulePath, static_cast<uint32_t>(rva), fileBytes))
+    if (rva > UINT32_MAX || !files.Read(modulePath, static_cast<uint32_t>(rva), fileBytes))
         return ApiHookResult::kBadModuleFile;
 
     PatchBytes memoryBytes = {};
-    if (!UnprotectedRange(process.Get(), address).Read(memoryBytes)) return ApiHookResult::kUnreadable;
-    if (memcmp(memoryBytes, fileBytes, kPatchSize) == 0) return ApiHookResult::kClean;
+    const bool plainRead = memoryRead == MemoryRead::PlainFirst && ReadMemory(process, address, memoryBytes);
+    if (!plainRead && !UnprotectedRange(process, address).Read(memoryBytes)) return ApiHookResult::kUnreadable;
+    if (memoryBytes == fileBytes) return ApiHookResult::kClean;
     if (!repair) return ApiHookResult::kHooked;
 
     // A repair counts only when the entry holds the file's bytes afterwards.
-    UnprotectedRange range(process.Get(), address);
+    UnprotectedRange range(process, address);
     PatchBytes written = {};
-    if (!range.Write(fileBytes) || !range.Read(written) || memcmp(written, fileBytes, kPatchSize) != 0)
-        return ApiHookResult::kRepairFailed;
+    if (!range.Write(fileBytes) || !range.Read(written) || written != fileBytes) return ApiHookResult::kRepairFailed;
     return ApiHookResult::kClean;
+}
+
+}  // namespace
+
+ProcessModuleList::ProcessModuleList(HANDLE process, Naming naming) : process_(process), naming_(naming) {
+    std::vector<HMODULE> handles(kMaxModules);
+    DWORD needed = 0;
+    if (!EnumProcessModules(process, handles.data(), static_cast<DWORD>(handles.size() * sizeof(HMODULE)), &needed))
+        return;
+    handles.resize(std::min<std::size_t>(needed / sizeof(HMODULE), handles.size()));
+    modules_.reserve(handles.size());
+    for (HMODULE handle : handles) {
+        Module module;
+        module.handle = handle;
+        modules_.push_back(std::move(module));
+    }
+    listed_ = true;
+}
+
+HMODULE ProcessModuleList::Find(const char* module, std::string& path) {
+    for (Module& candidate : modules_) {
+        if (naming_ == Naming::MappedNameFirst && MappedNameDiffers(candidate, module)) continue;
+        const std::string* candidatePath = PathOf(candidate);
+        if (!candidatePath || _stricmp(FileNameOf(candidatePath->c_str()), module) != 0) continue;
+        path = *candidatePath;
+        return candidate.handle;
+    }
+    return nullptr;
+}
+
+// Asking the mapped file costs one query, the module's path a walk of the process's module list. A
+// module whose mapped file has another name is not the one looked for: the names differ only where a
+// module is loaded through a link of another name, which system modules never are.
+bool ProcessModuleList::MappedNameDiffers(Module& module, const char* name) {
+    if (!module.mappedAsked) {
+        module.mappedAsked = true;
+        char mapped[MAX_PATH] = {};
+        module.mappedRead = GetMappedFileNameA(process_, module.handle, mapped, MAX_PATH) != 0;
+        if (module.mappedRead) module.mappedFileName = FileNameOf(mapped);
+    }
+    return module.mappedRead && _stricmp(module.mappedFileName.c_str(), name) != 0;
+}
+
+const std::string* ProcessModuleList::PathOf(Module& module) {
+    if (!module.pathAsked) {
+        module.pathAsked = true;
+        char path[MAX_PATH] = {};
+        module.pathRead = GetModuleFileNameExA(process_, module.handle, path, MAX_PATH) != 0;
+        if (module.pathRead) module.path = path;
+    }
+    return module.pathRead ? &module.path : nullptr;
+}
+
+bool ModuleFileBytes::Read(const std::string& path, uint32_t rva, PatchBytes& bytes) {
+    const auto key = std::make_pair(path, rva);
+    auto known = outcomes_.find(key);
+    if (known == outcomes_.end()) {
+        Outcome outcome = {};
+        outcome.read = ReadFileBytes(path, rva, outcome.bytes);
+        known = outcomes_.emplace(key, outcome).first;
+    }
+    if (known->second.read) bytes = known->second.bytes;
+    return known->second.read;
+}
+
+int CheckApiHook(const char* entry, const char* module, bool repair, HANDLE processHandle) {
+    KernelHandle process(processHandle);
+    ProcessModuleList modules(process.Get(), ProcessModuleList::Naming::EveryPath);
+    ModuleFileBytes fileBytes;
+    return TestEntry(process.Get(), modules, fileBytes, entry, module, repair, MemoryRead::Unprotected);
+}
+
+std::array<int, kHookedEntryCount> ApiHookSweep::CheckProcess(HANDLE process) {
+    ProcessModuleList modules(process, ProcessModuleList::Naming::MappedNameFirst);
+    std::array<int, kHookedEntryCount> codes = {};
+    for (std::size_t i = 0; i < kHookedEntryCount; ++i)
+        codes[i] = TestEntry(process, modules, fileBytes_, kHookedEntries[i].entry, kHookedEntries[i].module, false,
+                             MemoryRead::PlainFirst);
+    return codes;
 }

@@ -3,7 +3,11 @@
 // compared with the same bytes of the module file on disk, and their repair.
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
 
 // Results of CheckApiHook.
 namespace ApiHookResult {
@@ -30,3 +34,34 @@ extern const HookedEntry kHookedEntries[kHookedEntryCount];  // in the order of 
 // named `module`. A process without that module gives kClean. Takes ownership of `process` and
 // closes it on every path.
 int CheckApiHook(const char* entry, const char* module, bool repair, HANDLE process);
+
+constexpr std::size_t kPatchSize = 5;  // a near jump: the size of the worm's hooks
+using PatchBytes = std::array<unsigned char, kPatchSize>;
+
+// The first bytes of entries as module files hold them, each (file, entry) read once.
+class ModuleFileBytes {
+public:
+    // False when the file cannot be opened or parsed as a PE file, or the bytes cannot be read from it.
+    bool Read(const std::string& path, uint32_t rva, PatchBytes& bytes);
+
+private:
+    struct Outcome {
+        bool read;
+        PatchBytes bytes;
+    };
+    std::map<std::pair<std::string, uint32_t>, Outcome> outcomes_;
+};
+
+// The hook test of every entry of the table in one process, as one scan runs it: the process's
+// modules are listed once for all entries, each module file's bytes are read once for the whole scan
+// (this object's lifetime), and the entry's memory is read without changing its protection unless that
+// read fails. Each code is the one CheckApiHook gives in detection mode for the same process.
+class ApiHookSweep {
+public:
+    // `process` is borrowed (opened with PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+    // PROCESS_VM_READ | PROCESS_VM_WRITE). Codes in the order of the table.
+    std::array<int, kHookedEntryCount> CheckProcess(HANDLE process);
+
+private:
+    ModuleFileBytes fileBytes_;
+};

@@ -13,15 +13,12 @@ static const wchar_t kLogSource[] = L"GrimletHandler";
 namespace {
 
 constexpr DWORD kMaxProcesses = 1024;
-constexpr DWORD kImageAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x410
 constexpr DWORD kHookAccess =
     PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE;  // 0x438
 
-std::string ImagePathOf(DWORD processId, OutOfReachProcesses& outOfReach) {
-    KernelHandle process(OpenProcess(kImageAccess, FALSE, processId));
-    if (!process.IsValid() || outOfReach.PassOver(processId, process.Get())) return {};
+std::string ImagePathOf(HANDLE process) {
     char path[MAX_PATH] = {};
-    if (!GetModuleFileNameExA(process.Get(), nullptr, path, MAX_PATH)) return {};
+    if (!GetModuleFileNameExA(process, nullptr, path, MAX_PATH)) return {};
     return path;
 }
 
@@ -32,6 +29,14 @@ std::wstring FromAnsi(const std::string& text) {
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
+
+const HookedEntry* EntryOfKind(uint32_t kind) {
+    for (const HookedEntry& entry : kHookedEntries)
+        if (entry.kind == kind) return &entry;
+    return nullptr;
+}
+
+}  // namespace
 
 ScanRecord ApiHookRecord(const HookedEntry& entry, const std::string& imagePath, DWORD processId) {
     // The process is named by its path without the drive.
@@ -45,14 +50,6 @@ ScanRecord ApiHookRecord(const HookedEntry& entry, const std::string& imagePath,
     record.processId = processId;
     return record;
 }
-
-const HookedEntry* EntryOfKind(uint32_t kind) {
-    for (const HookedEntry& entry : kHookedEntries)
-        if (entry.kind == kind) return &entry;
-    return nullptr;
-}
-
-}  // namespace
 
 std::string NormaliseImagePath(const std::string& path) {
     std::string normal = path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path;
@@ -73,17 +70,19 @@ std::vector<ScanRecord> CollectApiHookRecords(OutOfReachProcesses* outOfReach) {
 
     OutOfReachProcesses uncounted;
     OutOfReachProcesses& skipped = outOfReach ? *outOfReach : uncounted;
+    // One handle serves the image path and every entry: the access that the entries need includes the
+    // access that the path needs, so a process that refuses it would have yielded no record either.
+    ApiHookSweep sweep;
     std::vector<ScanRecord> records;
     for (DWORD id : ids) {
-        const std::string rawPath = ImagePathOf(id, skipped);
+        KernelHandle process(OpenProcess(kHookAccess, FALSE, id));
+        if (!process.IsValid() || skipped.PassOver(id, process.Get())) continue;
+        const std::string rawPath = ImagePathOf(process.Get());
         if (rawPath.empty()) continue;
         const std::string imagePath = NormaliseImagePath(rawPath);
-        for (const HookedEntry& entry : kHookedEntries) {
-            HANDLE process = OpenProcess(kHookAccess, FALSE, id);
-            if (!process) continue;
-            if (CheckApiHook(entry.entry, entry.module, false, process) == ApiHookResult::kHooked)
-                records.push_back(ApiHookRecord(entry, imagePath, id));
-        }
+        const auto codes = sweep.CheckProcess(process.Get());
+        for (std::size_t i = 0; i < kHookedEntryCount; ++i)
+            if (codes[i] == ApiHookResult::kHooked) records.push_back(ApiHookRecord(kHookedEntries[i], imagePath, id));
     }
     return records;
 }

@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "grimlet/hooks/ApiHookCheck.h"
 #include "grimlet/plugin/ScanRecord.h"
 
 class OutOfReachProcesses;
@@ -11,8 +14,12 @@ class OutOfReachProcesses;
 // "\SystemRoot\..." style component expanded from the environment variable of that name.
 std::string NormaliseImagePath(const std::string& path);
 
-// One API-hook record per hooked entry in every process of the machine. Processes out of this process's
-// reach are skipped, and counted in `outOfReach` when one is given.
+// The record of `entry` found hooked in the process `processId`, whose image is `imagePath` (normalised).
+ScanRecord ApiHookRecord(const HookedEntry& entry, const std::string& imagePath, DWORD processId);
+
+// One API-hook record per hooked entry in every process of the machine, in the order of the processes
+// and then of the table. Processes out of this process's reach are skipped, and counted in `outOfReach`
+// when one is given.
 std::vector<ScanRecord> CollectApiHookRecords(OutOfReachProcesses* outOfReach = nullptr);
 
 // Tests the hooked-entry table in every process. May append API-hook records (kinds 3 to 9).

@@ -38,10 +38,21 @@ QueryInformationFn Lookup(const char* name) {
     return reinterpret_cast<QueryInformationFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
 }
 
+// ntdll stays loaded for the life of every process: each query is looked up once, on first use.
+QueryInformationFn QueryThread() {
+    static const QueryInformationFn query = Lookup("NtQueryInformationThread");
+    return query;
+}
+
+QueryInformationFn QueryProcess() {
+    static const QueryInformationFn query = Lookup("NtQueryInformationProcess");
+    return query;
+}
+
 }  // namespace
 
 bool NtApi::ThreadEnvironmentBlock(HANDLE thread, uintptr_t& teb) {
-    QueryInformationFn query = Lookup("NtQueryInformationThread");
+    const QueryInformationFn query = QueryThread();
     if (!query) return false;
     ThreadBasicInformation information = {};
     if (query(thread, kBasicInformation, &information, sizeof information, nullptr) < 0) return false;
@@ -50,7 +61,7 @@ bool NtApi::ThreadEnvironmentBlock(HANDLE thread, uintptr_t& teb) {
 }
 
 bool NtApi::ThreadProcessId(HANDLE thread, DWORD& processId) {
-    QueryInformationFn query = Lookup("NtQueryInformationThread");
+    const QueryInformationFn query = QueryThread();
     if (!query) return false;
     ThreadBasicInformation information = {};
     if (query(thread, kBasicInformation, &information, sizeof information, nullptr) < 0) return false;
@@ -59,7 +70,7 @@ bool NtApi::ThreadProcessId(HANDLE thread, DWORD& processId) {
 }
 
 bool NtApi::Win32StartAddress(HANDLE thread, uintptr_t& start) {
-    QueryInformationFn query = Lookup("NtQueryInformationThread");
+    const QueryInformationFn query = QueryThread();
     if (!query) return false;
     // The status is not looked at: a refused query leaves 0, and the thread test never takes 0 for a start.
     PVOID address = nullptr;
@@ -69,7 +80,7 @@ bool NtApi::Win32StartAddress(HANDLE thread, uintptr_t& start) {
 }
 
 bool NtApi::ProcessEnvironmentBlock(HANDLE process, uintptr_t& peb) {
-    QueryInformationFn query = Lookup("NtQueryInformationProcess");
+    const QueryInformationFn query = QueryProcess();
     if (!query) return false;
     ProcessBasicInformation information = {};
     if (query(process, kBasicInformation, &information, sizeof information, nullptr) < 0) return false;

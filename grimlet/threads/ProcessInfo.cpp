@@ -74,11 +74,23 @@ std::wstring ReadProcessCommandLine(HANDLE process) {
 ProcessInfo::ProcessInfo(DWORD processId)
     : processId_(processId), handle_(OpenProcess(kSearchAccess, FALSE, processId)) {
     if (!handle_.IsValid()) return;
-    wchar_t path[MAX_PATH] = {};
-    if (GetModuleFileNameExW(handle_.Get(), nullptr, path, kPathCharacters)) imagePath_ = LongPathOf(path);
     wchar_t baseName[MAX_PATH] = {};
     if (GetModuleBaseNameW(handle_.Get(), nullptr, baseName, kPathCharacters)) baseName_ = baseName;
-    commandLine_ = ReadProcessCommandLine(handle_.Get());
+}
+
+const std::wstring& ProcessInfo::ImagePath() const {
+    if (!imagePathRead_ && handle_.IsValid()) {
+        wchar_t path[MAX_PATH] = {};
+        if (GetModuleFileNameExW(handle_.Get(), nullptr, path, kPathCharacters)) imagePath_ = LongPathOf(path);
+    }
+    imagePathRead_ = true;
+    return imagePath_;
+}
+
+const std::wstring& ProcessInfo::CommandLine() const {
+    if (!commandLineRead_ && handle_.IsValid()) commandLine_ = ReadProcessCommandLine(handle_.Get());
+    commandLineRead_ = true;
+    return commandLine_;
 }
 
 ProcessInfo::ProcessInfo(DWORD processId, HandleOnly)
@@ -86,7 +98,7 @@ ProcessInfo::ProcessInfo(DWORD processId, HandleOnly)
 
 bool ProcessInfo::Matches(const std::wstring& imageName, const std::wstring& commandFilter) const {
     if (!imageName.empty() && _wcsicmp(imageName.c_str(), baseName_.c_str()) != 0) return false;
-    return commandFilter.empty() || Lowered(commandLine_).find(commandFilter) != std::wstring::npos;
+    return commandFilter.empty() || Lowered(CommandLine()).find(commandFilter) != std::wstring::npos;
 }
 
 bool ProcessInfo::FillModuleList() {
@@ -96,11 +108,7 @@ bool ProcessInfo::FillModuleList() {
     for (HMODULE module : handles) {
         MODULEINFO information = {};
         if (!GetModuleInformation(handle_.Get(), module, &information, sizeof information)) continue;
-        // A module whose path cannot be read still covers its range: leaving it out would make the
-        // threads that start in it look foreign.
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameExW(handle_.Get(), module, path, kPathCharacters);
-        modules_.push_back({path, reinterpret_cast<uintptr_t>(information.lpBaseOfDll), information.SizeOfImage});
+        modules_.push_back({reinterpret_cast<uintptr_t>(information.lpBaseOfDll), information.SizeOfImage});
     }
     return !handles.empty();
 }

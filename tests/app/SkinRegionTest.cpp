@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "app/Resource.h"
 #include "app/SkinRegion.h"
 
@@ -109,6 +111,47 @@ TEST(SkinRegion, ShippedSkinIsRoundedAndOpaqueInside) {
     EXPECT_TRUE(PtInRegion(region, w - 1, h / 2));
     DeleteObject(region);
     DeleteObject(skin);
+}
+
+uint32_t Crc32(const std::vector<uint8_t>& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The pixels a bitmap resource shows, as 32-bit B, G, R, 0 words from the top row down.
+std::vector<uint8_t> ShownPixels(UINT id) {
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!bitmap) return {};
+    BITMAP info = {};
+    GetObjectW(bitmap, sizeof info, &info);
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = info.bmWidth;
+    format.bmiHeader.biHeight = -info.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> pixels(static_cast<size_t>(info.bmWidth) * info.bmHeight * 4);
+    HDC dc = CreateCompatibleDC(nullptr);
+    const int rows = GetDIBits(dc, bitmap, 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+    if (rows != info.bmHeight) return {};
+    for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 0;
+    return pixels;
+}
+
+TEST(ShippedBitmaps, ShowExactlyThePixelsTheyWereDrawnWith) {
+    // Checksums of the drawings as tools/make_ui_images.py made them (24-bit); the close buttons are
+    // stored with a 4-bit palette since, which must not change a pixel on screen.
+    EXPECT_EQ(0xA06761D9u, Crc32(ShownPixels(IDB_CLOSE_NORMAL)));
+    EXPECT_EQ(0xB22102E8u, Crc32(ShownPixels(IDB_CLOSE_PUSHED)));
+    EXPECT_EQ(0xC0F72AFDu, Crc32(ShownPixels(IDB_SKIN)));
 }
 
 }  // namespace

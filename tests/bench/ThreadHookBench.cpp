@@ -2,6 +2,7 @@
 // third of them fake worms in netsvcs service hosts), and the hook step's cost per process, each against
 // a peer measured in the same run: one plain pass that opens every process and reads its image path.
 // Also prints what the stack-layout check costs Initialize, against starting and joining one thread.
+// Then the whole Scan of the plug-in's handler (services, threads, hooks) with 320 extra service keys.
 #include <windows.h>
 #include <psapi.h>
 
@@ -13,6 +14,7 @@
 
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/plugin/PluginGeneralImpl.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/StackCalibration.h"
 #include "grimlet/threads/StackLayoutLearner.h"
@@ -20,6 +22,7 @@
 #include "grimlet/threads/WormThreadList.h"
 #include "grimlet/threads/WormThreadSearch.h"
 #include "grimlet/threads/WormThreadStep.h"
+#include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -34,16 +37,22 @@ double NowMs() {
     return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
 }
 
+double TimeMs(const std::function<void()>& step) {
+    const double start = NowMs();
+    step();
+    return NowMs() - start;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Median of `runs` runs, in milliseconds.
-double Measure(const std::function<void()>& step, int runs = 5) {
+double MedianMs(const std::function<void()>& step, int runs) {
     std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const double start = NowMs();
-        step();
-        times.push_back(NowMs() - start);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    for (int i = 0; i < runs; ++i) times.push_back(TimeMs(step));
+    return Median(times);
 }
 
 std::vector<DWORD> ProcessIds() {
@@ -79,14 +88,14 @@ void StartAndJoinOneThread() {
 // Thread starts under Wine vary much with the machine's load: these take the median of more runs.
 void MeasureInitialize() {
     constexpr int kRuns = 21;
-    const double thread = Measure(StartAndJoinOneThread, kRuns);
-    const double initialize = Measure(SetUpOsInfo, kRuns);
+    const double thread = MedianMs(StartAndJoinOneThread, kRuns);
+    const double initialize = MedianMs(SetUpOsInfo, kRuns);
     const OsInfo& os = OsInfo::Instance();
     const OsInfo proven = os;
     // The check alone, once with the proven layout (it reads both probes back at once) and once with
     // marks that read nothing, so that it learns and verifies.
-    const double check = Measure([] { ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)); }, kRuns);
-    const double learn = Measure(
+    const double check = MedianMs([] { ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress)); }, kRuns);
+    const double learn = MedianMs(
         [] {
             OsInfo::Instance().markA = OsInfo::Instance().markB = 0x7;
             ProveStackLayout(StackLayoutLearner(&IsSystemReturnAddress));
@@ -100,6 +109,65 @@ void MeasureInitialize() {
                 initialize / thread);
     std::printf("layout check, layout reads back at once:              %8.3f ms  %6.2fx peer\n", check, check / thread);
     std::printf("layout check, layout learned and verified:            %8.3f ms  %6.2fx peer\n", learn, learn / thread);
+}
+
+// A step's time and its ratio to the peer. The machine's load changes from moment to moment, so each of
+// seven rounds times the peer right before the step and the ratio is taken within the round; both
+// figures are medians.
+struct Figure {
+    double ms;
+    double ratio;
+};
+
+std::vector<double> peerTimes;  // every peer run, for the peer's own figure
+
+Figure Measure(const std::function<void()>& step) {
+    std::vector<double> times;
+    std::vector<double> ratios;
+    for (int i = 0; i < 7; ++i) {
+        const double peer = TimeMs(VisitEveryProcess);
+        peerTimes.push_back(peer);
+        times.push_back(TimeMs(step));
+        ratios.push_back(times.back() / peer);
+    }
+    return {Median(times), Median(ratios)};
+}
+
+// Counts what the handler reports.
+class CountingReporter final : public IPluginReporter {
+public:
+    void SK_PLUGIN_CALL ReportFound(int, IPluginFound*) override { ++found; }
+    void SK_PLUGIN_CALL ReportCleanResult(int, IPluginFound*, int) override {}
+    int found = 0;
+};
+
+// 320 extra service keys, one in eight of the netsvcs group with an unsigned DLL, as in service_bench.
+std::vector<std::unique_ptr<testsupport::FakeService>> MakeServiceKeys(const std::wstring& dll) {
+    testsupport::EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+    const std::wstring stem = testsupport::UniqueServiceStem(L"HookBench");
+    std::vector<std::unique_ptr<testsupport::FakeService>> keys;
+    for (int i = 0; i < 320; ++i) {
+        wchar_t suffix[16];
+        _snwprintf(suffix, 16, L"%03d", i);
+        const bool netsvcs = i % 8 == 0;
+        keys.push_back(std::make_unique<testsupport::FakeService>(
+            stem + suffix,
+            netsvcs ? L"%SystemRoot%\\system32\\svchost.exe -k netsvcs"
+                    : L"%SystemRoot%\\system32\\svchost.exe -k LocalService",
+            dll.c_str()));
+        if (netsvcs && i % 64 == 0) testsupport::FakeService::DenyEverybody(keys.back()->KeyPath());
+    }
+    return keys;
+}
+
+DWORD ServiceKeyCount() {
+    HKEY services = nullptr;
+    DWORD subkeys = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ, &services)) return 0;
+    RegQueryInfoKeyW(services, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(services);
+    return subkeys;
 }
 
 }  // namespace
@@ -122,35 +190,49 @@ int main() {
     // the worm threads as a scan would.
     MeasureInitialize();
 
-    const double peer = Measure(VisitEveryProcess);
-    const double snapshot = Measure([] { ThreadSnapshot::Instance().Refill(); });
-    const double netsvcs = Measure([] {
+    const Figure snapshot = Measure([] { ThreadSnapshot::Instance().Refill(); });
+    const Figure netsvcs = Measure([] {
         WormThreadList::Instance().Clear();
         FindWormThreads(L"svchost.exe", L"-k netsvcs");
     });
-    const double services = Measure([] {
+    const Figure services = Measure([] {
         WormThreadList::Instance().Clear();
         FindWormThreads(L"services.exe", L"");
     });
     std::size_t found = 0;
-    const double threadStep = Measure([&found] {
+    const Figure threadStep = Measure([&found] {
         std::vector<ScanRecord> results;
         OutOfReachProcesses outOfReach;
         ScanWormThreads(results, outOfReach);
         found = WormThreadList::Instance().Entries().size();
     });
     std::size_t hooks = 0;
-    const double hookStep = Measure([&hooks] { hooks = CollectApiHookRecords().size(); });
+    const Figure hookStep = Measure([&hooks] { hooks = CollectApiHookRecords().size(); });
 
-    std::printf("peer (open every process once, read its image path): %8.2f ms\n", peer);
-    std::printf("thread snapshot:                                      %8.2f ms  %6.2fx peer\n", snapshot, snapshot / peer);
-    std::printf("search svchost.exe -k netsvcs:                        %8.2f ms  %6.2fx peer\n", netsvcs, netsvcs / peer);
-    std::printf("search services.exe:                                  %8.2f ms  %6.2fx peer\n", services, services / peer);
+    std::printf("thread snapshot:                                      %8.2f ms  %6.2fx peer\n", snapshot.ms, snapshot.ratio);
+    std::printf("search svchost.exe -k netsvcs:                        %8.2f ms  %6.2fx peer\n", netsvcs.ms, netsvcs.ratio);
+    std::printf("search services.exe:                                  %8.2f ms  %6.2fx peer\n", services.ms, services.ratio);
     std::printf("worm-thread step (%3u threads found):                 %8.2f ms  %6.2fx peer\n",
-                static_cast<unsigned>(found), threadStep, threadStep / peer);
+                static_cast<unsigned>(found), threadStep.ms, threadStep.ratio);
     std::printf("API-hook step (%u hooks):                               %8.2f ms  %6.2fx peer\n",
-                static_cast<unsigned>(hooks), hookStep, hookStep / peer);
-    std::printf("API-hook step per process:                            %8.3f ms  %6.2fx peer per process\n",
-                hookStep / static_cast<double>(total), hookStep / peer);
+                static_cast<unsigned>(hooks), hookStep.ms, hookStep.ratio);
+    std::printf("API-hook step per process:                            %8.3f ms\n",
+                hookStep.ms / static_cast<double>(total));
+
+    const std::wstring dll = scratch / L"bench.dll";
+    testsupport::WriteFileBytes(dll, "MZ not signed");
+    const auto keys = MakeServiceKeys(dll);
+    PluginGeneralImpl handler(PluginSteps::Product());
+    CountingReporter reporter;
+    handler.SetReporter(&reporter);
+    const Figure scan = Measure([&] {
+        reporter.found = 0;
+        handler.Scan();
+    });
+    std::printf("whole Scan (%u service keys, %u processes, %d findings): %8.2f ms  %6.2fx peer\n",
+                static_cast<unsigned>(ServiceKeyCount()), static_cast<unsigned>(ProcessIds().size()), reporter.found,
+                scan.ms, scan.ratio);
+    std::printf("peer (open every process once, read its image path): %8.2f ms (median of %u runs)\n",
+                Median(peerTimes), static_cast<unsigned>(peerTimes.size()));
     return 0;
 }

@@ -1,9 +1,12 @@
-// The hook test on a process that patched ws2_32!sendto in its own memory, and its repair.
+// The hook test on a process that patched ws2_32!sendto in its own memory, and its repair; the scan
+// step's shared test against testing each entry alone, among 30 more processes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
+#include <set>
 
 #include "grimlet/hooks/ApiHookCheck.h"
 #include "grimlet/hooks/ApiHookStep.h"
@@ -95,6 +98,102 @@ TEST_F(ApiHook, TheScanStepFormsRecordsButKeepsThemOutOfTheResults) {
     ScanRecord gone = record;
     gone.processId = 0x7FFFFFF0;  // no such process
     EXPECT_FALSE(RepairApiHookRecord(gone));
+}
+
+// The hook step as testing each entry alone gives it: the image path through a handle of its own, then
+// one handle and one CheckApiHook call per entry.
+std::vector<ScanRecord> RecordsEntryByEntry() {
+    std::vector<DWORD> ids(1024);
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return {};
+    ids.resize(bytes / sizeof(DWORD));
+    std::vector<ScanRecord> records;
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+        if (!process) continue;
+        char path[MAX_PATH] = {};
+        const bool named = GetModuleFileNameExA(process, nullptr, path, MAX_PATH) != 0;
+        CloseHandle(process);
+        if (!named) continue;
+        for (const HookedEntry& entry : kHookedEntries) {
+            HANDLE hookHandle = OpenProcess(kHookAccess, FALSE, id);
+            if (hookHandle && CheckApiHook(entry.entry, entry.module, false, hookHandle) == ApiHookResult::kHooked)
+                records.push_back(ApiHookRecord(entry, NormaliseImagePath(path), id));
+        }
+    }
+    return records;
+}
+
+// Other tests' processes may come and go between two passes over the machine: only ours are compared.
+std::vector<std::wstring> DescribedFor(const std::vector<ScanRecord>& records, const std::set<DWORD>& ids) {
+    std::vector<std::wstring> described;
+    for (const ScanRecord& record : records)
+        if (ids.count(record.processId))
+            described.push_back(std::to_wstring(record.kind) + L"|" + record.title + L"|" + record.detail + L"|" +
+                                std::to_wstring(record.processId));
+    return described;
+}
+
+std::array<int, kHookedEntryCount> CodesEntryByEntry(HANDLE process) {
+    std::array<int, kHookedEntryCount> codes = {};
+    for (std::size_t i = 0; i < kHookedEntryCount; ++i) {
+        HANDLE copy = nullptr;
+        DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+        codes[i] = CheckApiHook(kHookedEntries[i].entry, kHookedEntries[i].module, false, copy);
+    }
+    return codes;
+}
+
+TEST_F(ApiHook, TheScanStepSharesWorkButGivesWhatTestingEachEntryAloneGives) {
+    // Every module of the table loaded here too, so that its entries resolve.
+    for (const char* module : {"ws2_32.dll", "dnsapi.dll", "netapi32.dll"}) LoadLibraryA(module);
+    std::vector<std::unique_ptr<FixtureProcess>> others;
+    std::vector<std::wstring> readyFiles;
+    for (int i = 0; i < 20; ++i) {
+        readyFiles.push_back(scratch_ / (L"other" + std::to_wstring(i) + L".ready"));
+        const std::wstring modules = i % 2 ? L" dnsapi.dll netapi32.dll" : L"";
+        others.push_back(std::make_unique<FixtureProcess>(L"hooked_process.exe", scratch_.Path(), L"hooked.exe",
+                                                          L"\"" + readyFiles.back() + L"\"" + modules));
+    }
+    std::vector<std::unique_ptr<FakeWorm>> worms;
+    for (int i = 0; i < 10; ++i) worms.push_back(std::make_unique<FakeWorm>(scratch_ / L"worms", L"svchost.exe", L"-k netsvcs"));
+    std::set<DWORD> ours = {hooked_->Id(), GetCurrentProcessId()};
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        ASSERT_TRUE(WaitForFile(readyFiles[i]));
+        ours.insert(others[i]->Id());
+    }
+    for (const auto& worm : worms) {
+        ASSERT_TRUE(worm->Ready());
+        ours.insert(worm->Process().Id());
+    }
+
+    const std::vector<std::wstring> shared = DescribedFor(CollectApiHookRecords(), ours);
+    EXPECT_EQ(DescribedFor(RecordsEntryByEntry(), ours), shared);
+    EXPECT_EQ(21u, shared.size()) << "sendto in each hooked process, nothing else";
+
+    // Codes too, whatever they are, on every process of the machine (the 64-bit ones unreadable to a
+    // 32-bit scan), and on a handle that may not read memory.
+    std::set<int> seen;
+    std::vector<DWORD> ids(1024);
+    DWORD bytes = 0;
+    ASSERT_TRUE(EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes));
+    ids.resize(bytes / sizeof(DWORD));
+    ApiHookSweep sweep;
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(kHookAccess, FALSE, id);
+        if (!process) continue;
+        const auto codes = sweep.CheckProcess(process);
+        EXPECT_EQ(CodesEntryByEntry(process), codes) << "process " << id;
+        seen.insert(codes.begin(), codes.end());
+        CloseHandle(process);
+    }
+    for (int code : {ApiHookResult::kClean, ApiHookResult::kHooked, ApiHookResult::kUnresolved})
+        EXPECT_TRUE(seen.count(code)) << "code " << code;
+    HANDLE blind = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, hooked_->Id());
+    ASSERT_NE(nullptr, blind);
+    EXPECT_EQ(CodesEntryByEntry(blind), sweep.CheckProcess(blind));
+    EXPECT_EQ(ApiHookResult::kUnreadable, sweep.CheckProcess(blind)[0]);
+    CloseHandle(blind);
 }
 
 TEST(ApiHookPath, SystemPathsBecomeFilePaths) {
