@@ -7,8 +7,8 @@
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
 #include "tests/engine/RecordingUi.h"
-#include "tests/platform/LogCapture.h"
 #include "tests/plugin_host/PluginEventLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

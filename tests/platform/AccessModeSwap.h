@@ -50,8 +50,4 @@ private:
     SKApiFile* previous_;
 };
 
-inline bool RunningOnWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 }  // namespace testsupport

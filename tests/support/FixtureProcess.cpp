@@ -37,12 +37,7 @@ FixtureProcess::~FixtureProcess() {
 bool FixtureProcess::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!testsupport::FileExists(path)) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
+    return testsupport::WaitUntil([&] { return testsupport::FileExists(path); }, timeoutMs);
 }
 
 FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile) {
@@ -82,14 +77,13 @@ bool ThreadRunning(DWORD threadId) {
 }
 
 bool WaitForThreadsToEnd(const std::vector<DWORD>& threadIds, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        bool anyRunning = false;
-        for (DWORD id : threadIds) anyRunning = anyRunning || ThreadRunning(id);
-        if (!anyRunning) return true;
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
+    return testsupport::WaitUntil(
+        [&] {
+            for (DWORD id : threadIds)
+                if (ThreadRunning(id)) return false;
+            return true;
+        },
+        timeoutMs);
 }
 
 }  // namespace grimlettest

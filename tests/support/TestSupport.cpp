@@ -77,6 +77,15 @@ void DebugLevelValue::Remove() {
     if (key.Open(HKEY_LOCAL_MACHINE, kSkerryKey, KEY_SET_VALUE) == ERROR_SUCCESS) RegDeleteValueW(key.Get(), L"DebugLevel");
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 std::string ReadFileBytes(const std::wstring& path) {
     KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
@@ -138,6 +147,8 @@ std::wstring ProductFolder() {
 }
 
 bool IsI686Tier() { return sizeof(void*) == 4; }
+
+bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
                DWORD timeoutMs, std::string* output) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
     static void Remove();
 };
 
+// Polls `condition` until it holds (true) or `timeoutMs` has passed (false). Tests wait on the thing
+// they expect, never for a fixed time: under load a fixed time is too short, and otherwise too long.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000);
+
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
@@ -45,6 +50,8 @@ std::wstring ThisProgramFolder();
 std::wstring BinFolder();      // this tree's output folder (test programs, fixtures)
 std::wstring ProductFolder();  // the Tidewash.exe/grimlet.dll/RunMendrel.exe under test
 bool IsI686Tier();
+// True under Wine, where some checks of Windows are missing; tests say what they skip and why.
+bool RunningOnWine();
 
 // Starts a program (hidden), waits up to `timeoutMs`, returns its exit code (or -1000 on a failure to
 // start, -1001 on time-out after killing it). With `output`, its standard output goes there.

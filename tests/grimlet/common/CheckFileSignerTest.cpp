@@ -11,42 +11,16 @@
 #include <string>
 
 #include "grimlet/common/CheckFileSigner.h"
-#include "tests/grimlet/common/TrustedTestRoot.h"
 #include "tests/support/FakeService.h"
+#include "tests/support/InstalledCatalog.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TrustedTestRoot.h"
 
 using namespace testsupport;
 
 namespace {
 
 std::wstring Fixture(const wchar_t* name) { return BinFolder() + L"\\signer\\" + name; }
-
-// Installs a catalog into the system's catalog database for a scope.
-class InstalledCatalog {
-public:
-    explicit InstalledCatalog(const std::wstring& catalog)
-        : name_(L"grimlet_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                catalog.substr(catalog.find_last_of(L'\\') + 1)) {
-        if (!CryptCATAdminAcquireContext(&admin_, nullptr, 0)) return;
-        std::wstring source = catalog;
-        HCATINFO info = CryptCATAdminAddCatalog(admin_, &source[0], &name_[0], 0);
-        if (!info) return;
-        installed_ = true;
-        CryptCATAdminReleaseCatalogContext(admin_, info, 0);
-    }
-    ~InstalledCatalog() {
-        if (installed_) CryptCATAdminRemoveCatalog(admin_, name_.c_str(), 0);
-        if (admin_) CryptCATAdminReleaseContext(admin_, 0);
-    }
-    InstalledCatalog(const InstalledCatalog&) = delete;
-    InstalledCatalog& operator=(const InstalledCatalog&) = delete;
-    bool Installed() const { return installed_; }
-
-private:
-    std::wstring name_;
-    HCATADMIN admin_ = nullptr;
-    bool installed_ = false;
-};
 
 class CheckFileSigner : public ::testing::Test {
 protected:

@@ -94,7 +94,7 @@ void ExpectQuarantineOpenToAdministratorsAndSystemOnly(const std::wstring& folde
     std::vector<BYTE> written;
     ASSERT_TRUE(QuarantineStore::FolderSecurity(written));
     ExpectOpenToAdministratorsAndSystemOnly(written.data());
-    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
+    if (RunningOnWine()) return;
     PSECURITY_DESCRIPTOR kept = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
                                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,

@@ -183,7 +183,7 @@ TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
 // Wine 8 does not let the take-ownership privilege open a key for WRITE_OWNER, so there the key would stay
 // locked for good; the test runs on Windows only.
 TEST_F(ServiceCheckTest, AKeyOwnedBySomeoneElseIsTakenOverAndHandedBack) {
-    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+    if (RunningOnWine())
         GTEST_SKIP() << "Wine does not grant WRITE_OWNER through the take-ownership privilege";
     std::wstring dll = Dll(L"worm.dll");
     FakeService service(stem_ + L"System", kNetsvcs, dll.c_str());

@@ -9,10 +9,10 @@
 #include <memory>
 
 #include "grimlet/mendrel/QuarantineStore.h"
-#include "tests/grimlet/common/TrustedTestRoot.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TrustedTestRoot.h"
 
 using namespace testsupport;
 using namespace testhost;

@@ -1,6 +1,7 @@
 #pragma once
-// The signer-check fixtures' test root (bin\signer\ca.der), trusted machine-wide while the object
-// lives. The machine store needs no confirmation dialog, unlike the user's.
+// The signature fixtures' test root (bin\signer\ca.der, made by tests/support/sign_fixtures.sh),
+// trusted machine-wide while the object lives. The machine store needs no confirmation dialog, unlike
+// the user's. Tests that use it take the test_root lock: it is one root for every test program.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -19,7 +20,7 @@ public:
                                          &certificate_);
     }
     ~TrustedTestRoot() {
-        if (certificate_) CertDeleteCertificateFromStore(certificate_);
+        if (certificate_) CertDeleteCertificateFromStore(certificate_);  // also frees the context
         if (store_) CertCloseStore(store_, 0);
     }
     TrustedTestRoot(const TrustedTestRoot&) = delete;
