@@ -77,16 +77,10 @@ bool ReadTree(const std::wstring& path, int depth, std::vector<RegFileKey>& keys
     if (!ReadValues(key.Get(), path, image.values)) return false;
     keys.push_back(std::move(image));
     std::vector<std::wstring> children;
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        result = RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS) {
-            TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
-            return false;
-        }
-        children.emplace_back(name, length);
+    result = key.SubkeyNames(children);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
+        return false;
     }
     key.Close();
     for (const std::wstring& child : children)

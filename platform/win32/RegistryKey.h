@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/OwnedHandle.h"
 
@@ -28,4 +29,18 @@ public:
                                disposition);
     }
     bool IsOpen() const { return IsValid(); }
+
+    // The names of the open key's subkeys, in the registry's order; the system's result code of the first
+    // failing enumeration step, ERROR_SUCCESS once the list is complete.
+    LONG SubkeyNames(std::vector<std::wstring>& names) const {
+        names.clear();
+        wchar_t name[256];  // the longest key name the registry allows, with its terminator
+        for (DWORD index = 0;; ++index) {
+            DWORD length = 256;
+            const LONG result = RegEnumKeyExW(Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+            if (result != ERROR_SUCCESS) return result;
+            names.emplace_back(name, length);
+        }
+    }
 };

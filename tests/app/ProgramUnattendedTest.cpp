@@ -39,18 +39,6 @@ std::wstring DataFolder(const wchar_t* leaf) {
     return std::wstring(common) + L"\\Quorvel\\Tidewash\\" + leaf;
 }
 
-std::set<std::wstring> FilesIn(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 // The records of one kind, without their first word.
 std::vector<std::string> Records(const std::vector<std::string>& report, const std::string& word) {
     std::vector<std::string> records;

@@ -15,18 +15,7 @@ namespace {
 const wchar_t kServices[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 
 void DeleteTree(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        std::vector<std::wstring> children;
-        wchar_t name[256];
-        for (DWORD index = 0;; ++index) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            children.push_back(name);
-        }
-        RegCloseKey(key);
-        for (const std::wstring& child : children) DeleteTree(root, path + L"\\" + child);
-    }
+    for (const std::wstring& child : SubkeyNames(root, path)) DeleteTree(root, path + L"\\" + child);
     RegDeleteKeyW(root, path.c_str());
 }
 
@@ -206,18 +195,7 @@ void FakeService::ForceDelete(const std::wstring& keyPath) {
         RegCloseKey(key);
     }
     if (everyone) FreeSid(everyone);
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &opened) == ERROR_SUCCESS) {
-        std::vector<std::wstring> children;
-        wchar_t name[256];
-        for (DWORD index = 0;; ++index) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(opened, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            children.push_back(name);
-        }
-        RegCloseKey(opened);
-        for (const std::wstring& child : children) ForceDelete(keyPath + L"\\" + child);
-    }
+    for (const std::wstring& child : SubkeyNames(HKEY_LOCAL_MACHINE, keyPath)) ForceDelete(keyPath + L"\\" + child);
     DeleteTree(HKEY_LOCAL_MACHINE, keyPath);
 }
 

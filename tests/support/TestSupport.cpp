@@ -115,6 +115,24 @@ bool DirectoryExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::set<std::wstring> FilesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find.IsValid()) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
+    } while (FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path) {
+    std::vector<std::wstring> children;
+    RegistryKey key;
+    if (key.Open(root, path, KEY_READ) == ERROR_SUCCESS) key.SubkeyNames(children);
+    return children;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
+// The names of the files (not folders) in `folder`; empty when it cannot be listed.
+std::set<std::wstring> FilesIn(const std::wstring& folder);
+// The names of the subkeys of `root`\`path`; empty when it cannot be opened.
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);  // keeps no line breaks
 
 // Folder of this test program, and the environment's folders of the tier under test.
