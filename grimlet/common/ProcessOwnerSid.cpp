@@ -2,19 +2,18 @@
 
 #include <aclapi.h>
 
+#include "platform/win32/LocalMemory.h"
+
 namespace {
 
 class ProcessOwner {
 public:
     ProcessOwner() {
         if (GetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner_, nullptr,
-                            nullptr, nullptr, &descriptor_) != ERROR_SUCCESS) {
+                            nullptr, nullptr, descriptor_.Receive()) != ERROR_SUCCESS) {
             owner_ = nullptr;
-            descriptor_ = nullptr;
+            descriptor_.Detach();
         }
-    }
-    ~ProcessOwner() {
-        if (descriptor_) LocalFree(descriptor_);
     }
     ProcessOwner(const ProcessOwner&) = delete;
     ProcessOwner& operator=(const ProcessOwner&) = delete;
@@ -22,7 +21,7 @@ public:
 
 private:
     PSID owner_ = nullptr;
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;  // holds what owner_ points into
 };
 
 }  // namespace

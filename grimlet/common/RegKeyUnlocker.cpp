@@ -6,6 +6,7 @@
 
 #include "grimlet/common/ProcessOwnerSid.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/LocalMemory.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/TokenHandle.h"
 
@@ -31,17 +32,14 @@ bool EnableRestorePrivilege() {
 class OwnershipTakeover {
 public:
     explicit OwnershipTakeover(const std::wstring& objectName) : name_(objectName) {}
-    ~OwnershipTakeover() {
-        if (oldDescriptor_) LocalFree(oldDescriptor_);
-    }
     OwnershipTakeover(const OwnershipTakeover&) = delete;
     OwnershipTakeover& operator=(const OwnershipTakeover&) = delete;
 
     bool Take(PSID newOwner) {
         if (GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &oldOwner_, nullptr,
-                                  nullptr, nullptr, &oldDescriptor_) != ERROR_SUCCESS) {
+                                  nullptr, nullptr, oldDescriptor_.Receive()) != ERROR_SUCCESS) {
             oldOwner_ = nullptr;
-            oldDescriptor_ = nullptr;
+            oldDescriptor_.Detach();
         }
         DWORD result = SetNamedSecurityInfoW(&name_[0], SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, newOwner,
                                              nullptr, nullptr, nullptr);
@@ -70,7 +68,7 @@ private:
 
     std::wstring name_;
     PSID oldOwner_ = nullptr;
-    PSECURITY_DESCRIPTOR oldDescriptor_ = nullptr;
+    LocalMemory<PSECURITY_DESCRIPTOR> oldDescriptor_;  // holds what oldOwner_ points into
     bool taken_ = false;
 };
 

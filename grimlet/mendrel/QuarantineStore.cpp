@@ -13,6 +13,7 @@
 #include "platform/log/Logger.h"
 #include "platform/system/DataFolder.h"
 #include "platform/win32/KernelHandle.h"
+#include "platform/win32/LocalMemory.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -26,21 +27,6 @@ constexpr std::size_t kManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
-
-class LocalMemory {
-public:
-    LocalMemory() = default;
-    ~LocalMemory() {
-        if (memory_) LocalFree(memory_);
-    }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    PSECURITY_DESCRIPTOR* Receive() { return &memory_; }
-    PSECURITY_DESCRIPTOR Get() const { return memory_; }
-
-private:
-    PSECURITY_DESCRIPTOR memory_ = nullptr;
-};
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -156,7 +142,7 @@ std::wstring QuarantineStore::UtcTimeText() {
 }
 
 bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
-    LocalMemory converted;
+    LocalMemory<PSECURITY_DESCRIPTOR> converted;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, converted.Receive(),
                                                               nullptr)) {
         TW_LOG(LogLevel::Error, "ConvertStringSecurityDescriptorToSecurityDescriptorW Error=%d", (int)GetLastError());
