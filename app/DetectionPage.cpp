@@ -7,7 +7,8 @@
 
 #include "app/DataExchange.h"
 #include "app/Resource.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"DlgDetection";
 
@@ -275,14 +276,14 @@ bool CDetectionPage::StartWorker(Work work) {
         return false;  // not owned by a shared pointer, or out of memory
     }
     workers_->Started();
-    HANDLE thread = CreateThread(nullptr, 0, &CDetectionPage::WorkerProc, start, 0, nullptr);
-    if (!thread) {
+    // The worker runs on its own; its handle is not kept.
+    KernelHandle thread(CreateThread(nullptr, 0, &CDetectionPage::WorkerProc, start, 0, nullptr));
+    if (!thread.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateThread() Error=%d", static_cast<int>(GetLastError()));
         delete start;
         workers_->Ended();
         return false;
     }
-    CloseHandle(thread);
     return true;
 }
 

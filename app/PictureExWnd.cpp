@@ -1,7 +1,7 @@
 #include "app/PictureExWnd.h"
 
 #include "app/GifSplitter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"PictureExWnd";
 
@@ -42,11 +42,10 @@ RECT MakeRect(int left, int top, int width, int height) { return {left, top, lef
 
 }  // namespace
 
-CPictureExWnd::CPictureExWnd() { exitEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+CPictureExWnd::CPictureExWnd() : exitEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CPictureExWnd::~CPictureExWnd() {
     Unload();
-    if (exitEvent_) CloseHandle(exitEvent_);
 }
 
 bool CPictureExWnd::Attach(HWND staticControl) { return SubclassWindow(staticControl); }
@@ -161,7 +160,7 @@ bool CPictureExWnd::Draw() {
         if (playThread_) return true;
         InterlockedExchange(&exitRequested_, 0);
         InterlockedExchange(&framesShown_, 0);
-        ResetEvent(exitEvent_);
+        ResetEvent(exitEvent_.Get());
         HANDLE thread = CreateThread(nullptr, 0, &CPictureExWnd::PlayThreadProc, this, CREATE_SUSPENDED, nullptr);
         if (!thread) {
             TW_LOG(LogLevel::Error, "CreateThread() Error=%d", static_cast<int>(GetLastError()));
@@ -195,7 +194,7 @@ void CPictureExWnd::PlayLoop() {
         InterlockedIncrement(&framesShown_);
         Invalidate();
         if (exitRequested_) break;
-        WaitForSingleObject(exitEvent_, GifFrameWaitMilliseconds(frame.delay));
+        WaitForSingleObject(exitEvent_.Get(), GifFrameWaitMilliseconds(frame.delay));
         if (exitRequested_) break;
         if (frame.disposal == kDisposeToBackground) {
             Fill(area, background_);
@@ -214,18 +213,18 @@ void CPictureExWnd::PlayLoop() {
 bool CPictureExWnd::Stop() {
     InterlockedExchange(&playing_, 0);
     InterlockedExchange(&exitRequested_, 1);
-    if (exitEvent_) SetEvent(exitEvent_);
+    if (exitEvent_.IsValid()) SetEvent(exitEvent_.Get());
     bool ended = true;
     // Whoever takes the handle waits for the thread and closes it.
-    HANDLE thread = static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&playThread_), nullptr));
-    if (thread) {
-        if (WaitForSingleObject(thread, kStopTimeoutMs) != WAIT_OBJECT_0) {
+    KernelHandle thread(
+        static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&playThread_), nullptr)));
+    if (thread.IsValid()) {
+        if (WaitForSingleObject(thread.Get(), kStopTimeoutMs) != WAIT_OBJECT_0) {
             TW_LOG(LogLevel::Error, "play thread did not end within %u ms", static_cast<unsigned>(kStopTimeoutMs));
             ended = false;
         }
-        CloseHandle(thread);
     }
-    if (exitEvent_) ResetEvent(exitEvent_);
+    if (exitEvent_.IsValid()) ResetEvent(exitEvent_.Get());
     InterlockedExchange(&exitRequested_, 0);
     return ended;
 }

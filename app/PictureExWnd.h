@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "app/WindowSubclass.h"
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
+#include "platform/win32/KernelHandle.h"
 
 // A static control that shows a picture and plays an animated GIF on a thread of its own. Each GIF frame
 // is cut out as a stand-alone GIF and decoded by the system picture loader; the frames are composed into
@@ -76,7 +77,7 @@ private:
     HBITMAP savedBitmap_ = nullptr;
     HBITMAP savedOldBitmap_ = nullptr;
     HANDLE volatile playThread_ = nullptr;
-    HANDLE exitEvent_ = nullptr;
+    KernelHandle exitEvent_;
     IPicture* single_ = nullptr;
     std::vector<Frame> frames_;
     std::size_t currentFrame_ = 0;

@@ -1,7 +1,7 @@
 #include "app/PreparedWorkFolder.h"
 
 #include "app/StartUp.h"
-#include "platform/PackageManager.h"
+#include "platform/payload/PackageManager.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "platform/FileUtility.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/FileUtility.h"
 
 // What every run starts with, with or without the dialog: the work folder "GRIMLET专杀" resolved against
 // the current directory, an earlier run's folder replaced by a fresh one, the process inside it, the

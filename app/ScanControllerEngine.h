@@ -3,7 +3,7 @@
 
 #include "app/IDetectionEngine.h"
 #include "engine/ScanController.h"
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
 
 class SKScanManager;
 

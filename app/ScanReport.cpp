@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/FileUtility.h"
+#include "platform/system/FileUtility.h"
 
 namespace {
 
@@ -106,18 +106,18 @@ void ScanReport::Append(const std::string& line) {
     CLockGuard guard(lock_);
     const std::string bytes = line + kLineBreak;
     written_ += bytes;
-    if (file_ != INVALID_HANDLE_VALUE && WriteAll(file_, bytes)) return;
+    if (file_.IsValid() && WriteAll(file_.Get(), bytes)) return;
     if (onFallback_) return;  // nowhere else to go; the record is kept for nothing
     // The asked file broke off (a share went away): the whole report moves to the fallback file.
     Close();
     wentElsewhere_ = true;
-    if (OpenFallback()) WriteAll(file_, written_);
+    if (OpenFallback()) WriteAll(file_.Get(), written_);
 }
 
 bool ScanReport::OpenAsked() {
-    file_ = CreateFileW(askedPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) return false;
+    file_.Attach(CreateFileW(askedPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_.IsValid()) return false;
     path_ = askedPath_;
     return true;
 }
@@ -130,9 +130,9 @@ bool ScanReport::OpenFallback() {
     for (int number = 1; number < 1000; ++number) {
         const std::wstring path = fallbackFolder_ + L"\\" + NumberedName(fallbackName_, number);
         // CREATE_NEW: one file per run, never someone else's report overwritten.
-        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-        if (file_ != INVALID_HANDLE_VALUE) {
+        file_.Attach(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file_.IsValid()) {
             path_ = path;
             return true;
         }
@@ -152,7 +152,4 @@ bool ScanReport::WriteAll(HANDLE file, const std::string& bytes) {
     return true;
 }
 
-void ScanReport::Close() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-}
+void ScanReport::Close() { file_.Close(); }

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
+#include "platform/win32/KernelHandle.h"
 
 // The unattended run's report: UTF-8 text, one record per line, each line starting with a fixed
 // word (TIDEWASH, COMPUTER, OS, START, FOUND, CLEANED, QUARANTINE, SUMMARY, ERROR, END) and its
@@ -51,7 +52,7 @@ private:
     std::wstring fallbackFolder_;
     std::wstring fallbackName_;
     std::wstring path_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    KernelHandle file_;
     bool onFallback_ = false;
     bool wentElsewhere_ = false;
     std::string written_;  // everything recorded, for a move to the fallback file

@@ -1,7 +1,7 @@
 #include "app/UnattendedRun.h"
 
 #include "app/ScanReport.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"Unattended";
 

@@ -6,7 +6,7 @@
 
 #include "app/IDetectionEngine.h"
 #include "engine/IUiProgressCB.h"
-#include "platform/Lock.h"
+#include "platform/log/Lock.h"
 
 class ScanReport;
 

@@ -5,12 +5,12 @@
 
 #include <cstdlib>
 
+#include "app/PreparedWorkFolder.h"
 #include "app/ScanControllerEngine.h"
 #include "app/ScanReport.h"
-#include "app/PreparedWorkFolder.h"
 #include "app/UnattendedRun.h"
-#include "platform/DataFolder.h"
-#include "platform/OsVersion.h"
+#include "platform/system/DataFolder.h"
+#include "platform/system/OsVersion.h"
 
 namespace unattended {
 

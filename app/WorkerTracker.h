@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 
-#include "platform/Lock.h"
-#include "platform/ScopedHandle.h"
+#include "platform/log/Lock.h"
+#include "platform/win32/KernelHandle.h"
 
 // Counts the detection page's worker threads, so that the program can wait - bounded - until none of
 // them runs any more: a worker inside a plug-in may hold a system object changed for a moment (a
@@ -23,5 +23,5 @@ public:
 private:
     CCriticalSectionLock lock_;
     int running_ = 0;
-    ScopedHandle noneRunning_;  // manual-reset, signalled while running_ is 0
+    KernelHandle noneRunning_;  // manual-reset, signalled while running_ is 0
 };

@@ -4,10 +4,10 @@
 
 #include <mutex>
 
-#include "engine/OrdinalName.h"
-#include "platform/Environment.h"
-#include "platform/Logger.h"
-#include "platform/SKEnvironment.h"
+#include "platform/log/Logger.h"
+#include "platform/system/DeviceProfile.h"
+#include "platform/system/OrdinalName.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKItemManager.h"
 

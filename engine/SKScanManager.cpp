@@ -3,10 +3,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/OrdinalName.h"
-#include "platform/Logger.h"
-#include "platform/SKDirEnum.h"
-#include "platform/ScopedHandle.h"
+#include "platform/access/SKDirEnum.h"
+#include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
+#include "platform/win32/KernelHandle.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKFile.h"
 #include "plugin_host/SKItemManager.h"
@@ -53,13 +53,13 @@ void SKScanManager::Stop() {
 
 void SKScanManager::Scan() {
     try {
-        ScopedHandle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        ScopedHandle finished(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        KernelHandle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        KernelHandle finished(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!started.IsValid() || !finished.IsValid()) throw std::runtime_error("fail to create event");
         fileStarted_ = started.Get();
         fileFinished_ = finished.Get();
         tickIntervalMs_ = 1000;
-        ScopedHandle thread(CreateThread(nullptr, 0, &SKScanManager::ScanThreadFunc, this, 0, nullptr));
+        KernelHandle thread(CreateThread(nullptr, 0, &SKScanManager::ScanThreadFunc, this, 0, nullptr));
         if (!thread.IsValid()) {
             fileStarted_ = fileFinished_ = nullptr;
             throw std::runtime_error("create thread fail");

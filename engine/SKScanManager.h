@@ -9,9 +9,9 @@
 #include <string>
 
 #include "engine/IUiProgressCB.h"
-#include "plugin_host/IScanCommunicator.h"
 #include "plugin_host/ISKFileScanner.h"
 #include "plugin_host/ISKScanner.h"
+#include "plugin_host/IScanCommunicator.h"
 
 class SKItemManager;
 struct ScanResult;
@@ -57,6 +57,8 @@ public:
     int32_t TotalFiles() const { return totalFiles_; }
     int32_t FilesDone() const { return filesDone_; }
     bool Finished() const { return finished_ != 0; }
+    // The watchdog's ticks (one a second) since the file now being scanned was started.
+    int32_t TicksOfCurrentFile() const { return tickCount_; }
 
     // IScanCommunicator
     void ReportModuleUsage(const std::wstring& modulePath, const std::wstring& usedBy) override;

@@ -4,8 +4,8 @@
 
 #include "engine/SKCleanManager.h"
 #include "engine/SKScanManager.h"
-#include "platform/Logger.h"
-#include "platform/SKEnvironment.h"
+#include "platform/log/Logger.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/SKFileHash.h"
-#include "platform/SKFileSignature.h"
-#include "platform/SKSmartFD.h"
+#include "platform/access/SKSmartFD.h"
+#include "platform/hash/SKFileHash.h"
+#include "platform/hash/SKFileSignature.h"
 #include "plugin_host/SKFilePropertyScanner.h"
 
 SKFile::SKFile(std::wstring path) : path_(std::move(path)) {}

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/FileVersionInfo.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/FileVersionInfo.h"
 
 static const wchar_t kLogSource[] = L"SKItem";
 // The fixed suffixes "[SKItem(34)]" and "[SKItem(36)]" of the two version-resource lines.

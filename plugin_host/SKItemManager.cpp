@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/system/OrdinalName.h"
 #include "plugin_host/SKFile.h"
 
 SKItemManager::SKItemManager() = default;
@@ -58,11 +59,7 @@ ScanResult& SKItemManager::CreateResultFromFinding(const FindingRecord& finding)
     return results_[id];
 }
 
-std::wstring SKItemManager::PathKey(const std::wstring& path) {
-    std::wstring key = path;
-    if (!key.empty()) CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
-    return key;
-}
+std::wstring SKItemManager::PathKey(const std::wstring& path) { return UpperCaseOrdinal(path); }
 
 int32_t SKItemManager::AddTargetFile(const std::wstring& path) {
     const std::wstring key = PathKey(path);

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include "platform/Logger.h"
-#include "platform/SKEnvironment.h"
+#include "platform/log/Logger.h"
+#include "platform/system/SKEnvironment.h"
+#include "platform/win32/FindHandle.h"
 #include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/PluginText.h"
 #include "plugin_host/SKPluginFileCleaner.h"
@@ -20,22 +21,6 @@ namespace Gantry {
 namespace plugin {
 
 namespace {
-
-// Closes a file search at scope end.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (IsValid()) FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 template <typename Map>
 std::vector<std::wstring> KeysOf(const Map& map) {

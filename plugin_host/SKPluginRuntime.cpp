@@ -1,8 +1,8 @@
 #include "plugin_host/SKPluginRuntime.h"
 
-#include "platform/Environment.h"
-#include "platform/SKApi.h"
-#include "platform/SKEnvironment.h"
+#include "platform/access/SKApi.h"
+#include "platform/system/SKEnvironment.h"
+#include "platform/system/Wow64.h"
 
 namespace {
 

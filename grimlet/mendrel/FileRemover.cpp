@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
-#include "platform/Logger.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

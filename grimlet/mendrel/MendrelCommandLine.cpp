@@ -7,24 +7,21 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/win32/LocalMemory.h"
+
 namespace {
 
 const wchar_t kWormName[] = L"WORM_GRIMLET.";
 
 class ArgumentList {
 public:
-    explicit ArgumentList(const wchar_t* commandLine) { arguments_ = CommandLineToArgvW(commandLine, &count_); }
-    ~ArgumentList() {
-        if (arguments_) LocalFree(arguments_);
-    }
-    ArgumentList(const ArgumentList&) = delete;
-    ArgumentList& operator=(const ArgumentList&) = delete;
-    int Count() const { return arguments_ ? count_ : 0; }
-    const wchar_t* operator[](int index) const { return arguments_[index]; }
+    explicit ArgumentList(const wchar_t* commandLine) : arguments_(CommandLineToArgvW(commandLine, &count_)) {}
+    int Count() const { return arguments_.IsValid() ? count_ : 0; }
+    const wchar_t* operator[](int index) const { return arguments_.Get()[index]; }
 
 private:
-    wchar_t** arguments_ = nullptr;
-    int count_ = 0;
+    int count_ = 0;  // before arguments_: the constructor fills it while making arguments_
+    LocalMemory<wchar_t**> arguments_;
 };
 
 // "-NAME=value" or "-NAME": true when the switch name matches; `value` gets what follows '='.

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/FileRemover.h"
-#include "grimlet/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
@@ -11,7 +11,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "grimlet/mendrel/ServiceStopper.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

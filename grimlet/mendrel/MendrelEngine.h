@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "grimlet/ServiceKeyCheck.h"
+#include "grimlet/common/TrustedSigner.h"
 
 // The removal the engine performs for one worm DLL: every netsvcs service using it is stopped and its
 // key and group entry deleted; the DLL is copied into quarantine first and then deleted (at the next

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "grimlet/RegistryKey.h"
-#include "grimlet/Wow64.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/Wow64.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -13,7 +13,7 @@ namespace {
 const wchar_t kSvcHostPath[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SvcHost";
 const wchar_t kGroupValue[] = L"netsvcs";
 
-REGSAM NativeView() { return RunsUnderWow64() ? KEY_WOW64_64KEY : 0; }
+REGSAM NativeView() { return IsWow64() ? KEY_WOW64_64KEY : 0; }
 
 bool ReadMultiString(HKEY key, std::vector<wchar_t>& data, DWORD& type) {
     DWORD size = 0;

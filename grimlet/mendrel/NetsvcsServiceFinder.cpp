@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "grimlet/RegKeyUnlocker.h"
-#include "grimlet/RegistryKey.h"
-#include "grimlet/RegistryValue.h"
-#include "platform/Logger.h"
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryValue.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 

@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -31,10 +33,8 @@ PathState StateOfPath(const std::wstring& path) {
 }
 
 bool KeyExists(const std::wstring& path) {
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key);
-    if (result == ERROR_SUCCESS) RegCloseKey(key);
-    return result != ERROR_FILE_NOT_FOUND;
+    RegistryKey key;
+    return key.Open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
 void DeletePlacedFile(const std::wstring& path) {
@@ -75,7 +75,7 @@ private:
 
 bool IsListed(const std::wstring& name) {
     for (const std::wstring& item : NetsvcsGroupList::Read())
-        if (SameKeyPath(item, name)) return true;
+        if (EqualIgnoringCase(item, name)) return true;
     return false;
 }
 
@@ -89,7 +89,7 @@ bool SavedServiceNames(const std::vector<RegFileKey>& keys, std::vector<std::wst
     const std::wstring services = kServicesPath;
     for (const RegFileKey& key : keys) {
         std::wstring path = MachineRelativePath(key.path);
-        if (path.size() <= services.size() || !SameKeyPath(path.substr(0, services.size()), services)) {
+        if (path.size() <= services.size() || !EqualIgnoringCase(path.substr(0, services.size()), services)) {
             problem = "a saved key outside HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
             return false;
         }
@@ -99,7 +99,7 @@ bool SavedServiceNames(const std::vector<RegFileKey>& keys, std::vector<std::wst
         } else {
             bool parentSaved = false;
             for (const std::wstring& earlier : seen)
-                if (SameKeyPath(earlier, path.substr(0, lastSlash))) parentSaved = true;
+                if (EqualIgnoringCase(earlier, path.substr(0, lastSlash))) parentSaved = true;
             if (!parentSaved) {
                 problem = "a saved subkey before or without its parent";
                 return false;

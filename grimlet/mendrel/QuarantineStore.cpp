@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "grimlet/FileSystemRedirectionGuard.h"
-#include "grimlet/mendrel/Sha1.h"
-#include "platform/DataFolder.h"
-#include "platform/Logger.h"
+#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/hash/FileDigest.h"
+#include "platform/log/Logger.h"
+#include "platform/system/DataFolder.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/LocalMemory.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -25,38 +27,6 @@ constexpr std::size_t kManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    void Close() {
-        if (IsValid()) CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
-
-class LocalMemory {
-public:
-    LocalMemory() = default;
-    ~LocalMemory() {
-        if (memory_) LocalFree(memory_);
-    }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    PSECURITY_DESCRIPTOR* Receive() { return &memory_; }
-    PSECURITY_DESCRIPTOR Get() const { return memory_; }
-
-private:
-    PSECURITY_DESCRIPTOR memory_ = nullptr;
-};
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -134,7 +104,7 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
 
 // Reads a whole file of at most `limit` bytes. False, with the system error, when it cannot.
 bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes, DWORD& error) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) {
         error = GetLastError();
@@ -172,7 +142,7 @@ std::wstring QuarantineStore::UtcTimeText() {
 }
 
 bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
-    LocalMemory converted;
+    LocalMemory<PSECURITY_DESCRIPTOR> converted;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, converted.Receive(),
                                                               nullptr)) {
         TW_LOG(LogLevel::Error, "ConvertStringSecurityDescriptorToSecurityDescriptorW Error=%d", (int)GetLastError());
@@ -231,7 +201,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (sourceHandle == INVALID_HANDLE_VALUE) error = GetLastError();
     }
-    FileHandle source(sourceHandle);
+    KernelHandle source(sourceHandle);
     if (!source.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) for quarantine Error=%d", path.c_str(), (int)error);
         return false;
@@ -240,13 +210,13 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     _snwprintf(pendingName, 64, L"\\pending-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
     pendingName[63] = L'\0';
     std::wstring pendingPath = folder_ + pendingName;
-    FileHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!target.IsValid()) {
         error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", pendingPath.c_str(), (int)error);
         return false;
     }
-    Sha1 hash;
+    FileDigest hash(false, true);
     uint64_t size = 0;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
@@ -272,7 +242,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
         return false;
     }
     copy.originalPath = path;
-    copy.sha1 = hash.HexDigest();
+    copy.sha1 = hash.FinishSha1Hex();
     copy.size = size;
     copy.attributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes;
     copy.copyPath = folder_ + L"\\" + Widen(copy.sha1) + L".bin";
@@ -304,7 +274,7 @@ bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::w
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         fileName = attempt == 1 ? stem + L".reg" : stem + L"-" + std::to_wstring(attempt) + L".reg";
         std::wstring path = folder_ + L"\\" + fileName;
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         if (!file.IsValid()) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -405,7 +375,7 @@ bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
 
 QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& entry, const std::wstring& target) const {
     std::wstring storedPath = folder_ + L"\\" + entry.copyName;
-    FileHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
@@ -416,14 +386,14 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         FileSystemRedirectionGuard redirection;
         targetHandle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    FileHandle written(targetHandle);
+    KernelHandle written(targetHandle);
     if (!written.IsValid()) {
         DWORD error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", target.c_str(), (int)error);
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CopyOutcome::TargetExists
                                                                            : CopyOutcome::Failed;
     }
-    Sha1 hash;
+    FileDigest hash(false, true);
     uint64_t size = 0;
     CopyOutcome outcome = CopyOutcome::Copied;
     std::vector<char> buffer(64 * 1024);
@@ -444,7 +414,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         hash.Update(buffer.data(), got);
         size += got;
     }
-    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.HexDigest() != entry.sha1)) {
+    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.FinishSha1Hex() != entry.sha1)) {
         TW_LOG(LogLevel::Error, "%S no longer holds the bytes that were quarantined", storedPath.c_str());
         outcome = CopyOutcome::Damaged;
     }
@@ -459,7 +429,7 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
 
 bool QuarantineStore::AppendLine(const std::wstring& line) {
     std::wstring manifest = folder_ + L"\\" + kManifestName;
-    FileHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, 0, nullptr));
     if (!file.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", manifest.c_str(), (int)GetLastError());

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/system/OrdinalName.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -19,19 +21,9 @@ constexpr DWORD kMaxValueBytes = 64u << 20;
 std::u16string ToU16(const wchar_t* text, std::size_t length) { return std::u16string(text, text + length); }
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Ordinal, as the registry compares key names: both upper-cased, then unit by unit.
-std::wstring Upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
-bool SameTextIgnoringCase(const std::wstring& left, const std::wstring& right) {
-    return left.size() == right.size() && Upper(left) == Upper(right);
-}
-
 bool LiesUnder(const std::wstring& path, const std::wstring& root) {
     return path.size() > root.size() + 1 && path[root.size()] == L'\\' &&
-           SameTextIgnoringCase(path.substr(0, root.size()), root);
+           EqualIgnoringCase(path.substr(0, root.size()), root);
 }
 
 bool ReadValues(HKEY key, const std::wstring& path, std::vector<RegFileValue>& values) {
@@ -85,40 +77,16 @@ bool ReadTree(const std::wstring& path, int depth, std::vector<RegFileKey>& keys
     if (!ReadValues(key.Get(), path, image.values)) return false;
     keys.push_back(std::move(image));
     std::vector<std::wstring> children;
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        result = RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS) {
-            TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
-            return false;
-        }
-        children.emplace_back(name, length);
+    result = key.SubkeyNames(children);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
+        return false;
     }
     key.Close();
     for (const std::wstring& child : children)
         if (!ReadTree(path + L"\\" + child, depth + 1, keys)) return false;
     return true;
 }
-
-class CreatedKey {
-public:
-    CreatedKey() = default;
-    ~CreatedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    CreatedKey(const CreatedKey&) = delete;
-    CreatedKey& operator=(const CreatedKey&) = delete;
-    LONG Create(const std::wstring& path, DWORD& disposition) {
-        return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                               nullptr, &key_, &disposition);
-    }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 LONG WriteValue(HKEY key, const RegFileValue& value) {
     // RegSetValueExW counts a terminating NUL that it finds just past string data; data that ends
@@ -135,7 +103,7 @@ LONG WriteValue(HKEY key, const RegFileValue& value) {
 std::wstring MachineRelativePath(const std::u16string& imagePath) {
     std::wstring path = ToWide(imagePath);
     std::wstring prefix = ToWide(kMachinePrefix);
-    if (path.size() <= prefix.size() || !SameTextIgnoringCase(path.substr(0, prefix.size()), prefix)) return std::wstring();
+    if (path.size() <= prefix.size() || !EqualIgnoringCase(path.substr(0, prefix.size()), prefix)) return std::wstring();
     return path.substr(prefix.size());
 }
 
@@ -155,7 +123,7 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
         }
         bool isRoot = false, underCreatedRoot = false;
         for (const std::wstring& root : roots)
-            if (SameTextIgnoringCase(root, path)) isRoot = true;
+            if (EqualIgnoringCase(root, path)) isRoot = true;
         for (const std::wstring& root : created)
             if (LiesUnder(path, root)) underCreatedRoot = true;
         // A subkey is only ever made below a key this call made, never into a tree that was there.
@@ -163,9 +131,9 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
             TW_LOG(LogLevel::Error, "Saved key %S lies under no restored key", path.c_str());
             return undo(TreeWrite::Failed);
         }
-        CreatedKey key;
+        RegistryKey key;
         DWORD disposition = 0;
-        LONG result = key.Create(path, disposition);
+        LONG result = key.Create(HKEY_LOCAL_MACHINE, path, KEY_SET_VALUE, &disposition);
         if (result != ERROR_SUCCESS) {
             TW_LOG(LogLevel::Error, "RegCreateKeyExW(%S) Error=%d", path.c_str(), (int)result);
             return undo(TreeWrite::Failed);
@@ -188,4 +156,3 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
     return TreeWrite::Written;
 }
 
-bool SameKeyPath(const std::wstring& left, const std::wstring& right) { return SameTextIgnoringCase(left, right); }

@@ -24,5 +24,3 @@ TreeWrite WriteRegistryTrees(const std::vector<RegFileKey>& keys, const std::vec
 // The path of an image under HKEY_LOCAL_MACHINE; empty when the image lies elsewhere.
 std::wstring MachineRelativePath(const std::u16string& imagePath);
 
-// Key paths compared as the registry compares them: ordinally, without regard to case.
-bool SameKeyPath(const std::wstring& left, const std::wstring& right);

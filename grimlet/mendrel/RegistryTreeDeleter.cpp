@@ -3,9 +3,9 @@
 #include <memory>
 #include <vector>
 
-#include "grimlet/RegKeyUnlocker.h"
-#include "grimlet/RegistryKey.h"
-#include "platform/Logger.h"
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -25,16 +25,10 @@ bool DeleteTree(const std::wstring& path, int depth) {
         return false;
     }
     std::vector<std::wstring> children;
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        result = RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS) {
-            TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
-            return false;
-        }
-        children.push_back(name);
+    result = key.SubkeyNames(children);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
+        return false;
     }
     key.Close();
     for (const std::wstring& child : children)

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "grimlet/RegKeyUnlocker.h"
-#include "grimlet/RegistryKey.h"
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "platform/win32/RegistryKey.h"
 
 // Deletes a key under HKEY_LOCAL_MACHINE with all its subkeys, taking over the access list of any key
 // that refuses. A key that is already gone counts as deleted. When a key cannot be deleted, the keys

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "grimlet/EnablePrivilege.h"
-#include "grimlet/TrustedSigner.h"
+#include "grimlet/common/EnablePrivilege.h"
+#include "grimlet/common/TrustedSigner.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
-#include "platform/Logger.h"
 #include "grimlet/mendrel/QuarantineStore.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -29,15 +30,12 @@ public:
     OutputLines() {
         handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
         if ((handle_ == nullptr || handle_ == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
-            owned_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-            handle_ = owned_;
+            owned_.Attach(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+            handle_ = owned_.IsValid() ? owned_.Get() : INVALID_HANDLE_VALUE;
         }
         DWORD mode = 0;
         console_ = handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr && GetConsoleMode(handle_, &mode);
-    }
-    ~OutputLines() {
-        if (owned_ != INVALID_HANDLE_VALUE) CloseHandle(owned_);
     }
     OutputLines(const OutputLines&) = delete;
     OutputLines& operator=(const OutputLines&) = delete;
@@ -58,7 +56,7 @@ public:
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    HANDLE owned_ = INVALID_HANDLE_VALUE;
+    KernelHandle owned_;  // the parent's console, when this program opened it
     bool console_ = false;
 };
 

@@ -2,27 +2,14 @@
 
 #include <windows.h>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/ServiceHandle.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
 namespace {
 
 constexpr DWORD kStopWaitMs = 20000;
-
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ServiceHandle() {
-        if (handle_) CloseServiceHandle(handle_);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE Get() const { return handle_; }
-
-private:
-    SC_HANDLE handle_;
-};
 
 }  // namespace
 

@@ -17,7 +17,7 @@
 #include "app/IDetectionEngine.h"
 #include "app/MyCheckListCtrl.h"
 #include "app/Resource.h"
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -91,15 +91,6 @@ FoundItemRecord Threat(const wchar_t* name, const wchar_t* description, int32_t 
     record.description = description;
     record.itemId = id;
     return record;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
 }
 
 std::wstring WindowText(HWND window) {
@@ -366,7 +357,10 @@ TEST_F(DetectionPage, ScanByHandListsCheckedThreatsAndWaitsForTheCleanButton) {
     EXPECT_EQ(host.Text(IDC_ACTIVITY), L"");
     EXPECT_TRUE(host.Enabled(IDC_SCAN));
     EXPECT_TRUE(host.Enabled(IDC_CLEAN));
-    Sleep(200);
+    // Only the scan's worker could start a clean by itself: once it is done, none can come.
+    std::shared_ptr<CDetectionPage> page = host.Page().lock();
+    ASSERT_TRUE(page && page->WaitForWorkers(30000));
+    page.reset();
     EXPECT_TRUE(script->cleans.empty()) << "cleaned without the clean button";
 
     // The user clears the service row and presses 清除.
@@ -479,7 +473,7 @@ TEST_F(DetectionPage, ClosingWhileBusyAsksAndNoKeepsTheDialog) {
     EXPECT_EQ(PageHost::MessageText(question), L"正在运行中，您是否希望取消？");
     PageHost::Answer(question, IDNO);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
-    Sleep(200);
+    host.WaitForPostedMessages();  // the close has been handled to its end
     EXPECT_FALSE(host.Ended());
     EXPECT_TRUE(IsWindowVisible(host.Dialog()));
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/Resource.h"
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -23,15 +23,6 @@ namespace {
 const wchar_t kCleanFinished[] =
     L"               清除完成。\n\nGRIMLET病毒主要通过MS08-067漏洞、网络共享、U盘传播。\n"
     L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。";
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 120000) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
 
 std::wstring WindowText(HWND window) {
     wchar_t buffer[1024] = {};
@@ -82,7 +73,7 @@ public:
             search.found = nullptr;
             EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
-        });
+        }, 120000);
         return search.found;
     }
     bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WindowCreationWatch.h"
 
@@ -37,18 +37,6 @@ std::wstring DataFolder(const wchar_t* leaf) {
     wchar_t common[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
     return std::wstring(common) + L"\\Quorvel\\Tidewash\\" + leaf;
-}
-
-std::set<std::wstring> FilesIn(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return names;
 }
 
 // The records of one kind, without their first word.

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SKDirEnum.h"
+#include "platform/access/SKDirEnum.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -14,8 +14,8 @@
 
 #include "Md5.h"
 #include "Sha1.h"
-#include "platform/SKFileHash.h"
-#include "platform/SKSmartFD.h"
+#include "platform/access/SKSmartFD.h"
+#include "platform/hash/SKFileHash.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

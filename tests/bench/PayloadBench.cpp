@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/FileUtility.h"
-#include "platform/PackageManager.h"
+#include "platform/payload/PackageManager.h"
+#include "platform/system/FileUtility.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

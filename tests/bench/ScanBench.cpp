@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "engine/SKScanManager.h"
-#include "platform/SKDirEnum.h"
+#include "platform/access/SKDirEnum.h"
 #include "plugin_host/ISKFileScanner.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"

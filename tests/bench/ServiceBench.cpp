@@ -6,10 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "grimlet/GrimletSteps.h"
-#include "grimlet/ServiceScan.h"
-#include "grimlet/WormServiceStep.h"
-#include "tests/grimlet/FakeService.h"
+#include "grimlet/services/ServiceScan.h"
+#include "grimlet/services/WormServiceStep.h"
+#include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -12,18 +12,18 @@
 #include <memory>
 #include <vector>
 
-#include "grimlet/ApiHookStep.h"
-#include "grimlet/GrimletSteps.h"
-#include "grimlet/OsInfo.h"
-#include "grimlet/OutOfReachProcesses.h"
-#include "grimlet/PluginGeneralImpl.h"
-#include "grimlet/StackCalibration.h"
-#include "grimlet/StackLayoutLearner.h"
-#include "grimlet/ThreadSnapshot.h"
-#include "grimlet/WormThreadList.h"
-#include "grimlet/WormThreadSearch.h"
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "grimlet/hooks/ApiHookStep.h"
+#include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/plugin/PluginGeneralImpl.h"
+#include "grimlet/threads/OsInfo.h"
+#include "grimlet/threads/StackCalibration.h"
+#include "grimlet/threads/StackLayoutLearner.h"
+#include "grimlet/threads/ThreadSnapshot.h"
+#include "grimlet/threads/WormThreadList.h"
+#include "grimlet/threads/WormThreadSearch.h"
+#include "grimlet/threads/WormThreadStep.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

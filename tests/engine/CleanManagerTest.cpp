@@ -8,7 +8,7 @@
 #include "plugin_host/CleanRequestList.h"
 #include "plugin_host/SKItemManager.h"
 #include "tests/engine/RecordingUi.h"
-#include "tests/platform/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 
 #include "engine/SKScanManager.h"
 #include "engine/ScanController.h"
-#include "platform/SKEnvironment.h"
+#include "platform/system/SKEnvironment.h"
 #include "tests/engine/RecordingUi.h"
-#include "tests/grimlet/FakeService.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -3,7 +3,7 @@
 
 #include "plugin_host/SKFile.h"
 #include "plugin_host/SKItemManager.h"
-#include "tests/platform/LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

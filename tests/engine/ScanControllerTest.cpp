@@ -3,12 +3,12 @@
 
 #include "engine/SKScanManager.h"
 #include "engine/ScanController.h"
-#include "platform/SKEnvironment.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
 #include "tests/engine/RecordingUi.h"
-#include "tests/platform/LogCapture.h"
 #include "tests/plugin_host/PluginEventLog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

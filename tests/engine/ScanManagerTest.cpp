@@ -4,12 +4,12 @@
 #include <functional>
 #include <memory>
 
-#include "engine/OrdinalName.h"
 #include "engine/SKScanManager.h"
+#include "platform/system/OrdinalName.h"
 #include "plugin_host/IFile.h"
 #include "plugin_host/SKItemManager.h"
 #include "tests/engine/RecordingUi.h"
-#include "tests/platform/LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -204,13 +204,17 @@ TEST(ScanManager, AFolderThatCannotBeListedIsLoggedAndTheScanGoesOn) {
     EXPECT_EQ((std::vector<std::wstring>{tree / L"a.txt"}), scanner->scanned);
 }
 
-TEST(ScanManager, ATargetFileScanOfThreeAndAHalfSecondsLogsAThreeSecondTimeout) {
+TEST(ScanManager, ATargetFileScanOfThreeWatchdogTicksLogsAThreeSecondTimeout) {
     LogCapture log(kLogName);
     testsupport::ScratchFolder tree(L"slow");
     ASSERT_TRUE(testsupport::WriteFileBytes(tree / L"slow.bin", "x"));
     ScanFixture f;
     auto scanner = std::make_shared<RecordingFileScanner>(1, 0);
-    scanner->onScan = [](const std::wstring&, IScanCommunicator&) { Sleep(3500); };
+    // The file's scan lasts until the watchdog has counted its third second.
+    const SKScanManager& manager = f.manager;
+    scanner->onScan = [&manager](const std::wstring&, IScanCommunicator&) {
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return manager.TicksOfCurrentFile() >= 3; }));
+    };
     f.manager.AddFileScanner(0, scanner);
     f.items.AddTargetFile(tree / L"slow.bin");
 

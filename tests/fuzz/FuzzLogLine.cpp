@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LogLine.h"
+#include "platform/log/LogLine.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PayloadCopier.h"
+#include "platform/payload/PayloadCopier.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "grimlet/PeHeaders.h"
-#include "grimlet/PeReadWindow.h"
+#include "grimlet/pe/PeHeaders.h"
+#include "grimlet/pe/PeReadWindow.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "7zCrc.h"
 
-#include "platform/ArchiveExtractor.h"
-#include "platform/MemoryArchiveInStream.h"
-#include "platform/PackageManager.h"
-#include "platform/SevenZipArchive.h"
+#include "platform/payload/ArchiveExtractor.h"
+#include "platform/payload/MemoryArchiveInStream.h"
+#include "platform/payload/PackageManager.h"
+#include "platform/payload/SevenZipArchive.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/ArchiveEntryName.h"
-#include "platform/PayloadCopier.h"
+#include "platform/payload/ArchiveEntryName.h"
+#include "platform/payload/PayloadCopier.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/FileUtility.h"
-#include "platform/Logger.h"
-#include "platform/PackageManager.h"
-#include "platform/PayloadCopier.h"
+#include "platform/log/Logger.h"
+#include "platform/payload/PackageManager.h"
+#include "platform/payload/PayloadCopier.h"
+#include "platform/system/FileUtility.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

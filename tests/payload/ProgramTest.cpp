@@ -19,18 +19,6 @@ const std::string kMarker = std::string("quorvel") + " tidewash clean tool";
 std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductImage() { return ProductFolder() + L"\\..\\obj\\Tidewash.exe"; }
 
-std::set<std::wstring> FilesIn(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 TEST(DeliveredProgram, IsTheLinkedImageFollowedByTheMarkerAndA7zArchive) {
     const std::string image = ReadFileBytes(ProductImage());
     const std::string program = ReadFileBytes(ProductExe());

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/LongPath.h"
-#include "platform/SKApi.h"
-#include "platform/SKSmartFD.h"
-#include "tests/platform/LogCapture.h"
+#include "platform/access/LongPath.h"
+#include "platform/access/SKApi.h"
+#include "platform/access/SKSmartFD.h"
+#include "tests/platform/AccessModeSwap.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -68,17 +69,6 @@ public:
     }
     int lockOpens = 0, lockCloses = 0, plainCloses = 0, reads = 0, sizes = 0;
     DWORD lastShare = 0;
-};
-
-class AccessModeSwap {
-public:
-    explicit AccessModeSwap(SKApiFile* replacement) : saved_(SKApi::Instance()->file) {
-        SKApi::Instance()->file = replacement;
-    }
-    ~AccessModeSwap() { SKApi::Instance()->file = saved_; }
-
-private:
-    SKApiFile* saved_;
 };
 
 // The table slot of a virtual operation, read from its member pointer (GCC's C++ ABI: the table offset

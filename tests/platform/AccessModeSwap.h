@@ -3,7 +3,7 @@
 // override the few they want to change) and a guard that puts a mode under all callers for a scope.
 #include <windows.h>
 
-#include "platform/SKApi.h"
+#include "platform/access/SKApi.h"
 
 namespace testsupport {
 
@@ -49,9 +49,5 @@ public:
 private:
     SKApiFile* previous_;
 };
-
-inline bool RunningOnWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 }  // namespace testsupport

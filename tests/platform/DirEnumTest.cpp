@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Logger.h"
-#include "platform/SKDirEnum.h"
-#include "platform/SKObjectSecurityDescriptor.h"
+#include "platform/access/SKDirEnum.h"
+#include "platform/log/Logger.h"
+#include "platform/security/SKObjectSecurityDescriptor.h"
 #include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 

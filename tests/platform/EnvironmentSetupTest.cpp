@@ -4,12 +4,12 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/FileUtility.h"
-#include "platform/SKApi.h"
-#include "platform/SKEnvironment.h"
-#include "platform/SKFilterDriver.h"
-#include "platform/ScopedHandle.h"
-#include "tests/platform/LogCapture.h"
+#include "platform/access/SKApi.h"
+#include "platform/system/FileUtility.h"
+#include "platform/system/SKEnvironment.h"
+#include "platform/system/SKFilterDriver.h"
+#include "platform/win32/KernelHandle.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -17,8 +17,8 @@ using namespace testsupport;
 namespace {
 
 const char kLogName[] = "environment_setup_test.log";
-// Listen on a pipe server (FILE_DEVICE_NAMED_PIPE, function 2, buffered, any access).
-const DWORD kPipeListen = CTL_CODE(0x00000011, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
+// FSCTL_PIPE_TRANSCEIVE: write a message and wait for the answer (TransactNamedPipe).
+const DWORD kPipeTransceive = CTL_CODE(0x00000011, 5, METHOD_NEITHER, FILE_READ_DATA | FILE_WRITE_DATA);
 
 // Every test starts from a fully torn-down environment with no folders chosen.
 class EnvironmentTest : public ::testing::Test {
@@ -175,34 +175,46 @@ TEST(FilterDriver, MissingDeviceSendsNothing) {
 }
 
 TEST(FilterDriver, WaitsForAPendingControlCall) {
-    // A pipe server's listen request stays pending until a client connects: the same overlapped path
-    // the driver call takes when the driver answers later.
+    // A message pipe's transceive request writes the request and stays pending until the other end
+    // answers: the same overlapped path the driver call takes when the driver answers later. The other
+    // end answers only after it has read the request, so the call is pending by then whatever the timing.
     const wchar_t pipeName[] = L"\\\\.\\pipe\\tidewash-control-wait-test";
-    ScopedHandle server(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 64,
-                                         64, 0, nullptr));
+    KernelHandle server(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 64, 64, 0, nullptr));
     ASSERT_TRUE(server.IsValid()) << GetLastError();
-    volatile LONG connected = 0;
-    std::thread client([&] {
-        Sleep(200);
-        InterlockedExchange(&connected, 1);
-        ScopedHandle end(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        Sleep(100);
+    KernelHandle client(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client.IsValid()) << GetLastError();
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(SetNamedPipeHandleState(client.Get(), &mode, nullptr, nullptr));
+    volatile LONG answered = 0;
+    std::string request;
+    std::thread otherEnd([&] {
+        char bytes[16];
+        DWORD got = 0;
+        if (ReadFile(client.Get(), bytes, sizeof bytes, &got, nullptr)) request.assign(bytes, got);
+        InterlockedExchange(&answered, 1);
+        DWORD written = 0;
+        WriteFile(client.Get(), "pong", 4, &written, nullptr);
     });
+    char ping[] = "ping";
+    char reply[16] = {};
     DWORD returned = 0;
     SetLastError(0xDEAD);
-    BOOL ok = SKFilterDriver::ControlAndWait(server.Get(), kPipeListen, nullptr, 0, nullptr, 0, &returned);
+    BOOL ok = SKFilterDriver::ControlAndWait(server.Get(), kPipeTransceive, ping, 4, reply, sizeof reply, &returned);
     DWORD error = GetLastError();
-    EXPECT_EQ(connected, 1);  // it really waited
-    client.join();
+    EXPECT_EQ(answered, 1);  // it really waited
+    otherEnd.join();
     EXPECT_TRUE(ok);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ("ping", request);
+    EXPECT_EQ("pong", std::string(reply, returned));
 }
 
 TEST(FilterDriver, ImmediateFailureKeepsItsError) {
     ScratchFolder scratch;
     std::wstring path = scratch / L"plain.bin";
     ASSERT_TRUE(WriteFileBytes(path, "x"));
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr));
     ASSERT_TRUE(file.IsValid());
     DWORD returned = 0;
@@ -224,7 +236,7 @@ TEST(SetPrivilege, EnablesAHeldPrivilege) {
     // Really enabled in the token.
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    ScopedHandle owned(token);
+    KernelHandle owned(token);
     LUID backup;
     ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeBackupPrivilege", &backup));
     PRIVILEGE_SET query = {};

@@ -5,11 +5,11 @@
 #include <functional>
 #include <string>
 
-#include "platform/FileDigest.h"
-#include "platform/Logger.h"
-#include "platform/SKApi.h"
-#include "platform/SKFileHash.h"
-#include "platform/SKSmartFD.h"
+#include "platform/access/SKApi.h"
+#include "platform/access/SKSmartFD.h"
+#include "platform/hash/FileDigest.h"
+#include "platform/hash/SKFileHash.h"
+#include "platform/log/Logger.h"
 #include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 #include "DigestSamples.h"

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "platform/Environment.h"
-#include "platform/FileUtility.h"
-#include "platform/FileVersionInfo.h"
+#include "platform/system/DeviceProfile.h"
+#include "platform/system/FileUtility.h"
+#include "platform/system/FileVersionInfo.h"
+#include "platform/system/OrdinalName.h"
+#include "platform/system/Wow64.h"
+#include "platform/win32/FindHandle.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/RegistryKey.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -133,6 +138,57 @@ TEST(IsWow64, MatchesTheTier) {
     // The test prefix is a 64-bit one: the i686 build runs under WOW64.
     EXPECT_EQ(IsWow64(), IsI686Tier());
     EXPECT_EQ(IsWow64(), IsWow64());
+}
+
+TEST(OrdinalName, FoldsWithTheFileSystemTableOneUnitForOne) {
+    EXPECT_EQ(L"C:\\\u00C4RGER.EXE", UpperCaseOrdinal(L"c:\\\u00E4rger.exe"));
+    EXPECT_EQ(L"svchost.exe -k netsvcs \u00E4", LowerCaseOrdinal(L"SvcHost.EXE -K NetSvcs \u00C4"));
+    EXPECT_EQ(1u, LowerCaseOrdinal(L"\u0130").size()) << "one code unit in, one out";
+    EXPECT_TRUE(EqualIgnoringCase(L"SYSTEM\\CurrentControlSet\\Services", L"system\\currentcontrolset\\SERVICES"));
+    EXPECT_FALSE(EqualIgnoringCase(L"a\u00ADb", L"ab")) << "a zero-weight character still counts";
+    EXPECT_FALSE(EqualIgnoringCase(L"a\u00ADb", L"ab\u00AD"));
+}
+
+// The owners of Win32 objects: released once, handed on by a move or Detach, and Attach releases what
+// was held before.
+TEST(OwnedHandle, ReleasesOnceAndHandsOwnershipOn) {
+    auto isOpen = [](HANDLE handle) {
+        DWORD flags = 0;
+        return GetHandleInformation(handle, &flags) != FALSE;
+    };
+    KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(event.IsValid());
+    const HANDLE first = event.Get();
+    KernelHandle moved(std::move(event));
+    EXPECT_FALSE(event.IsValid());
+    EXPECT_EQ(first, moved.Get());
+
+    moved.Attach(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_FALSE(isOpen(first)) << "Attach releases what it held";
+    const HANDLE second = moved.Detach();
+    EXPECT_FALSE(moved.IsValid());
+    EXPECT_TRUE(moved.Close()) << "nothing held is success";
+    EXPECT_TRUE(isOpen(second)) << "Detach gives up without closing";
+    {
+        KernelHandle owner;
+        owner.Attach(second);
+        KernelHandle other(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const HANDLE third = other.Get();
+        other = std::move(owner);
+        EXPECT_FALSE(isOpen(third)) << "a move into an owner releases what it held";
+        EXPECT_EQ(second, other.Get());
+    }
+    EXPECT_FALSE(isOpen(second));
+
+    RegistryKey key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvel\\No Such Key", KEY_READ));
+    EXPECT_FALSE(key.IsOpen());
+    EXPECT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_READ));
+    EXPECT_TRUE(key.IsOpen());
+    WIN32_FIND_DATAW entry;
+    FindHandle none(FindFirstFileW((ThisProgramFolder() + L"\\no such file *").c_str(), &entry));
+    EXPECT_FALSE(none.IsValid());
+    EXPECT_TRUE(none.Close());
 }
 
 TEST(DeviceProfile, DecisionByDriveType) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/Logger.h"
+#include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "platform/SKFileSecurityChanger.h"
-#include "platform/SKObjectDACL.h"
-#include "platform/SKObjectSID.h"
-#include "platform/SKObjectSecurityDescriptor.h"
+#include "platform/security/SKFileSecurityChanger.h"
+#include "platform/security/SKObjectDACL.h"
+#include "platform/security/SKObjectSID.h"
+#include "platform/security/SKObjectSecurityDescriptor.h"
 #include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "grimlet/PeHeaders.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "grimlet/pe/PeHeaders.h"
 #include "tests/plugin/CContractTables.h"
 #include "tests/plugin/TestPluginHost.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testhost;
@@ -91,12 +92,29 @@ TEST_F(GrimletContract, RefusedHandlerIsReleasedAndTheFactoryCanTryAgain) {
 }
 
 TEST_F(GrimletContract, ScanAndCleanThroughTheReporter) {
+    // A worm service (its DLL hidden and read-only) and a fake worm's threads: at least two findings.
+    testsupport::ScratchFolder scratch(L"contractscan");
+    const std::wstring dll = scratch / L"hidden.dll";
+    ASSERT_TRUE(testsupport::WriteFileBytes(dll, "MZ fake worm"));
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    testsupport::FakeService service(testsupport::UniqueServiceStem(L"Contract") + L"Hidden",
+                                     L"%SystemRoot%\\system32\\svchost.exe -k netsvcs", dll.c_str());
+    grimlettest::FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
     ASSERT_EQ(factory_(&host_), 1);
     IPluginGeneralHandler* handler = host_.GeneralHandler();
     TestPluginReporter reporter;
     handler->SetReporter(&reporter);
     handler->Scan();
-    // Whatever this machine holds, every finding carries the handler's ids and the virus class.
+    // Services come before threads; besides ours, the machine may hold more of either.
+    std::vector<std::wstring> kinds;
+    for (const auto& found : reporter.found) {
+        if (found.name.find(service.Name()) != std::wstring::npos) kinds.push_back(L"service");
+        if (found.threatName == L"GRIMLET线程:") kinds.push_back(L"threads");
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"service", L"threads"}), kinds);
+    // Every finding carries the handler's ids and the virus class.
+    ASSERT_GE(reporter.found.size(), 2u);
     for (std::size_t i = 0; i < reporter.found.size(); ++i) {
         EXPECT_EQ(reporter.found[i].pluginId, 1);
         EXPECT_EQ(reporter.found[i].id, static_cast<int>(i));

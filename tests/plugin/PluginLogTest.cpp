@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/OsVersion.h"
+#include "platform/system/OsVersion.h"
 #include "tests/plugin/TestPluginHost.h"
 #include "tests/support/TestSupport.h"
 

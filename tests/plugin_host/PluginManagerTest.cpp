@@ -7,9 +7,9 @@
 #include "plugin_host/ISKScanner.h"
 #include "plugin_host/SKItemCleaner.h"
 #include "plugin_host/SKPluginManager.h"
-#include "tests/platform/LogCapture.h"
 #include "tests/plugin_host/PluginEventLog.h"
 #include "tests/plugin_host/PluginFolder.h"
+#include "tests/support/LogCapture.h"
 
 using Gantry::plugin::SKPluginManager;
 using Names = std::vector<std::wstring>;

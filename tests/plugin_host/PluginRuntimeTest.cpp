@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/SKApi.h"
-#include "platform/SKEnvironment.h"
+#include "platform/access/SKApi.h"
+#include "platform/system/SKEnvironment.h"
 #include "plugin_host/SKPluginRuntime.h"
 #include "tests/plugin_host/RuntimeProbe.h"
 #include "tests/support/TestSupport.h"

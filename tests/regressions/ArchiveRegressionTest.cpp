@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/ArchiveExtractor.h"
-#include "platform/MemoryArchiveInStream.h"
-#include "platform/PackageManager.h"
-#include "platform/SevenZipArchive.h"
-#include "platform/SevenZipHeap.h"
+#include "platform/payload/ArchiveExtractor.h"
+#include "platform/payload/MemoryArchiveInStream.h"
+#include "platform/payload/PackageManager.h"
+#include "platform/payload/SevenZipArchive.h"
+#include "platform/payload/SevenZipHeap.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -3,14 +3,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/win32/FindHandle.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/RegistryKey.h"
+
 namespace testsupport {
 
 namespace {
 
 void RemoveTreeForTests(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (find.IsValid()) {
         do {
             std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -23,8 +27,7 @@ void RemoveTreeForTests(const std::wstring& path) {
                 RemoveDirectoryW(full.c_str());
             else
                 DeleteFileW(full.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+        } while (FindNextFileW(find.Get(), &entry));
     }
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
@@ -62,42 +65,43 @@ ScratchFolder::~ScratchFolder() { RemoveTreeForTests(path_); }
 DebugLevelValue::DebugLevelValue(uint32_t mask) : DebugLevelValue(REG_DWORD, &mask, sizeof mask) {}
 
 DebugLevelValue::DebugLevelValue(DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSkerryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-        RegSetValueExW(key, L"DebugLevel", 0, type, static_cast<const BYTE*>(data), size);
-        RegCloseKey(key);
-    }
+    RegistryKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, kSkerryKey, KEY_SET_VALUE) == ERROR_SUCCESS)
+        RegSetValueExW(key.Get(), L"DebugLevel", 0, type, static_cast<const BYTE*>(data), size);
 }
 
 DebugLevelValue::~DebugLevelValue() { Remove(); }
 
 void DebugLevelValue::Remove() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSkerryKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"DebugLevel");
-        RegCloseKey(key);
+    RegistryKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kSkerryKey, KEY_SET_VALUE) == ERROR_SUCCESS) RegDeleteValueW(key.Get(), L"DebugLevel");
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
     }
+    return true;
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid()) return std::string();
     std::string bytes;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
     return bytes;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file.IsValid()) return false;
     DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    BOOL ok = bytes.empty() || WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
 }
 
@@ -109,6 +113,24 @@ bool FileExists(const std::wstring& path) {
 bool DirectoryExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::set<std::wstring> FilesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find.IsValid()) return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
+    } while (FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path) {
+    std::vector<std::wstring> children;
+    RegistryKey key;
+    if (key.Open(root, path, KEY_READ) == ERROR_SUCCESS) key.SubkeyNames(children);
+    return children;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -144,6 +166,8 @@ std::wstring ProductFolder() {
 
 bool IsI686Tier() { return sizeof(void*) == 4; }
 
+bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& currentDirectory,
                DWORD timeoutMs, std::string* output) {
     std::wstring commandLine = L"\"" + exe + L"\"";
@@ -155,38 +179,40 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, const std
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     // Standard output goes to a file, read once the program has ended (a pipe could fill up).
-    HANDLE outputFile = INVALID_HANDLE_VALUE;
+    KernelHandle outputFile;
     wchar_t outputPath[MAX_PATH] = {};
     if (output) {
         wchar_t folder[MAX_PATH];
         GetTempPathW(MAX_PATH, folder);
         GetTempFileNameW(folder, L"out", 0, outputPath);
         SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        outputFile = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        outputFile.Attach(CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_TEMPORARY, nullptr));
         startup.dwFlags |= STARTF_USESTDHANDLES;
-        startup.hStdOutput = outputFile;
+        startup.hStdOutput = outputFile.IsValid() ? outputFile.Get() : INVALID_HANDLE_VALUE;
     }
     PROCESS_INFORMATION process = {};
     BOOL started = CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
                                   currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process);
-    if (outputFile != INVALID_HANDLE_VALUE) CloseHandle(outputFile);
+    outputFile.Close();
     if (!started) {
         if (output) DeleteFileW(outputPath);
         return -1000;
     }
-    CloseHandle(process.hThread);
+    KernelHandle thread(process.hThread);
+    thread.Close();
+    KernelHandle child(process.hProcess);
     int result;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 5000);
+    if (WaitForSingleObject(child.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(child.Get(), 1);
+        WaitForSingleObject(child.Get(), 5000);
         result = -1001;
     } else {
         DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
+        GetExitCodeProcess(child.Get(), &code);
         result = static_cast<int>(code);
     }
-    CloseHandle(process.hProcess);
+    child.Close();
     if (output) {
         *output = ReadFileBytes(outputPath);
         DeleteFileW(outputPath);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,10 +36,18 @@ public:
     static void Remove();
 };
 
+// Polls `condition` until it holds (true) or `timeoutMs` has passed (false). Tests wait on the thing
+// they expect, never for a fixed time: under load a fixed time is too short, and otherwise too long.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000);
+
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
+// The names of the files (not folders) in `folder`; empty when it cannot be listed.
+std::set<std::wstring> FilesIn(const std::wstring& folder);
+// The names of the subkeys of `root`\`path`; empty when it cannot be opened.
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);  // keeps no line breaks
 
 // Folder of this test program, and the environment's folders of the tier under test.
@@ -45,6 +55,8 @@ std::wstring ThisProgramFolder();
 std::wstring BinFolder();      // this tree's output folder (test programs, fixtures)
 std::wstring ProductFolder();  // the Tidewash.exe/grimlet.dll/RunMendrel.exe under test
 bool IsI686Tier();
+// True under Wine, where some checks of Windows are missing; tests say what they skip and why.
+bool RunningOnWine();
 
 // Starts a program (hidden), waits up to `timeoutMs`, returns its exit code (or -1000 on a failure to
 // start, -1001 on time-out after killing it). With `output`, its standard output goes there.

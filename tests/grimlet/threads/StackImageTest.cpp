@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "grimlet/DescribeOs.h"
-#include "grimlet/OsInfo.h"
-#include "grimlet/StackImage.h"
-#include "grimlet/StackLayoutLearner.h"
+#include "grimlet/common/DescribeOs.h"
+#include "grimlet/threads/OsInfo.h"
+#include "grimlet/threads/StackImage.h"
+#include "grimlet/threads/StackLayoutLearner.h"
 
 namespace {
 

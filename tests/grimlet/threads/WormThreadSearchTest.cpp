@@ -10,23 +10,24 @@
 #include <cstring>
 #include <thread>
 
-#include "grimlet/ApiHookStep.h"
-#include "grimlet/CleanSteps.h"
-#include "grimlet/GrimletSteps.h"
-#include "grimlet/NtApi.h"
-#include "grimlet/OsInfo.h"
-#include "grimlet/OutOfReachProcesses.h"
-#include "grimlet/ProcessInfo.h"
-#include "grimlet/StackCalibration.h"
-#include "grimlet/StackImage.h"
-#include "grimlet/StackLayoutLearner.h"
-#include "grimlet/ThreadSnapshot.h"
-#include "grimlet/WormThreadList.h"
-#include "grimlet/WormThreadSearch.h"
-#include "grimlet/WormThreadStep.h"
-#include "grimlet/Wow64.h"
-#include "platform/Logger.h"
-#include "tests/grimlet/threads/FixtureProcess.h"
+#include "grimlet/hooks/ApiHookStep.h"
+#include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/threads/NtApi.h"
+#include "grimlet/threads/OsInfo.h"
+#include "grimlet/threads/ProcessInfo.h"
+#include "grimlet/threads/StackCalibration.h"
+#include "grimlet/threads/StackImage.h"
+#include "grimlet/threads/StackLayoutLearner.h"
+#include "grimlet/threads/ThreadSnapshot.h"
+#include "grimlet/threads/WormThreadList.h"
+#include "grimlet/threads/WormThreadSearch.h"
+#include "grimlet/threads/WormThreadStep.h"
+#include "grimlet/threads/WormThreadTermination.h"
+#include "platform/log/Logger.h"
+#include "platform/system/Wow64.h"
+#include "platform/win32/KernelHandle.h"
+#include "tests/support/FixtureProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
@@ -67,7 +68,7 @@ void ProveAsInitializeDoes() {
 // The constants table of this system with marks that no stack holds: its check must fail.
 void UseTableThatReadsNothing() {
     OsInfo& os = OsInfo::Instance();
-    os.SetStackConstants(RunsUnderWow64());
+    os.SetStackConstants(IsWow64());
     os.markA = 0x7;
     os.markB = 0x7;
 }
@@ -84,7 +85,17 @@ public:
     }
 };
 
-DWORD WINAPI WaitForEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), 10000); }
+// A thread's start: `entered` is set once the system's start-up code has handed over, and the thread
+// then waits for `release`.
+struct ThreadGate {
+    HANDLE entered;
+    HANDLE release;
+};
+DWORD WINAPI EnterAndWait(LPVOID parameter) {
+    const ThreadGate* gate = static_cast<const ThreadGate*>(parameter);
+    SetEvent(gate->entered);
+    return WaitForSingleObject(gate->release, 10000);
+}
 
 // A jump to `target`, so that a thread started at `code` runs `target` on an untouched start-up stack.
 void WriteJump(unsigned char* code, LPTHREAD_START_ROUTINE target) {
@@ -144,30 +155,20 @@ TEST_F(WormThreadSearch, ATableThatReadsNothingBackEndsInALearnedLayoutThatFinds
 }
 
 TEST_F(WormThreadSearch, ALearnedLayoutThatDoesNotVerifyLeavesTheSearchUnavailableAndSaysSo) {
-    const std::wstring logPath = testsupport::ThisProgramFolder() + L"\\worm_thread_test.log";
-    {
-        testsupport::DebugLevelValue level(0x2200007F);  // file, the program's category, every level
-        Logger log("worm_thread_test.log");
-        UseTableThatReadsNothing();
-        EXPECT_EQ(StackLayoutSource::None, ProveStackLayout(MisLearner()));
-        EXPECT_FALSE(OsInfo::Instance().HasStackMarks());
-        FakeWorm worm(Folder(L"unproven"), L"svchost.exe", L"-k netsvcs");
-        ASSERT_TRUE(worm.Ready());
-        std::vector<ScanRecord> results;
-        OutOfReachProcesses outOfReach;
-        ScanWormThreads(results, outOfReach);
-        EXPECT_TRUE(results.empty());
-        EXPECT_TRUE(WormThreadList::Instance().Empty());
-    }
-    const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadFileBytes(logPath));
-    DeleteFileW(logPath.c_str());
-    auto logged = [&lines](const std::string& text) {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
-    };
-    EXPECT_TRUE(logged("[.] Stack layout [none]"));
-    EXPECT_TRUE(logged("[*] Worm-thread search unavailable"));
-    EXPECT_TRUE(logged("[*] Worm-thread search skipped")) << "said again by the scan";
+    LogCapture log("worm_thread_test.log");
+    UseTableThatReadsNothing();
+    EXPECT_EQ(StackLayoutSource::None, ProveStackLayout(MisLearner()));
+    EXPECT_FALSE(OsInfo::Instance().HasStackMarks());
+    FakeWorm worm(Folder(L"unproven"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    std::vector<ScanRecord> results;
+    OutOfReachProcesses outOfReach;
+    ScanWormThreads(results, outOfReach);
+    EXPECT_TRUE(results.empty());
+    EXPECT_TRUE(WormThreadList::Instance().Empty());
+    EXPECT_NE(0u, log.Count("[.] Stack layout [none]"));
+    EXPECT_NE(0u, log.Count("[*] Worm-thread search unavailable"));
+    EXPECT_NE(0u, log.Count("[*] Worm-thread search skipped")) << "said again by the scan";
 }
 
 TEST_F(WormThreadSearch, AHealthyPrefixGivesNoThreadRecord) {
@@ -263,21 +264,22 @@ TEST_F(WormThreadSearch, ItsOwnProcessIsNeverSearched) {
     // A foreign thread in this very process, which the stack test alone would recognise.
     auto* code = static_cast<unsigned char*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
     ASSERT_NE(nullptr, code);
-    WriteJump(code, WaitForEvent);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(code), release, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    Sleep(100);
+    WriteJump(code, EnterAndWait);
+    KernelHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    static ThreadGate gate;  // outlives the test should the thread be late
+    gate = {entered.Get(), release.Get()};
+    KernelHandle thread(CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(code), &gate, 0, nullptr));
+    ASSERT_TRUE(thread.IsValid());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 30000));
     ProcessInfo self(GetCurrentProcessId());
     StackWord start = 0;
-    EXPECT_TRUE(ReadStartFromStack(self, thread, start));
+    EXPECT_TRUE(ReadStartFromStack(self, thread.Get(), start));
     EXPECT_EQ(reinterpret_cast<StackWord>(code), start);
 
     EXPECT_EQ(0, Search(self.BaseName(), L""));
-    SetEvent(release);
-    WaitForSingleObject(thread, 5000);
-    CloseHandle(thread);
-    CloseHandle(release);
+    SetEvent(release.Get());
+    WaitForSingleObject(thread.Get(), 5000);
     VirtualFree(code, 0, MEM_RELEASE);
 }
 
@@ -306,8 +308,11 @@ TEST_F(WormThreadSearch, TerminationSparesAThreadThatIsNoLongerTheOneFound) {
     // The id of a worm thread that has meanwhile been handed to an ordinary thread.
     const DWORD ordinary = worm.Threads().own[0];
     WormThreadList::Instance().Add({ordinary, worm.Process().Id(), 0x10000});
+    LogCapture log("worm_thread_test.log");
     EXPECT_FALSE(TerminateWormThreads());
-    Sleep(100);
+    // Refused before any termination was asked for, so the thread is not merely still dying.
+    EXPECT_EQ(1u, log.Count("Thread [" + std::to_string(ordinary) + "] is no longer the one found, left running"));
+    EXPECT_EQ(0u, log.Count("Terminate thread ["));
     EXPECT_TRUE(ThreadRunning(ordinary));
 }
 

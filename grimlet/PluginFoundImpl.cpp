@@ -1,5 +1,0 @@
-#include "grimlet/PluginFoundImpl.h"
-
-#include "grimlet/PluginState.h"
-
-int PluginFoundImpl::GetTypeId() { return PluginState::Instance().typeId; }

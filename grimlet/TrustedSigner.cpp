@@ -1,7 +1,0 @@
-#include "grimlet/TrustedSigner.h"
-
-#include "grimlet/CheckFileSigner.h"
-
-bool IsSignedByTrustedSigner(const std::wstring& path) {
-    return CheckFileSigner(path, TrustedSignerList()) == kSignerTrusted;
-}

@@ -1,6 +1,0 @@
-#include "grimlet/WormThreadList.h"
-
-WormThreadList& WormThreadList::Instance() {
-    static WormThreadList instance;
-    return instance;
-}

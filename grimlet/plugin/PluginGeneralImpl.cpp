@@ -1,0 +1,105 @@
+#include "grimlet/plugin/PluginGeneralImpl.h"
+
+#include <wchar.h>
+
+#include "grimlet/common/EnablePrivilege.h"
+#include "grimlet/hooks/ApiHookStep.h"
+#include "grimlet/plugin/CleanRecord.h"
+#include "grimlet/plugin/PluginState.h"
+#include "grimlet/services/WormServiceStep.h"
+#include "grimlet/threads/StackCalibration.h"
+#include "grimlet/threads/WormThreadStep.h"
+#include "platform/log/Logger.h"
+#include "platform/system/OsVersion.h"
+
+static const wchar_t kLogSource[] = L"PluginGeneralImpl";
+
+constexpr wchar_t PluginGeneralImpl::kName[];
+constexpr wchar_t PluginGeneralImpl::kThreatClass[];
+
+PluginSteps PluginSteps::Product() {
+    PluginSteps steps;
+    steps.enablePrivilege = &EnablePrivilege;
+    steps.setUpOsInfo = &SetUpOsInfo;
+    steps.scanWormServices = &ScanWormServices;
+    steps.scanWormThreads = &ScanWormThreads;
+    steps.scanApiHooks = &ScanApiHooks;
+    steps.cleanRecord = &CleanRecord;
+    return steps;
+}
+
+PluginGeneralImpl* PluginGeneralImpl::Get() {
+    PluginState& state = PluginState::Instance();
+    if (!state.handler) state.handler = new PluginGeneralImpl(PluginSteps::Product());
+    return state.handler;
+}
+
+int PluginGeneralImpl::GetId() { return PluginState::Instance().pluginId; }
+
+int PluginGeneralImpl::QueryInterface(const wchar_t* name, void** out) {
+    if (!out) return 0;
+    if (name && _wcsicmp(name, kInterfacePluginGeneralHandler) == 0) {
+        InterlockedIncrement(&PluginState::Instance().referenceCount);
+        *out = static_cast<IPluginGeneralHandler*>(this);
+        return 1;
+    }
+    *out = nullptr;
+    return 0;
+}
+
+void PluginGeneralImpl::Release() {
+    PluginState& state = PluginState::Instance();
+    if (state.referenceCount <= 0) return;  // a surplus Release must not destroy twice
+    if (InterlockedDecrement(&state.referenceCount) != 0) return;
+    // Forget the handler as it goes, so that a later factory call makes a new one instead of using
+    // a destroyed one.
+    if (state.handler == this) state.handler = nullptr;
+    delete this;
+}
+
+int PluginGeneralImpl::Initialize() {
+    TW_LOG_SCOPE("PluginGeneralImpl::Initialize()");
+    // The same words as the OS line of the host's unattended report, so that the two can be matched.
+    TW_LOG(LogLevel::Info, "System: %S", DescribeRunningSystem().c_str());
+    // A privilege that cannot be enabled only makes some processes and keys unreachable later.
+    steps_.enablePrivilege(L"SeDebugPrivilege");
+    steps_.enablePrivilege(L"SeTakeOwnershipPrivilege");
+    steps_.setUpOsInfo();
+    return 1;
+}
+
+void PluginGeneralImpl::Scan() {
+    TW_LOG_SCOPE("PluginGeneralImpl::Scan()");
+    PluginState& state = PluginState::Instance();
+    std::vector<ScanRecord>& results = state.results;
+    results.clear();
+    steps_.scanWormServices(results);
+    OutOfReachProcesses outOfReach;
+    steps_.scanWormThreads(results, outOfReach);
+    steps_.scanApiHooks(results, outOfReach);
+    TW_LOG(LogLevel::Detail, "Skipped %d 64-bit processes that a 32-bit plug-in cannot examine",
+           static_cast<int>(outOfReach.Count()));
+
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const int id = static_cast<int>(i);
+        PluginFoundImpl found(id, results[i].detail, kThreatClass, results[i].title);
+        found_.emplace(id, found);  // an id reported by an earlier scan keeps its first entry
+        if (reporter_) reporter_->ReportFound(state.pluginId, &found);
+    }
+}
+
+void PluginGeneralImpl::Clean(const int* foundIds, unsigned int count) {
+    if (!foundIds) return;
+    PluginState& state = PluginState::Instance();
+    for (unsigned int k = 0; k < count; ++k) {
+        const int id = foundIds[k];
+        TW_LOG(LogLevel::Detail, "PluginGeneralImpl::Clean(%d)", id);
+        auto entry = found_.find(id);
+        if (entry == found_.end()) continue;
+        const int index = entry->second.GetId();
+        const bool removed = index >= 0 && steps_.cleanRecord(state.results, static_cast<uint32_t>(index));
+        if (reporter_) {
+            reporter_->ReportCleanResult(state.pluginId, &entry->second, removed ? kPluginCleanDone : kPluginCleanFailed);
+        }
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+// grimlet.dll's one handler: a general handler that scans for the worm and removes what it found.
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/plugin/PluginFoundImpl.h"
+#include "grimlet/plugin/ScanRecord.h"
+#include "plugin_host/PluginInterface.h"
+
+// The steps the handler runs; the product's are those of GrimletSteps.h and EnablePrivilege.h.
+struct PluginSteps {
+    bool (*enablePrivilege)(const wchar_t* name);
+    void (*setUpOsInfo)();
+    void (*scanWormServices)(std::vector<ScanRecord>& results);
+    void (*scanWormThreads)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
+    void (*scanApiHooks)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
+    bool (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);
+
+    static PluginSteps Product();
+};
+
+class PluginGeneralImpl final : public IPluginGeneralHandler {
+public:
+    static constexpr wchar_t kName[] = L"GRIMLET CLEANER";
+    static constexpr wchar_t kThreatClass[] = L"Virus";
+
+    // The process-wide handler, created on first use.
+    static PluginGeneralImpl* Get();
+
+    explicit PluginGeneralImpl(const PluginSteps& steps) : steps_(steps) {}
+    ~PluginGeneralImpl() = default;
+    PluginGeneralImpl(const PluginGeneralImpl&) = delete;
+    PluginGeneralImpl& operator=(const PluginGeneralImpl&) = delete;
+
+    int SK_PLUGIN_CALL GetId() override;
+    const wchar_t* SK_PLUGIN_CALL GetName() override { return kName; }
+    int SK_PLUGIN_CALL QueryInterface(const wchar_t* name, void** out) override;
+    void SK_PLUGIN_CALL Release() override;
+    int SK_PLUGIN_CALL Initialize() override;
+    void SK_PLUGIN_CALL SetReporter(IPluginReporter* reporter) override { reporter_ = reporter; }
+    void SK_PLUGIN_CALL Scan() override;
+    void SK_PLUGIN_CALL Clean(const int* foundIds, unsigned int count) override;
+
+private:
+    PluginSteps steps_;
+    IPluginReporter* reporter_ = nullptr;      // the host's; not owned
+    std::map<int, PluginFoundImpl> found_;     // every finding reported so far, for Clean
+};

@@ -1,0 +1,69 @@
+#include "grimlet/services/MendrelLauncher.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
+#include "platform/win32/RegistryKey.h"
+
+static const wchar_t kLogSource[] = L"GrimletHandler";
+
+namespace {
+
+constexpr std::size_t kCommandLineChars = 2048;
+
+}  // namespace
+
+std::wstring EngineFolder() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&EngineFolder), &self))
+        return std::wstring();
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    std::wstring folder(path, length);
+    std::size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return std::wstring();
+    folder.resize(slash);
+    return folder;
+}
+
+std::wstring BuildMendrelCommandLine(const std::wstring& engineFolder, const std::wstring& dllPath) {
+    wchar_t line[kCommandLineChars];
+    int written = _snwprintf(line, kCommandLineChars,
+                             L"\"%s\\RunMendrel\" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"%s\"",
+                             engineFolder.c_str(), dllPath.c_str());
+    if (written < 0 || static_cast<std::size_t>(written) >= kCommandLineChars) return std::wstring();
+    return std::wstring(line, static_cast<std::size_t>(written));
+}
+
+bool RunMendrelForService(const ServiceEntry& entry) { return RunMendrelForService(entry, EngineFolder()); }
+
+bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder) {
+    std::wstring commandLine = engineFolder.empty() ? std::wstring() : BuildMendrelCommandLine(engineFolder, entry.dllPath);
+    if (!commandLine.empty()) {
+        std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+        mutableLine.push_back(L'\0');
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION engine = {};
+        if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                           engineFolder.c_str(), &startup, &engine)) {
+            KernelHandle process(engine.hProcess);
+            KernelHandle thread(engine.hThread);
+            WaitForSingleObject(process.Get(), INFINITE);
+        } else {
+            TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
+        }
+    }
+
+    RegistryKey key;
+    LONG result = key.Open(entry.root, entry.keyPath, KEY_ALL_ACCESS);
+    if (result == ERROR_FILE_NOT_FOUND) return true;
+    TW_LOG(LogLevel::Detail, "Service key %S still there after the engine (%d)", entry.keyPath.c_str(), (int)result);
+    return false;
+}

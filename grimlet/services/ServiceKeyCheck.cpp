@@ -1,0 +1,85 @@
+#include "grimlet/services/ServiceKeyCheck.h"
+
+#include <memory>
+
+#include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryValue.h"
+#include "platform/log/Logger.h"
+#include "platform/win32/RegistryKey.h"
+
+static const wchar_t kLogSource[] = L"GrimletHandler";
+
+namespace {
+
+enum class OpenOutcome { Opened, NotFound, Failed };
+
+// A key opened for reading, with the unlocker that had to open it (if any). The key is closed before
+// the unlocker gives the key its access list back.
+struct ReadableKey {
+    std::unique_ptr<RegKeyUnlocker> unlocker;
+    RegistryKey key;
+};
+
+OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& unlocked) {
+    LONG result = target.key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+    if (result == ERROR_FILE_NOT_FOUND) return OpenOutcome::NotFound;
+    if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) return OpenOutcome::Failed;
+    if (result == ERROR_SUCCESS) {
+        LONG queried = RegQueryInfoKeyW(target.key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (queried != ERROR_ACCESS_DENIED) return OpenOutcome::Opened;
+        target.key.Close();
+    }
+    target.unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
+    target.unlocker->Unlock();
+    result = target.key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
+        target.unlocker.reset();
+        return OpenOutcome::Failed;
+    }
+    unlocked = 1;
+    return OpenOutcome::Opened;
+}
+
+std::wstring ParametersPath(const std::wstring& keyPath) {
+    std::wstring path = keyPath + L"\\Parameters";
+    if (path.size() > MAX_PATH - 1) path.resize(MAX_PATH - 1);
+    return path;
+}
+
+}  // namespace
+
+ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest isTrusted) {
+    ServiceKeyVerdict verdict;
+    int unlocked = 0;
+    ReadableKey service;
+    OpenOutcome opened = OpenForReading(keyPath, service, unlocked);
+    if (opened != OpenOutcome::Opened) {
+        verdict.examined = opened == OpenOutcome::NotFound;
+        return verdict;
+    }
+    verdict.examined = true;
+
+    std::wstring imagePath;
+    if (!ReadServiceString(service.key.Get(), L"ImagePath", imagePath) || !IsNetsvcsImagePath(imagePath))
+        return verdict;
+
+    ReadableKey parameters;
+    opened = OpenForReading(ParametersPath(keyPath), parameters, unlocked);
+    if (opened == OpenOutcome::NotFound) return verdict;
+    if (opened == OpenOutcome::Failed) {
+        verdict.examined = false;
+        return verdict;
+    }
+
+    std::wstring rawDll;
+    std::wstring dllPath;
+    if (ReadServiceString(parameters.key.Get(), L"ServiceDll", rawDll) && ExpandServicePath(rawDll, dllPath) &&
+        !isTrusted(dllPath)) {
+        verdict.found = true;
+        verdict.dllPath = dllPath;
+        verdict.unlocked = unlocked;
+    }
+    return verdict;
+}

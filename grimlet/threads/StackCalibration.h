@@ -1,0 +1,23 @@
+#pragma once
+// Learns which return address the system's thread start-up code leaves near the top of a fresh
+// thread's stack, so that the same slot can be recognised on the stacks of other threads, and proves
+// the layout on threads of the plug-in's own process before the search relies on it.
+
+class StackLayoutLearner;
+
+// Reads the OS version and calibrates and proves the thread-stack test; called once from Initialize.
+void SetUpOsInfo();
+
+// Mode 1 calibrates markA on the calling thread; mode 2 markB (before Vista it runs on a thread made
+// for the purpose). From Vista on both modes calibrate both marks from one return address into ntdll.
+void CalibrateStack(int mode);
+
+// Which layout the worm-thread search uses: the constants table with its calibration, one learned
+// from probe threads, or none (the search then recognises no thread).
+enum class StackLayoutSource { Table, Learned, None };
+
+// Checks the layout now in OsInfo on probe threads of this process, through the very reading the
+// search uses. When it does not give their start back, learns one from the probes' stacks with
+// `learner` and keeps it only when fresh probes confirm it; failing that, clears the marks. Logs the
+// layout in use, and an error when there is none.
+StackLayoutSource ProveStackLayout(const StackLayoutLearner& learner);

@@ -1,0 +1,43 @@
+#pragma once
+// A copy of the used part of a thread's stack, from its stack pointer up to its stack base, and the
+// reading of the thread's start address from it.
+#include <windows.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "grimlet/threads/NativeLayout.h"
+#include "grimlet/threads/OsInfo.h"
+
+class ProcessInfo;
+
+class StackImage {
+public:
+    StackImage() = default;
+    // Words in address order: words.front() lies at the stack pointer, words.back() just below the base.
+    explicit StackImage(std::vector<StackWord> words) : words_(std::move(words)) {}
+
+    // Copies the used stack of `thread` (a thread of `process`) in one read. The thread is suspended
+    // only around the reading of its context.
+    static bool Capture(HANDLE process, HANDLE thread, StackImage& image);
+
+    // The start address that the system's start-up code left on the stack, found with the calibrated
+    // marks of `os`. False when neither mark is where it is expected.
+    bool FindStart(const OsInfo& os, StackWord& start) const;
+
+    const std::vector<StackWord>& Words() const { return words_; }
+
+    // Where the marks and picks are counted down from: the word `d` below the anchor is
+    // words_[anchor - d]. Before Vista the anchor lies just past the top word; from Vista on it is the
+    // top non-zero word. False when the stack holds no non-zero word to anchor on.
+    bool FindAnchor(const OsInfo& os, std::size_t& anchor) const;
+    // False when that word lies outside the copy.
+    bool WordBelow(std::size_t anchor, int32_t distance, StackWord& word) const;
+
+private:
+    std::vector<StackWord> words_;
+};
+
+// The start address of `thread`, read from its stack: false when the stack cannot be read or holds
+// no calibrated mark.
+bool ReadStartFromStack(const ProcessInfo& process, HANDLE thread, StackWord& start);

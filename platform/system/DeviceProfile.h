@@ -1,0 +1,32 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// What the tool knows about one drive: its type and whether files on it can be changed.
+class SKDeviceProfile {
+public:
+    explicit SKDeviceProfile(const std::wstring& root);
+    const std::wstring& Root() const { return root_; }
+    bool Writable() const { return writable_; }
+    UINT DriveType() const { return driveType_; }
+
+    // The decision for a drive type; `removableAnswer` is asked only for removable drives.
+    template <typename AskDevice>
+    static bool DecideWritable(UINT driveType, AskDevice removableAnswer) {
+        if (driveType == DRIVE_REMOVABLE) return removableAnswer();
+        if (driveType == DRIVE_CDROM) return false;
+        return true;
+    }
+
+private:
+    bool checkRemovableDeviceWrittable() const;
+
+    std::wstring root_;
+    bool writable_ = true;
+    UINT driveType_ = DRIVE_UNKNOWN;
+};
+
+// Whether the drive `root` (a path's first two characters, such as "C:") can be written. The answer
+// is cached for the rest of the process.
+bool IsDriveWritable(const std::wstring& root);

@@ -1,0 +1,645 @@
+// The cleanup engine: its command lines, its hash, the netsvcs list edit, the saved-key format, the
+// removal and its undoing run in-process with a stand-in signer test, and RunMendrel.exe started the way
+// grimlet.dll starts it and then asked to list and restore.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <set>
+#include <string>
+
+#include "grimlet/common/TrustedSigner.h"
+#include "grimlet/mendrel/MendrelCommandLine.h"
+#include "grimlet/mendrel/MendrelEngine.h"
+#include "grimlet/mendrel/MendrelExitCode.h"
+#include "grimlet/mendrel/NetsvcsGroupList.h"
+#include "grimlet/mendrel/QuarantineCommands.h"
+#include "grimlet/mendrel/QuarantineStore.h"
+#include "grimlet/mendrel/RegFile.h"
+#include "grimlet/mendrel/RegistryTreeCopy.h"
+#include "grimlet/services/MendrelLauncher.h"
+#include "platform/hash/FileDigest.h"
+#include "tests/support/FakeService.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testsupport;
+
+namespace {
+
+const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
+const wchar_t kSvcHost[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SvcHost";
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+bool NeverTrusted(const std::wstring&) { return false; }
+bool AlwaysTrusted(const std::wstring&) { return true; }
+
+std::string Sha1Of(const std::string& bytes) {
+    FileDigest hash(false, true);
+    hash.Update(bytes.data(), bytes.size());
+    return hash.FinishSha1Hex();
+}
+
+std::vector<uint8_t> Utf16(const std::u16string& text) {
+    std::vector<uint8_t> bytes = RegFile::Encode(text);
+    return std::vector<uint8_t>(bytes.begin() + 2, bytes.end());
+}
+
+// Every key and value of a service, as the engine saves them.
+std::vector<RegFileKey> TreeOf(const std::wstring& keyPath) {
+    std::vector<RegFileKey> keys;
+    EXPECT_TRUE(ReadRegistryTree(keyPath, keys)) << Narrow(keyPath);
+    return keys;
+}
+
+std::string MachineManifest() { return ReadFileBytes(MachineQuarantineFolder() + L"\\manifest.txt"); }
+
+// Owned by Administrators, with a list of its own that lets in SYSTEM and Administrators alone and
+// hands both entries down to everything inside.
+void ExpectOpenToAdministratorsAndSystemOnly(PSECURITY_DESCRIPTOR descriptor) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    BYTE administrators[SECURITY_MAX_SID_SIZE], system[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size);
+    size = sizeof system;
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "inherits from above";
+    EXPECT_TRUE(owner && EqualSid(owner, administrators));
+    ASSERT_TRUE(present && dacl);
+    std::set<std::string> granted;
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, index, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+        EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ace->Header.AceFlags & ~INHERITED_ACE);
+        EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), ace->Mask);
+        PSID sid = &ace->SidStart;
+        granted.insert(EqualSid(sid, administrators) ? "Administrators" : EqualSid(sid, system) ? "SYSTEM" : "other");
+    }
+    EXPECT_EQ(2u, dacl->AceCount);
+    EXPECT_EQ((std::set<std::string>{"Administrators", "SYSTEM"}), granted);
+}
+
+// The quarantine folder's owner and list: always the ones the engine writes, and, where the system keeps
+// them, the folder's own. Wine 8 keeps no access list for a file or folder (it makes one up from the
+// Unix mode bits), so there only the written descriptor can be read back.
+void ExpectQuarantineOpenToAdministratorsAndSystemOnly(const std::wstring& folder) {
+    std::vector<BYTE> written;
+    ASSERT_TRUE(QuarantineStore::FolderSecurity(written));
+    ExpectOpenToAdministratorsAndSystemOnly(written.data());
+    if (RunningOnWine()) return;
+    PSECURITY_DESCRIPTOR kept = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                                   nullptr, nullptr, nullptr, &kept));
+    ExpectOpenToAdministratorsAndSystemOnly(kept);
+    LocalFree(kept);
+}
+
+REGSAM NativeView() {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? KEY_WOW64_64KEY : 0;
+}
+
+// Adds names to the netsvcs list for a test and takes them out again.
+class NetsvcsNames {
+public:
+    explicit NetsvcsNames(std::vector<std::wstring> names) : names_(std::move(names)) {
+        std::vector<wchar_t> data;
+        for (const std::wstring& item : NetsvcsGroupList::Read()) {
+            data.insert(data.end(), item.begin(), item.end());
+            data.push_back(L'\0');
+        }
+        for (const std::wstring& name : names_) {
+            data.insert(data.end(), name.begin(), name.end());
+            data.push_back(L'\0');
+        }
+        data.push_back(L'\0');
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSvcHost, 0, nullptr, 0, KEY_SET_VALUE | NativeView(), nullptr, &key,
+                        nullptr);
+        RegSetValueExW(key, L"netsvcs", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    ~NetsvcsNames() {
+        for (const std::wstring& name : names_) NetsvcsGroupList::Remove(name);
+    }
+    static bool Lists(const std::wstring& name) {
+        for (const std::wstring& item : NetsvcsGroupList::Read())
+            if (item == name) return true;
+        return false;
+    }
+
+private:
+    std::vector<std::wstring> names_;
+};
+
+// Removes the restart operations a test scheduled for files under `folder`.
+void ForgetPendingRenames(const std::wstring& folder) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0, type = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<wchar_t> data(size / 2 + 2, L'\0');
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size);
+        std::vector<std::wstring> items;
+        for (std::size_t at = 0; at < data.size() && data[at];) {
+            std::wstring item(&data[at]);
+            items.push_back(item);
+            at += item.size() + 1;
+            if (at < data.size() && !data[at]) {  // an empty target: a deletion
+                items.push_back(L"");
+                ++at;
+            }
+        }
+        std::vector<wchar_t> kept;
+        for (std::size_t i = 0; i + 1 < items.size() + 1 && i < items.size(); i += 2) {
+            if (items[i].find(folder) != std::wstring::npos) continue;
+            kept.insert(kept.end(), items[i].begin(), items[i].end());
+            kept.push_back(L'\0');
+            if (i + 1 < items.size()) kept.insert(kept.end(), items[i + 1].begin(), items[i + 1].end());
+            kept.push_back(L'\0');
+        }
+        kept.push_back(L'\0');
+        if (kept.size() <= 1)
+            RegDeleteValueW(key, L"PendingFileRenameOperations");
+        else
+            RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, reinterpret_cast<BYTE*>(kept.data()),
+                           static_cast<DWORD>(kept.size() * 2));
+    }
+    RegCloseKey(key);
+}
+
+std::string PendingRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
+    DWORD size = 0, type = 0;
+    std::wstring text;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<wchar_t> data(size / 2 + 1, L'\0');
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size);
+        for (wchar_t c : data) text.push_back(c ? c : L'|');
+    }
+    RegCloseKey(key);
+    return Narrow(text);
+}
+
+class MendrelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+        stem_ = UniqueServiceStem(Widen(::testing::UnitTest::GetInstance()->current_test_info()->name()).substr(0, 12).c_str());
+        engineFolder_ = scratch_ / L"plugin";
+        CreateDirectoryW(engineFolder_.c_str(), nullptr);
+        quarantine_ = scratch_ / L"quarantine";
+    }
+    void TearDown() override { ForgetPendingRenames(scratch_.Path()); }
+    std::wstring Dll(const std::wstring& name, const std::string& bytes) {
+        std::wstring path = scratch_ / name;
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+    ScratchFolder scratch_{L"mendrel"};
+    std::wstring stem_;
+    std::wstring engineFolder_;
+    std::wstring quarantine_;
+};
+
+TEST(MendrelCommandLineTest, AcceptsOnlyTheEngineLine) {
+    MendrelCommandLine line;
+    std::wstring problem;
+    ASSERT_TRUE(line.Parse(L"\"C:\\x\\plugin\\RunMendrel\" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. "
+                           L"-GCPATH=\"C:\\WINDOWS\\system32\\my worm.dll\"",
+                           problem))
+        << Narrow(problem);
+    EXPECT_EQ(L"C:\\WINDOWS\\system32\\my worm.dll", line.dllPath);
+    EXPECT_TRUE(MendrelCommandLine().Parse(L"x -gcpath=\"\\\\server\\share\\w.dll\" -gc -ASSIGN=WORM_GRIMLET. "
+                                           L"-gcname=WORM_GRIMLET.",
+                                           problem));
+    MendrelCommandLine list;
+    ASSERT_TRUE(list.Parse(L"x -LIST", problem));
+    EXPECT_EQ(MendrelCommandLine::Command::List, list.command);
+    MendrelCommandLine restore;
+    ASSERT_TRUE(restore.Parse(L"x -restore=a9993e364706816aba3e25717850c26c9cd0d89d", problem));
+    EXPECT_EQ(MendrelCommandLine::Command::Restore, restore.command);
+    EXPECT_EQ("A9993E364706816ABA3E25717850C26C9CD0D89D", restore.sha1);
+
+    const wchar_t* refused[] = {
+        L"x",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET.",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"worm.dll\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"system32\\worm.dll\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:worm.dll\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\*.dll\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"\\\\.\\PhysicalDrive0\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll:stream\"",
+        L"x -assign=WORM_OTHER. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\"",
+        L"x -assign=WORM_GRIMLET -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\"",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\" -GC",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\" -reboot",
+        L"x -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\" -GCPATH=\"C:\\b.dll\"",
+        L"x -assign=WORM_GRIMLET. -GCX -GCNAME=WORM_GRIMLET. -GCPATH=\"C:\\a.dll\"",
+        L"x -list -GC",
+        L"x -list=all",
+        L"x -restore",
+        L"x -restore=A9993E364706816ABA3E25717850C26C9CD0D89",
+        L"x -restore=G9993E364706816ABA3E25717850C26C9CD0D89D",
+        L"x -restore=A9993E364706816ABA3E25717850C26C9CD0D89D -list",
+    };
+    for (const wchar_t* text : refused) {
+        problem.clear();
+        EXPECT_FALSE(MendrelCommandLine().Parse(text, problem)) << Narrow(text);
+        EXPECT_FALSE(problem.empty());
+    }
+}
+
+TEST(MendrelPiecesTest, Sha1AndNetsvcsListEdit) {
+    EXPECT_EQ("DA39A3EE5E6B4B0D3255BFEF95601890AFD80709", Sha1Of(""));
+    EXPECT_EQ("A9993E364706816ABA3E25717850C26C9CD0D89D", Sha1Of("abc"));
+    EXPECT_EQ("84983E441C3BD26EBAAE4AA1F95129E5E54670F1",
+              Sha1Of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+    FileDigest million(false, true);
+    std::string chunk(1000, 'a');
+    for (int i = 0; i < 1000; ++i) million.Update(chunk.data(), chunk.size());
+    EXPECT_EQ("34AA973CD4C4DAA4F61EEB2BDBAD27316534016F", million.FinishSha1Hex());
+
+    const wchar_t list[] = L"AeLookupSvc\0Worm\0wuauserv\0WORM\0";
+    std::vector<wchar_t> data(list, list + sizeof list / sizeof list[0]);
+    bool removed = false;
+    std::vector<wchar_t> kept = NetsvcsGroupList::WithoutName(data, L"worm", removed);
+    EXPECT_TRUE(removed);
+    const wchar_t expected[] = L"AeLookupSvc\0wuauserv\0";
+    EXPECT_EQ(std::vector<wchar_t>(expected, expected + sizeof expected / sizeof expected[0]), kept);
+    NetsvcsGroupList::WithoutName(kept, L"absent", removed);
+    EXPECT_FALSE(removed);
+}
+
+TEST(MendrelPiecesTest, SavedKeysReadBackExactlyAndAnythingElseIsRefused) {
+    const std::u16string service = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tw";
+    std::vector<uint8_t> blob(100);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 7);
+    const std::vector<RegFileKey> keys = {
+        {service,
+         {{u"", REG_SZ, Utf16(std::u16string(u"default\0", 8))},
+          {u"Quote\"Back\\", REG_SZ, Utf16(std::u16string(u"C:\\a \"b\"\0", 9))},
+          {u"ImagePath", REG_EXPAND_SZ, Utf16(std::u16string(u"%SystemRoot%\\x\0", 15))},
+          {u"List", REG_MULTI_SZ, Utf16(std::u16string(u"a\0b\0\0", 5))},
+          {u"Type", REG_DWORD, {0x20, 0, 0, 0}},
+          {u"Blob", REG_BINARY, blob},
+          {u"Big", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+          {u"Odd", REG_SZ, {'a', 0, 'b'}},
+          {u"Unterminated", REG_SZ, Utf16(u"abc")},
+          {u"Line", REG_SZ, Utf16(std::u16string(u"a\r\nb\0", 5))},
+          {u"Empty", REG_SZ, {}},
+          {u"None", REG_NONE, {}},
+          {u"Short", REG_DWORD, {1, 2}},
+          {u"Resource", REG_RESOURCE_REQUIREMENTS_LIST, {1}}}},
+        {service + u"\\Parameters", {}},
+    };
+    std::u16string text;
+    std::string problem;
+    ASSERT_TRUE(RegFile::Format(keys, text, problem)) << problem;
+    const char16_t* expectedLines[] = {
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tw]\r\n",
+        u"\r\n@=\"default\"\r\n", u"\r\n\"Quote\\\"Back\\\\\"=\"C:\\\\a \\\"b\\\"\"\r\n",
+        u"\r\n\"ImagePath\"=hex(2):25,00,53,00,", u"\r\n\"Type\"=dword:00000020\r\n", u"\r\n\"Blob\"=hex:00,07,0e,",
+        u"\r\n\"Big\"=hex(b):01,02,03,04,05,06,07,08\r\n", u"\r\n\"Odd\"=hex(1):61,00,62\r\n",
+        u"\r\n\"Unterminated\"=hex(1):61,00,62,00,63,00\r\n", u"\r\n\"Empty\"=hex(1):\r\n", u"\r\n\"None\"=hex(0):\r\n",
+        u"\r\n\"Short\"=hex(4):01,02\r\n", u"\r\n\"Resource\"=hex(a):01\r\n", u",\\\r\n  ",
+        u"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tw\\Parameters]\r\n\r\n"};
+    for (const char16_t* line : expectedLines)
+        EXPECT_NE(std::u16string::npos, text.find(line)) << Narrow(std::wstring(line, line + std::char_traits<char16_t>::length(line)));
+    for (std::size_t start = 0, end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2)
+        EXPECT_LE(end - start, 80u) << "regedit's line width";
+
+    std::vector<RegFileKey> read;
+    ASSERT_TRUE(RegFile::Parse(text, read, problem)) << problem;
+    EXPECT_TRUE(keys == read);
+    std::u16string decoded;
+    ASSERT_TRUE(RegFile::Decode(RegFile::Encode(text), decoded));
+    EXPECT_EQ(text, decoded);
+    EXPECT_FALSE(RegFile::Decode({'W', 0, 'i', 0}, decoded));
+
+    const std::u16string header = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n";
+    const std::u16string refused[] = {
+        u"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n",
+        u"Windows Registry Editor Version 5.00\r\n\"x\"=dword:1\r\n",
+        u"Windows Registry Editor Version 5.00\r\n[-HKEY_LOCAL_MACHINE\\A]\r\n",
+        u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\\\A]\r\n",
+        u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A\r\n",
+        header + u"[HKEY_LOCAL_MACHINE\\a]\r\n",
+        header + u"\"x\"=-\r\n",
+        header + u"\"x\"=\"a\\n\"\r\n",
+        header + u"\"x\"=\"a\" and more\r\n",
+        header + u"\"x\"=\"open\r\n",
+        header + u"\"\"=\"a\"\r\n",
+        header + u"\"x\"=dword:1\r\n\"X\"=dword:2\r\n",
+        header + u"\"x\"=dword:123456789\r\n",
+        header + u"\"x\"=hex:1g\r\n",
+        header + u"\"x\"=hex:01,,02\r\n",
+        header + u"\"x\"=hex(100000000):00\r\n",
+        header + u"\"x\"=hex:01,\\",
+        header + u"x=1\r\n",
+    };
+    for (const std::u16string& bad : refused) {
+        problem.clear();
+        EXPECT_FALSE(RegFile::Parse(bad, read, problem)) << Narrow(std::wstring(bad.begin(), bad.end()));
+        EXPECT_FALSE(problem.empty());
+    }
+    std::vector<RegFileKey> unwritable = {{u"HKEY_LOCAL_MACHINE\\A", {{u"two\nlines", REG_SZ, {}}}}};
+    EXPECT_FALSE(RegFile::Format(unwritable, text, problem));
+}
+
+TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
+    const std::string bytes = "MZ worm body";
+    std::wstring dll = Dll(L"worm.dll", bytes);
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    FakeService first(stem_ + L"A", kNetsvcs, dll.c_str());
+    FakeService second(stem_ + L"B", L"C:\\WINDOWS\\System32\\SVCHOST.EXE -k NetSvcs", nullptr);
+    FakeService::SetString(second.ParametersPath(), L"ServiceDll", dll.substr(0, 3) + L"." + dll.substr(2));
+    FakeService bystander(stem_ + L"C", L"svchost.exe -k LocalService", dll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(first.KeyPath()));
+    ASSERT_TRUE(FakeService::DenyEverybody(second.ParametersPath()));
+    NetsvcsNames names({first.Name(), second.Name(), bystander.Name()});
+
+    MendrelEngine engine(quarantine_, &NeverTrusted);
+    EXPECT_EQ(MendrelExitCode::Removed, engine.Run(dll));
+
+    EXPECT_FALSE(FakeService::KeyExists(first.KeyPath()));
+    EXPECT_FALSE(FakeService::KeyExists(second.KeyPath()));
+    EXPECT_TRUE(FakeService::KeyExists(bystander.KeyPath()));
+    EXPECT_FALSE(NetsvcsNames::Lists(first.Name()));
+    EXPECT_FALSE(NetsvcsNames::Lists(second.Name()));
+    EXPECT_TRUE(NetsvcsNames::Lists(bystander.Name()));
+    EXPECT_FALSE(FileExists(dll));
+    std::wstring copy = engine.QuarantineFolder() + L"\\" + Widen(Sha1Of(bytes)) + L".bin";
+    EXPECT_EQ(bytes, ReadFileBytes(copy));
+    std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
+    EXPECT_EQ(0u, manifest.find(Narrow(dll) + "\t" + Sha1Of(bytes) + "\t" + std::to_string(bytes.size()) + "\t"))
+        << manifest;
+}
+
+// The whole way back: every value type, a subkey, the default value and a key that denies reading are
+// saved as they were, and the file comes back byte for byte with its attributes - once.
+TEST_F(MendrelTest, ARemovedServiceAndItsDllAreRestoredExactlyOnce) {
+    const std::string bytes("MZ restorable\0worm\r\n", 21);
+    std::wstring dll = Dll(L"restorable.dll", bytes);
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    const DWORD attributes = GetFileAttributesW(dll.c_str());
+    FakeService service(stem_ + L"Q", kNetsvcs, dll.c_str());
+    FakeService::SetString(service.KeyPath(), L"", L"default value");
+    FakeService::SetString(service.KeyPath(), L"DisplayName", L"Quote \" and back\\slash");
+    FakeService::SetValue(service.KeyPath(), L"DependOnService", REG_MULTI_SZ, L"RpcSs\0Tcpip\0", 26);
+    const wchar_t unterminated[] = L"abcX";  // stored without its final unit, and no NUL after it
+    FakeService::SetValue(service.KeyPath(), L"Unterminated", REG_SZ, unterminated, 6);
+    std::vector<BYTE> blob(300);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<BYTE>(i);
+    FakeService::SetValue(service.KeyPath(), L"FailureActions", REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
+    const uint64_t big = 0x0123456789ABCDEFull;
+    FakeService::SetValue(service.KeyPath(), L"Big", REG_QWORD, &big, sizeof big);
+    const DWORD type = SERVICE_WIN32_SHARE_PROCESS;
+    FakeService::SetValue(service.ParametersPath() + L"\\Deeper", L"Type", REG_DWORD, &type, sizeof type);
+    NetsvcsNames names({service.Name()});
+    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    ASSERT_EQ(3u, saved.size());
+    std::set<uint32_t> types;
+    for (const RegFileValue& value : saved[0].values) types.insert(value.type);
+    EXPECT_EQ((std::set<uint32_t>{REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY, REG_QWORD}), types);
+    ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
+    CreateDirectoryW(quarantine_.c_str(), nullptr);  // there already, open as its parent
+
+    MendrelEngine engine(quarantine_, &NeverTrusted);
+    ASSERT_EQ(MendrelExitCode::Removed, engine.Run(dll));
+    ASSERT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    ASSERT_FALSE(FileExists(dll));
+    ExpectQuarantineOpenToAdministratorsAndSystemOnly(quarantine_);
+    const std::string sha1 = Sha1Of(bytes);
+    std::string keysFile = ReadFileBytes(quarantine_ + L"\\" + Widen(sha1) + L".reg");
+    std::vector<uint8_t> header = RegFile::Encode(u"Windows Registry Editor Version 5.00\r\n");
+    EXPECT_EQ(0u, keysFile.find(std::string(header.begin(), header.end())));
+    std::string manifest = ReadFileBytes(quarantine_ + L"\\manifest.txt");
+    char attributeText[16];
+    snprintf(attributeText, sizeof attributeText, "%08lX", attributes);
+    EXPECT_NE(std::string::npos, manifest.find("\tquarantined\t" + std::string(attributeText) + "\t" + sha1 + ".bin\t" +
+                                               sha1 + ".reg\t" + Narrow(service.Name()) + "\r\n"))
+        << manifest;
+
+    QuarantineStore store(quarantine_);
+    EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
+    EXPECT_EQ(bytes, ReadFileBytes(dll));
+    EXPECT_EQ(attributes, GetFileAttributesW(dll.c_str()));
+    EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_EQ(MendrelExitCode::NotQuarantined, QuarantineCommands::Restore(store, sha1));
+    EXPECT_EQ(MendrelExitCode::NotQuarantined, QuarantineCommands::Restore(store, Sha1Of("never quarantined")));
+    std::vector<std::wstring> lines;
+    EXPECT_EQ(MendrelExitCode::Listed, QuarantineCommands::List(store, lines));
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(0u, lines[0].find(Widen(sha1) + L"\t" + dll + L"\t" + service.Name() + L"\t"));
+    EXPECT_EQ(L"\trestored", lines[0].substr(lines[0].size() - 9));
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(MendrelTest, ARestoreChangesNothingWhenThePathIsTakenTheKeyExistsOrTheSaveIsMalformed) {
+    const std::string bytes = "MZ refused restore";
+    std::wstring dll = Dll(L"refused.dll", bytes);
+    FakeService service(stem_ + L"F", kNetsvcs, dll.c_str());
+    NetsvcsNames names({service.Name()});
+    ASSERT_EQ(MendrelExitCode::Removed, MendrelEngine(quarantine_, &NeverTrusted).Run(dll));
+    QuarantineStore store(quarantine_);
+    const std::string sha1 = Sha1Of(bytes);
+    auto expectNothingRestored = [&]() {
+        EXPECT_FALSE(NetsvcsNames::Lists(service.Name()));
+        std::vector<QuarantineEntry> entries;
+        ASSERT_TRUE(store.ReadEntries(entries));
+        ASSERT_EQ(1u, entries.size());
+        EXPECT_EQ(L"quarantined", entries[0].state);
+    };
+
+    WriteFileBytes(dll, "somebody else's");
+    EXPECT_EQ(MendrelExitCode::RestoreRefused, QuarantineCommands::Restore(store, sha1));
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_EQ("somebody else's", ReadFileBytes(dll));
+    expectNothingRestored();
+    DeleteFileW(dll.c_str());
+
+    {
+        FakeService occupant(service.Name(), L"occupant.exe", nullptr);
+        EXPECT_EQ(MendrelExitCode::RestoreRefused, QuarantineCommands::Restore(store, sha1));
+        EXPECT_FALSE(FileExists(dll));
+        EXPECT_EQ(1u, TreeOf(service.KeyPath()).size()) << "the occupant's key gained no subkey";
+        expectNothingRestored();
+    }
+
+    const std::wstring keysPath = quarantine_ + L"\\" + Widen(sha1) + L".reg";
+    const std::string keysFile = ReadFileBytes(keysPath);
+    std::vector<uint8_t> deletion = Utf16(u"[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\r\n");
+    std::vector<uint8_t> elsewhere = RegFile::Encode(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\exefile]\r\n");
+    for (const std::string& tampered : {keysFile + std::string(deletion.begin(), deletion.end()),
+                                        std::string(elsewhere.begin(), elsewhere.end()), keysFile.substr(2)}) {
+        WriteFileBytes(keysPath, tampered);
+        EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, QuarantineCommands::Restore(store, sha1));
+        EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+        EXPECT_FALSE(FileExists(dll));
+        expectNothingRestored();
+    }
+    WriteFileBytes(keysPath, keysFile);
+    const std::wstring copyPath = quarantine_ + L"\\" + Widen(sha1) + L".bin";
+    WriteFileBytes(copyPath, "MZ refused restorE");
+    EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, QuarantineCommands::Restore(store, sha1));
+    EXPECT_FALSE(FileExists(dll));
+    expectNothingRestored();
+
+    WriteFileBytes(copyPath, bytes);
+    EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
+    EXPECT_EQ(bytes, ReadFileBytes(dll));
+    EXPECT_TRUE(FakeService::KeyExists(service.ParametersPath()));
+}
+
+TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
+    std::wstring dll = Dll(L"system.dll", "MZ signed");
+    FakeService service(stem_ + L"T", kNetsvcs, dll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
+    std::wstring before = FakeService::SecurityAsSddl(service.KeyPath());
+    NetsvcsNames names({service.Name()});
+
+    MendrelEngine trusting(quarantine_, &AlwaysTrusted);
+    EXPECT_EQ(MendrelExitCode::TrustedSigner, trusting.Run(dll));
+    EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_TRUE(FileExists(dll));
+    EXPECT_FALSE(FileExists(trusting.QuarantineFolder() + L"\\manifest.txt"));
+    EXPECT_FALSE(FileExists(trusting.QuarantineFolder() + L"\\" + Widen(Sha1Of("MZ signed")) + L".bin"));
+
+    // A file where the quarantine's folder would go: the quarantine cannot be made, so nothing goes.
+    std::wstring blocker = Dll(L"blocker", "not a folder");
+    EXPECT_EQ(MendrelExitCode::QuarantineFailed, MendrelEngine(blocker + L"\\quarantine", &NeverTrusted).Run(dll));
+    EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_TRUE(FileExists(dll));
+
+    std::wstring unused = Dll(L"unused.dll", "MZ");
+    EXPECT_EQ(MendrelExitCode::NoMatchingService, MendrelEngine(quarantine_, &NeverTrusted).Run(unused));
+    EXPECT_TRUE(FileExists(unused));
+}
+
+TEST_F(MendrelTest, ADllHeldOpenGoesAtTheNextRestart) {
+    std::wstring dll = Dll(L"held.dll", "MZ held");
+    FakeService service(stem_ + L"H", kNetsvcs, dll.c_str());
+    NetsvcsNames names({service.Name()});
+    FileHolderProcess holder(dll);
+    ASSERT_TRUE(holder.Holding());
+
+    MendrelEngine engine(quarantine_, &NeverTrusted);
+    EXPECT_EQ(MendrelExitCode::RemovedAfterRestart, engine.Run(dll));
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_TRUE(FileExists(dll)) << "nothing that was not copied may be deleted";
+    EXPECT_NE(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
+    std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
+    EXPECT_NE(std::string::npos, manifest.find(Narrow(dll) + ".quarantine")) << manifest;
+}
+
+// grimlet.dll's side: the engine started by the fixed command line from a plugin folder; then the
+// same program lists what it removed and puts it back.
+TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCanBeUndone) {
+    std::wstring probe = Dll(L"probe.dll", "MZ unsigned");
+    ASSERT_FALSE(IsSignedByTrustedSigner(probe));
+    std::wstring exe = engineFolder_ + L"\\RunMendrel.exe";
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), exe.c_str(), FALSE));
+    const std::string bytes = "MZ launched worm " + Narrow(stem_);
+    std::wstring dll = Dll(L"worm.dll", bytes);
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    const DWORD attributes = GetFileAttributesW(dll.c_str());
+    FakeService service(stem_ + L"L", kNetsvcs, dll.c_str());
+    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
+    NetsvcsNames names({service.Name()});
+    ServiceEntry entry;
+    entry.keyPath = service.KeyPath();
+    entry.dllPath = dll;
+    entry.unlocked = 1;
+
+    EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(FileExists(dll));
+    const std::string sha1 = Sha1Of(bytes);
+    const std::wstring machine = MachineQuarantineFolder();
+    EXPECT_TRUE(FileExists(machine + L"\\" + Widen(sha1) + L".bin"));
+    EXPECT_FALSE(DirectoryExists(engineFolder_ + L"\\quarantine"));
+    ExpectQuarantineOpenToAdministratorsAndSystemOnly(machine);
+
+    std::string listing;
+    EXPECT_EQ(MendrelExitCode::Listed, RunProgram(exe, L"-list", scratch_.Path(), 60000, &listing));
+    const std::string ours = sha1 + "\t" + Narrow(dll) + "\t" + Narrow(service.Name()) + "\t";
+    EXPECT_NE(std::string::npos, listing.find(ours)) << listing;
+    EXPECT_EQ(MendrelExitCode::Restored, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
+    EXPECT_EQ(bytes, ReadFileBytes(dll));
+    EXPECT_EQ(attributes, GetFileAttributesW(dll.c_str()));
+    EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_EQ(MendrelExitCode::NotQuarantined, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
+    EXPECT_EQ(MendrelExitCode::BadCommandLine, RunProgram(exe, L"-restore=" + Widen(sha1) + L"0", scratch_.Path()));
+    EXPECT_EQ(MendrelExitCode::Listed, RunProgram(exe, L"-list", scratch_.Path(), 60000, &listing));
+    std::size_t line = listing.find(ours);
+    ASSERT_NE(std::string::npos, line) << listing;
+    EXPECT_NE(std::string::npos, listing.find("\trestored\r\n", line)) << listing;
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(MendrelTest, WithoutTheEngineTheServiceFindingFails) {
+    std::wstring dll = Dll(L"worm.dll", "MZ");
+    FakeService service(stem_ + L"M", kNetsvcs, dll.c_str());
+    ServiceEntry entry;
+    entry.keyPath = service.KeyPath();
+    entry.dllPath = dll;
+    EXPECT_FALSE(RunMendrelForService(entry, engineFolder_));
+    EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(RunMendrelForService(entry, std::wstring()));
+    entry.keyPath += L"Gone";
+    EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
+
+    EXPECT_EQ(L"\"C:\\w\\plugin\\RunMendrel\" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. "
+              L"-GCPATH=\"C:\\WINDOWS\\system32\\x.dll\"",
+              BuildMendrelCommandLine(L"C:\\w\\plugin", L"C:\\WINDOWS\\system32\\x.dll"));
+    EXPECT_EQ(L"", BuildMendrelCommandLine(std::wstring(1500, L'f'), std::wstring(600, L'd')));
+    // The code lives in this test program here, in grimlet.dll in the product.
+    EXPECT_EQ(ThisProgramFolder(), EngineFolder());
+}
+
+TEST_F(MendrelTest, TheEngineRefusesAnyOtherCommandLine) {
+    std::wstring exe = engineFolder_ + L"\\RunMendrel.exe";
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), exe.c_str(), FALSE));
+    std::wstring dll = Dll(L"worm.dll", "MZ");
+    FakeService service(stem_ + L"R", kNetsvcs, dll.c_str());
+    const std::wstring bad[] = {
+        L"-assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET.",
+        L"-assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"worm.dll\"",
+        L"-assign=SOMETHING. -GC -GCNAME=WORM_GRIMLET. -GCPATH=\"" + dll + L"\"",
+    };
+    for (const std::wstring& arguments : bad) {
+        EXPECT_EQ(MendrelExitCode::BadCommandLine, RunProgram(exe, arguments, scratch_.Path())) << Narrow(arguments);
+        EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
+        EXPECT_TRUE(FileExists(dll));
+    }
+    EXPECT_FALSE(DirectoryExists(engineFolder_ + L"\\quarantine"));
+    EXPECT_EQ(std::string::npos, MachineManifest().find(Narrow(dll) + "\t"));
+}
+
+}  // namespace
