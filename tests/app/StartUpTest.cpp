@@ -14,9 +14,12 @@ std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductLog() { return ProductFolder() + L"\\qvcleantool.log"; }
 
 // Starts the program, closes its dialog as a user would and returns the exit code (the dialog's result).
+// A message box it answered on the way (the start-up's error box) is named in the failure.
 int RunAndCloseDialog(const std::wstring& currentDirectory) {
     MessageBoxAnswerer closer(L"GRIMLET专杀工具");
-    return closer.Run(ProductExe(), currentDirectory, true).exitCode;
+    const MessageBoxAnswerer::Outcome outcome = closer.Run(ProductExe(), currentDirectory, true);
+    EXPECT_FALSE(outcome.boxSeen) << "the program showed: " << Narrow(outcome.boxText);
+    return outcome.exitCode;
 }
 
 TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMask) {

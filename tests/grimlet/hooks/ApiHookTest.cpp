@@ -171,15 +171,12 @@ TEST_F(ApiHook, TheScanStepSharesWorkButGivesWhatTestingEachEntryAloneGives) {
     EXPECT_EQ(DescribedFor(RecordsEntryByEntry(), ours), shared);
     EXPECT_EQ(21u, shared.size()) << "sendto in each hooked process, nothing else";
 
-    // Codes too, whatever they are, on every process of the machine (the 64-bit ones unreadable to a
-    // 32-bit scan), and on a handle that may not read memory.
+    // Codes too, whatever they are, on each of this test's processes, and on a handle that may not read
+    // memory. Other processes of the machine belong to tests running beside this one: they load modules
+    // between the two passes and would make the comparison a race.
     std::set<int> seen;
-    std::vector<DWORD> ids(1024);
-    DWORD bytes = 0;
-    ASSERT_TRUE(EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes));
-    ids.resize(bytes / sizeof(DWORD));
     ApiHookSweep sweep;
-    for (DWORD id : ids) {
+    for (DWORD id : ours) {
         HANDLE process = OpenProcess(kHookAccess, FALSE, id);
         if (!process) continue;
         const auto codes = sweep.CheckProcess(process);
