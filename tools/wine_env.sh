@@ -11,6 +11,16 @@ export WINEPREFIX
 WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
+# Creates $WINEPREFIX once (a prefix marked ready is kept) and waits until its first boot has settled.
+make_prefix_once() {
+  if [ ! -f "$WINEPREFIX/.tidewash-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w
+    touch "$WINEPREFIX/.tidewash-ready"
+  fi
+}
 # Unix path -> the Windows path Wine gives it on drive Z:
 to_windows_path() {
   local p=$1

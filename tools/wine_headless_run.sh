@@ -13,13 +13,7 @@ export WINEPREFIX="${WINEPREFIX%/}-headless"
 source "$here/wine_env.sh"
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/.tidewash-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
-    "$WINESERVER" -w
-    touch "$WINEPREFIX/.tidewash-ready"
-  fi
+  make_prefix_once
 ) 9>"$WINEPREFIX.lock"
 status=0
 "$here/wine_run.sh" "$@" || status=$?

@@ -5,13 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/wine_env.sh"
 case "${1:-}" in
   start)
-    if [ ! -f "$WINEPREFIX/.tidewash-ready" ]; then
-      rm -rf "$WINEPREFIX"
-      mkdir -p "$WINEPREFIX"
-      "$WINE64" wineboot -i </dev/null >/dev/null 2>&1
-      "$WINESERVER" -w
-      touch "$WINEPREFIX/.tidewash-ready"
-    fi
+    make_prefix_once
     # Test windows are not handed to a window manager: the bare Xvfb display has none, and Wine would
     # wait two seconds for one whenever a managed window is hidden or destroyed.
     if [ ! -f "$WINEPREFIX/.tidewash-unmanaged" ]; then

@@ -77,12 +77,7 @@ bool ReadTree(const std::wstring& path, int depth, std::vector<RegFileKey>& keys
     if (!ReadValues(key.Get(), path, image.values)) return false;
     keys.push_back(std::move(image));
     std::vector<std::wstring> children;
-    result = key.SubkeyNames(children);
-    if (result != ERROR_SUCCESS) {
-        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
-        return false;
-    }
-    key.Close();
+    if (!TakeSubkeyNames(key, path, children)) return false;
     for (const std::wstring& child : children)
         if (!ReadTree(path + L"\\" + child, depth + 1, keys)) return false;
     return true;

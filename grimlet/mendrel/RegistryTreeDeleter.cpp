@@ -25,12 +25,7 @@ bool DeleteTree(const std::wstring& path, int depth) {
         return false;
     }
     std::vector<std::wstring> children;
-    result = key.SubkeyNames(children);
-    if (result != ERROR_SUCCESS) {
-        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
-        return false;
-    }
-    key.Close();
+    if (!TakeSubkeyNames(key, path, children)) return false;
     for (const std::wstring& child : children)
         if (!DeleteTree(path + L"\\" + child, depth + 1)) return false;
     result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
@@ -52,6 +47,16 @@ LONG OpenKeyUnlockingIfDenied(const std::wstring& path, REGSAM access, RegistryK
         if (unlocker->Unlock()) result = key.Open(HKEY_LOCAL_MACHINE, path, access);
     }
     return result;
+}
+
+bool TakeSubkeyNames(RegistryKey& key, const std::wstring& path, std::vector<std::wstring>& children) {
+    const LONG result = key.SubkeyNames(children);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
+        return false;
+    }
+    key.Close();
+    return true;
 }
 
 bool DeleteRegistryTree(const std::wstring& path) { return DeleteTree(path, 0); }

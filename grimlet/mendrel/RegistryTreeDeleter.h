@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "grimlet/common/RegKeyUnlocker.h"
 #include "platform/win32/RegistryKey.h"
@@ -16,3 +17,7 @@ bool DeleteRegistryTree(const std::wstring& path);
 // which the caller keeps as long as it needs the key, gives the key its access list back when it goes.
 LONG OpenKeyUnlockingIfDenied(const std::wstring& path, REGSAM access, RegistryKey& key,
                               std::unique_ptr<RegKeyUnlocker>& unlocker);
+
+// The names of the subkeys of `key` (the key at `path`), which is then closed, so that a walk down the
+// tree holds one open key per level at most. False, logged, when they cannot be listed.
+bool TakeSubkeyNames(RegistryKey& key, const std::wstring& path, std::vector<std::wstring>& children);
