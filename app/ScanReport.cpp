@@ -3,28 +3,11 @@
 #include <cstdio>
 
 #include "platform/system/FileUtility.h"
+#include "platform/system/Utf8.h"
 
 namespace {
 
 const char kLineBreak[] = "\r\n";
-
-void AppendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 std::wstring Printable(const std::wstring& text) {
     std::wstring out(text);
@@ -72,34 +55,7 @@ std::string ScanReport::Line(const wchar_t* word, const std::vector<std::wstring
         line += separator;
         line += Printable(field);
     }
-    return Utf8(line);
-}
-
-std::string ScanReport::Utf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t code = static_cast<uint16_t>(text[i]);
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size()) {
-            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
-        AppendUtf8(out, code);
-    }
-    return out;
-}
-
-std::wstring ScanReport::IsoUtc(const SYSTEMTIME& utc) {
-    wchar_t text[32];
-    _snwprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
-               utc.wSecond);
-    text[31] = L'\0';
-    return text;
+    return Utf8FromWide(line);
 }
 
 void ScanReport::Append(const std::string& line) {

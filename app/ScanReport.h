@@ -36,10 +36,6 @@ public:
     // The text of one record line, without its line break: control characters (which a worm can put
     // into a service's name) become '?', so that a record never spans two lines or gains a field.
     static std::string Line(const wchar_t* word, const std::vector<std::wstring>& fields, wchar_t separator = L'\t');
-    // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-    static std::string Utf8(const std::wstring& text);
-    // "2024-05-01T12:34:56Z".
-    static std::wstring IsoUtc(const SYSTEMTIME& utc);
 
 private:
     void Append(const std::string& line);

@@ -11,6 +11,7 @@
 #include "app/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"
+#include "platform/system/UtcTime.h"
 
 namespace unattended {
 
@@ -36,12 +37,6 @@ std::wstring ReportFileName(const std::wstring& computer, const SYSTEMTIME& star
     for (wchar_t& c : name)
         if (c < 0x20 || wcschr(L"\\/:*?\"<>|", c)) c = L'_';
     return name + stamp;
-}
-
-std::wstring Now() {
-    SYSTEMTIME utc;
-    GetSystemTime(&utc);
-    return ScanReport::IsoUtc(utc);
 }
 
 void WriteUsage(const CommandLineOptions& options) {
@@ -107,10 +102,10 @@ int Run(const CommandLineOptions& options) {
     report.Record(L"TIDEWASH", {kVersion, work == UnattendedRun::Work::Clean ? L"clean" : L"scan"});
     report.Record(L"COMPUTER", {computer});
     report.Record(L"OS", {DescribeRunningSystem()});
-    report.Record(L"START", {ScanReport::IsoUtc(start)});
+    report.Record(L"START", {IsoUtcText(start)});
 
     const int exitCode = ScanOrClean(work, report);
-    report.Record(L"END", {Now()});
+    report.Record(L"END", {IsoUtcNow()});
     if (exitCode != UnattendedRun::kNotPrepared && report.WentElsewhere()) return kReportElsewhere;
     return exitCode;
 }

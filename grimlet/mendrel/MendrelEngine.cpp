@@ -12,6 +12,7 @@
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "grimlet/mendrel/ServiceStopper.h"
 #include "platform/log/Logger.h"
+#include "platform/system/UtcTime.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
 
@@ -112,7 +113,7 @@ int MendrelEngine::Run(const std::wstring& dllPath) {
             entry.copyName = std::wstring(copy.sha1.begin(), copy.sha1.end()) + L".bin";
         }
         entry.state = state;
-        entry.time = QuarantineStore::UtcTimeText();
+        entry.time = IsoUtcNow();
         return store.Record(entry);
     };
     // Whatever can be recorded now is recorded before anything changes: a removal the manifest does not

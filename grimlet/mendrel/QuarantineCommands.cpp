@@ -8,6 +8,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
+#include "platform/system/UtcTime.h"
 #include "platform/system/OrdinalName.h"
 #include "platform/win32/RegistryKey.h"
 
@@ -215,7 +216,7 @@ int Restore(QuarantineStore& store, const std::string& sha1) {
     }
 
     entry.state = L"restored";
-    entry.time = QuarantineStore::UtcTimeText();
+    entry.time = IsoUtcNow();
     if (!store.Record(entry)) return MendrelExitCode::RestoreFailed;
     steps.Complete();
     TW_LOG(LogLevel::Info, "Restored %S and the key(s) of %S; the service manager sees them after the next restart",

@@ -12,6 +12,7 @@
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DataFolder.h"
+#include "platform/system/Utf8.h"
 #include "platform/win32/KernelHandle.h"
 #include "platform/win32/LocalMemory.h"
 
@@ -27,22 +28,6 @@ constexpr std::size_t kManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
-    return out;
-}
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -130,16 +115,6 @@ bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes,
 }
 
 }  // namespace
-
-std::wstring QuarantineStore::UtcTimeText() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    wchar_t text[32];
-    _snwprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-               now.wSecond);
-    text[31] = L'\0';
-    return text;
-}
 
 bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
     LocalMemory<PSECURITY_DESCRIPTOR> converted;
@@ -353,7 +328,7 @@ bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
         ++lineNumber;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         QuarantineEntry entry;
-        if (!ParseManifestLine(FromUtf8(line), entry)) {
+        if (!ParseManifestLine(WideFromUtf8(line), entry)) {
             TW_LOG(LogLevel::Warning, "%S line %d is not an entry; skipped", path.c_str(), lineNumber);
             continue;
         }
@@ -436,7 +411,7 @@ bool QuarantineStore::AppendLine(const std::wstring& line) {
         return false;
     }
     // One write per line: runs that append at the same time cannot interleave inside a line.
-    std::string bytes = Utf8(line) + "\r\n";
+    std::string bytes = Utf8FromWide(line) + "\r\n";
     DWORD written = 0;
     bool ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
               written == bytes.size() && FlushFileBuffers(file.Get());

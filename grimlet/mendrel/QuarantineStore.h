@@ -73,7 +73,6 @@ public:
     CopyOutcome CopyOut(const QuarantineEntry& entry, const std::wstring& target) const;
 
     const std::wstring& Folder() const { return folder_; }
-    static std::wstring UtcTimeText();
     // The owner and access list Prepare gives the folder (self-relative); false when it cannot be built.
     static bool FolderSecurity(std::vector<BYTE>& descriptor);
 

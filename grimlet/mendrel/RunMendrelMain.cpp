@@ -15,6 +15,7 @@
 #include "grimlet/mendrel/QuarantineCommands.h"
 #include "grimlet/mendrel/QuarantineStore.h"
 #include "platform/log/Logger.h"
+#include "platform/system/Utf8.h"
 #include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
@@ -48,9 +49,7 @@ public:
             WriteConsoleW(handle_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
             return;
         }
-        int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-        std::string bytes(static_cast<std::size_t>(size), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+        const std::string bytes = Utf8FromWide(text);
         WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
 

@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <cwchar>
+#include <memory>
 #include <new>
 
 #include "platform/win32/CatalogAdminContext.h"
@@ -13,11 +14,6 @@
 namespace signature {
 
 namespace {
-
-struct CertificateFreer {
-    void operator()(const CERT_CONTEXT* certificate) const { CertFreeCertificateContext(certificate); }
-};
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
 
 LONG VerifyTrust(const TrustCall& call, WINTRUST_DATA& data) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -39,9 +35,6 @@ LONG VerifyTrust(const TrustCall& call, WINTRUST_DATA& data) {
 
 }  // namespace
 
-void CertStoreCloser::operator()(void* store) const { CertCloseStore(static_cast<HCERTSTORE>(store), 0); }
-void CryptMessageCloser::operator()(void* message) const { CryptMsgClose(static_cast<HCRYPTMSG>(message)); }
-
 bool QuerySignedMessage(DWORD objectType, const void* object, DWORD expectedContent, SignedMessage& signedMessage) {
     HCERTSTORE store = nullptr;
     HCRYPTMSG message = nullptr;
@@ -49,33 +42,33 @@ bool QuerySignedMessage(DWORD objectType, const void* object, DWORD expectedCont
     if (!CryptQueryObject(objectType, object, expectedContent, CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
                           &contentType, &formatType, &store, &message, nullptr))
         return false;
-    signedMessage.store.reset(store);
-    signedMessage.message.reset(message);
+    signedMessage.store.Attach(store);
+    signedMessage.message.Attach(message);
     return true;
 }
 
 SignerNameStep ReadSignerName(const SignedMessage& signedMessage, std::wstring& name) {
     DWORD size = 0;
-    if (!CryptMsgGetParam(signedMessage.message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
+    if (!CryptMsgGetParam(signedMessage.message.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
         return SignerNameStep::SignerInfoSize;
     std::unique_ptr<BYTE[]> infoBytes(new (std::nothrow) BYTE[size]());
     if (!infoBytes) return SignerNameStep::SignerInfoMemory;
-    if (!CryptMsgGetParam(signedMessage.message.get(), CMSG_SIGNER_INFO_PARAM, 0, infoBytes.get(), &size))
+    if (!CryptMsgGetParam(signedMessage.message.Get(), CMSG_SIGNER_INFO_PARAM, 0, infoBytes.get(), &size))
         return SignerNameStep::SignerInfo;
     const CMSG_SIGNER_INFO* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(infoBytes.get());
 
     CERT_INFO wanted = {};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    Certificate certificate(CertFindCertificateInStore(signedMessage.store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+    Certificate certificate(CertFindCertificateInStore(signedMessage.store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                        0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate) return SignerNameStep::Certificate;
+    if (!certificate.IsValid()) return SignerNameStep::Certificate;
 
-    const DWORD length = CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    const DWORD length = CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     if (length == 0) return SignerNameStep::NameLength;
     std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[length]());
     if (!text) return SignerNameStep::Name;
-    if (CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, text.get(), length) == 0)
+    if (CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, text.get(), length) == 0)
         return SignerNameStep::Name;
     text[length - 1] = L'\0';
     name = text.get();

@@ -7,23 +7,17 @@
 #include <wincrypt.h>
 #include <mscat.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace signature {
+#include "platform/win32/CryptObjects.h"
 
-struct CertStoreCloser {
-    void operator()(void* store) const;
-};
-struct CryptMessageCloser {
-    void operator()(void* message) const;
-};
+namespace signature {
 
 // A signed message and the certificates that came with it.
 struct SignedMessage {
-    std::unique_ptr<void, CertStoreCloser> store;
-    std::unique_ptr<void, CryptMessageCloser> message;
+    CertStore store;
+    CryptMessage message;
 };
 
 // CryptQueryObject in binary format: `objectType` CERT_QUERY_OBJECT_FILE (`object` a path) or

@@ -12,6 +12,8 @@
 #include "app/CommandLineOptions.h"
 #include "app/ScanReport.h"
 #include "app/UnattendedRun.h"
+#include "platform/system/Utf8.h"
+#include "platform/system/UtcTime.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -68,7 +70,7 @@ TEST(CommandLine, SplitsAsTheCRuntimeDoes) {
 
 TEST(Report, RecordsAreOneUtf8LinePerRecordWhateverTheNamesHold) {
     EXPECT_EQ(ScanReport::Line(L"FOUND", {L"GRIMLET服务", L"a\tb\r\nc"}), "FOUND\tGRIMLET\xE6\x9C\x8D\xE5\x8A\xA1\ta?b??c");
-    EXPECT_EQ(ScanReport::Utf8(L"\xD83D\xDE00 \xD800x \xDC00"), "\xF0\x9F\x98\x80 \xEF\xBF\xBDx \xEF\xBF\xBD");
+    EXPECT_EQ(Utf8FromWide(L"\xD83D\xDE00 \xD800x \xDC00"), "\xF0\x9F\x98\x80 \xEF\xBF\xBDx \xEF\xBF\xBD");
     SYSTEMTIME utc = {};
     utc.wYear = 2009;
     utc.wMonth = 1;
@@ -76,7 +78,7 @@ TEST(Report, RecordsAreOneUtf8LinePerRecordWhateverTheNamesHold) {
     utc.wHour = 3;
     utc.wMinute = 4;
     utc.wSecond = 5;
-    EXPECT_EQ(ScanReport::IsoUtc(utc), L"2009-01-02T03:04:05Z");
+    EXPECT_EQ(IsoUtcText(utc), L"2009-01-02T03:04:05Z");
 }
 
 TEST(Report, GoesWhereAskedOrElseToANewFileOfTheFallbackFolder) {
