@@ -1,9 +1,6 @@
 #include "grimlet/threads/StackCalibration.h"
 
 #include <windows.h>
-#include <psapi.h>
-
-#include <cwchar>
 
 #include "grimlet/common/DescribeOs.h"
 #include "grimlet/threads/NtApi.h"
@@ -21,13 +18,6 @@ static const wchar_t kLogSource[] = L"GrimletHandler";
 namespace {
 
 constexpr DWORD kCalibrationWaitMs = 3000;
-
-bool LiesInNtdll(StackWord address) {
-    wchar_t path[MAX_PATH] = {};
-    if (!GetMappedFileNameW(GetCurrentProcess(), reinterpret_cast<LPVOID>(address), path, MAX_PATH)) return false;
-    const wchar_t* name = wcsrchr(path, L'\\');
-    return _wcsicmp(name ? name + 1 : path, L"ntdll.dll") == 0;
-}
 
 // The word `depth` words below `anchor` on this thread's own stack, or 0 when that would lie below
 // `lowest` (the part of the stack this thread is using right now).
@@ -128,7 +118,7 @@ void CalibrateStack(int mode) {
     while (*anchor == 0 && reinterpret_cast<uintptr_t>(anchor) > reinterpret_cast<uintptr_t>(&lowest)) --anchor;
     for (int32_t depth : {os.depthA, os.depthB}) {
         const StackWord word = OwnStackWord(anchor, depth, &lowest);
-        if (word != 0 && LiesInNtdll(word)) {
+        if (word != 0 && LiesInMappedFile(word, L"ntdll.dll")) {
             os.markA = word;
             os.markB = word;
             return;

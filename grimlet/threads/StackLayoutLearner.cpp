@@ -73,9 +73,12 @@ bool IsSystemReturnAddress(StackWord word) {
     if (!VirtualQuery(reinterpret_cast<LPCVOID>(word), &memory, sizeof memory)) return false;
     const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     if (memory.State != MEM_COMMIT || memory.Type != MEM_IMAGE || (memory.Protect & executable) == 0) return false;
+    return LiesInMappedFile(word, L"ntdll.dll") || LiesInMappedFile(word, L"kernel32.dll");
+}
+
+bool LiesInMappedFile(StackWord address, const wchar_t* fileName) {
     wchar_t path[MAX_PATH] = {};
-    if (!GetMappedFileNameW(GetCurrentProcess(), reinterpret_cast<LPVOID>(word), path, MAX_PATH)) return false;
+    if (!GetMappedFileNameW(GetCurrentProcess(), reinterpret_cast<LPVOID>(address), path, MAX_PATH)) return false;
     const wchar_t* name = wcsrchr(path, L'\\');
-    name = name ? name + 1 : path;
-    return _wcsicmp(name, L"ntdll.dll") == 0 || _wcsicmp(name, L"kernel32.dll") == 0;
+    return _wcsicmp(name ? name + 1 : path, fileName) == 0;
 }

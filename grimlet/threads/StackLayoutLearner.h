@@ -32,3 +32,7 @@ private:
 
 // The product's test: a word that lies in executable code of ntdll.dll or kernel32.dll in this process.
 bool IsSystemReturnAddress(StackWord word);
+
+// True when `address` lies in a file mapped into this process whose file name is `fileName`, case
+// ignored.
+bool LiesInMappedFile(StackWord address, const wchar_t* fileName);
