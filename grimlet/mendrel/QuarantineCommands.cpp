@@ -8,8 +8,8 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
 #include "platform/log/Logger.h"
-#include "platform/system/UtcTime.h"
 #include "platform/system/OrdinalName.h"
+#include "platform/system/UtcTime.h"
 #include "platform/win32/RegistryKey.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";
