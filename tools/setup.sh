@@ -88,23 +88,13 @@ SRC
   fi
 fi
 
-# 32-bit programs: where this kernel cannot run i386 ELF files, run them through qemu-user.
-if ! "$here/tools/can_run_i386.sh" >/dev/null 2>&1; then
-  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
-    log "installing qemu-user-static for 32-bit programs"
-    run_step "installing qemu-user-static" env DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq \
-      --no-install-recommends qemu-user-static binfmt-support
-  fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    $sudo_cmd mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  fi
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    log "registering qemu-i386 in binfmt_misc"
-    # The F flag opens the interpreter at registration, so it works inside chroots and namespaces too.
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" | $sudo_cmd tee /proc/sys/fs/binfmt_misc/register >/dev/null
-  fi
+# 32-bit programs: where this kernel cannot run i386 ELF files, run them through qemu-user (from
+# bookworm-backports: Debian 12's own 7.2 crashes under Wine). TIDEWASH_EMULATE_I386=1 takes the emulated
+# path on a machine that runs them natively too, to rehearse it; `tools/i386_emulation.sh off` ends that.
+# A registration that is already there is kept current: an upgraded emulator is registered again.
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] || [ "${TIDEWASH_EMULATE_I386:-0}" = 1 ] ||
+   ! "$here/tools/can_run_i386.sh" >/dev/null 2>&1; then
+  "$here/tools/i386_emulation.sh" on || fail "32-bit programs can neither run natively nor through qemu-user"
 fi
 
 # LZMA SDK (the C decoder) from Debian's 7zip source package; never committed.
