@@ -300,15 +300,18 @@ TEST_F(ProgramUnattended, ComponentsThatCannotBePreparedAreAnErrorRecordAndMinus
 }
 
 TEST_F(ProgramUnattended, WithoutArgumentsTheDialogIsTriedAndCannotAppearInThisSessionWithoutDisplay) {
-    // The control of the watch and of the session: the dialog's attempt is caught, and it fails (-1)
-    // because this session has no display. With one, the dialog would wait here until the time-out.
+    // The control of the watch and of the session: the dialog's attempt is caught, and the program is
+    // ended right there. Nor could the dialog have appeared: this session cannot make any window.
     WindowCreationWatch::Outcome outcome =
         WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", L"", scratch_.Path(), 120000);
     bool dialog = false;
     for (const WindowCreationWatch::Attempt& attempt : outcome.attempts)
         dialog = dialog || attempt.function == "user32.dll!DialogBoxParamW";
     EXPECT_TRUE(dialog) << WindowCreationWatch::Describe(outcome.attempts);
-    EXPECT_EQ(outcome.exitCode, -1) << "run this test through tools/wine_headless_run.sh";
+    EXPECT_EQ(outcome.exitCode, WindowCreationWatch::kEndedAtAttempt);
+    HWND window = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    if (window) DestroyWindow(window);
+    EXPECT_EQ(window, nullptr) << "run this test through tools/wine_headless_run.sh";
 }
 
 }  // namespace

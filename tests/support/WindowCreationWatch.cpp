@@ -11,7 +11,6 @@ namespace testsupport {
 namespace {
 
 constexpr BYTE kInt3 = 0xCC;
-constexpr DWORD kTrapFlag = 0x100;
 constexpr DWORD kWow64Breakpoint = 0x4000001F;  // STATUS_WX86_BREAKPOINT
 
 struct WatchedFunction {
@@ -105,7 +104,6 @@ struct Debuggee {
     std::vector<LoadedModule> modules;
     std::map<DWORD, HANDLE> threads;
     std::map<uintptr_t, Breakpoint> breakpoints;
-    std::map<DWORD, uintptr_t> rearm;  // thread -> breakpoint to put back after its single step
 };
 
 LoadedModule RemoteModule(HANDLE process, uintptr_t base, const char* fallbackName) {
@@ -159,19 +157,6 @@ std::string DescribeStuck(DWORD processId, const Debuggee& debuggee) {
     return text;
 }
 
-bool SetInstructionPointer(HANDLE thread, uintptr_t address, bool singleStep) {
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    if (!GetThreadContext(thread, &context)) return false;
-#ifdef _WIN64
-    context.Rip = address;
-#else
-    context.Eip = static_cast<DWORD>(address);
-#endif
-    if (singleStep) context.EFlags |= kTrapFlag;
-    return SetThreadContext(thread, &context) != FALSE;
-}
-
 }  // namespace
 
 WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, const std::wstring& arguments,
@@ -196,6 +181,7 @@ WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, c
     const DWORD begin = GetTickCount();
     bool ended = false;
     bool timedOut = false;
+    bool endedAtAttempt = false;
     while (!ended) {
         DEBUG_EVENT event = {};
         if (!WaitForDebugEvent(&event, 1000)) {
@@ -215,13 +201,13 @@ WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, c
                 debuggee.modules.push_back(RemoteModule(
                     debuggee.process, reinterpret_cast<uintptr_t>(event.u.CreateProcessInfo.lpBaseOfImage), "(program)"));
                 if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+                if (endedAtAttempt) TerminateProcess(debuggee.process, 1);
                 break;
             case CREATE_THREAD_DEBUG_EVENT:
                 debuggee.threads[event.dwThreadId] = event.u.CreateThread.hThread;
                 break;
             case EXIT_THREAD_DEBUG_EVENT:
                 debuggee.threads.erase(event.dwThreadId);
-                debuggee.rearm.erase(event.dwThreadId);
                 break;
             case LOAD_DLL_DEBUG_EVENT: {
                 if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
@@ -243,19 +229,20 @@ WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, c
             }
             case EXCEPTION_DEBUG_EVENT: {
                 const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-                const auto address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
-                auto thread = debuggee.threads.find(event.dwThreadId);
-                if (record.ExceptionCode == EXCEPTION_BREAKPOINT && debuggee.breakpoints.count(address) &&
-                    thread != debuggee.threads.end()) {
-                    const Breakpoint& breakpoint = debuggee.breakpoints[address];
-                    outcome.attempts.push_back({event.dwProcessId, breakpoint.label});
-                    // Step over the original instruction once, then put the breakpoint back.
-                    WriteByte(debuggee.process, address, breakpoint.original);
-                    SetInstructionPointer(thread->second, address, true);
-                    debuggee.rearm[event.dwThreadId] = address;
-                } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP && debuggee.rearm.count(event.dwThreadId)) {
-                    WriteByte(debuggee.process, debuggee.rearm[event.dwThreadId], kInt3);
-                    debuggee.rearm.erase(event.dwThreadId);
+                // Any exception on one of the breakpoints is a hit. A real processor reports a breakpoint
+                // there; qemu-user gives Wine a signal that it reports as an illegal instruction, at the
+                // int3 or just after it.
+                auto address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+                if (!debuggee.breakpoints.count(address) && debuggee.breakpoints.count(address - 1)) --address;
+                if (debuggee.breakpoints.count(address)) {
+                    outcome.attempts.push_back({event.dwProcessId, debuggee.breakpoints[address].label});
+                    // The thread stays parked on the breakpoint while everything watched is ended.
+                    auto thread = debuggee.threads.find(event.dwThreadId);
+                    if (thread != debuggee.threads.end()) SuspendThread(thread->second);
+                    if (!endedAtAttempt) {
+                        endedAtAttempt = true;
+                        for (auto& entry : debuggees) TerminateProcess(entry.second.process, 1);
+                    }
                 } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT && record.ExceptionCode != kWow64Breakpoint) {
                     continueStatus = DBG_EXCEPTION_NOT_HANDLED;  // the program's own exceptions stay its own
                 }
@@ -273,6 +260,7 @@ WindowCreationWatch::Outcome WindowCreationWatch::Run(const std::wstring& exe, c
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
     }
     if (timedOut) outcome.exitCode = -1001;
+    if (endedAtAttempt) outcome.exitCode = kEndedAtAttempt;
     return outcome;
 }
 
