@@ -18,16 +18,12 @@ namespace {
 
 const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
 
-std::wstring SystemFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return folder;
-}
-
-bool PlantDll(const std::wstring& path, DWORD attributes) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!WriteFileBytes(path, "MZ simulated GRIMLET service DLL")) return false;
-    return SetFileAttributesW(path.c_str(), attributes) != FALSE;
+// In the native System32, where a 64-bit service host loads its DLLs (also from the 32-bit planter: the
+// file-system redirection is off around the writes), and where the plug-in looks for them.
+bool PlantDll(const std::wstring& name, DWORD attributes) {
+    SystemFolderFile dll(SystemFolderFile::kNativeSystem32, name, "MZ simulated GRIMLET service DLL", attributes);
+    dll.Keep();
+    return dll.Written();
 }
 
 bool PlantService(const std::wstring& name, const std::wstring& dll) {
@@ -83,11 +79,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
     EnableProcessPrivilege(SE_RESTORE_NAME);
-    const std::wstring lockedDll = SystemFolder() + L"\\wmdmsvcx.dll";
-    const std::wstring hiddenDll = SystemFolder() + L"\\netcfgx32.dll";
-    bool ok = PlantDll(lockedDll, FILE_ATTRIBUTE_NORMAL) &&
-              PlantDll(hiddenDll, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) &&
-              PlantService(L"Wmdmsvcx", lockedDll) && PlantService(L"Netcfgx32", hiddenDll) &&
+    bool ok = PlantDll(L"wmdmsvcx.dll", FILE_ATTRIBUTE_NORMAL) &&
+              PlantDll(L"netcfgx32.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) &&
+              PlantService(L"Wmdmsvcx", SystemFolderFile::RegistryPath(L"wmdmsvcx.dll")) &&
+              PlantService(L"Netcfgx32", SystemFolderFile::RegistryPath(L"netcfgx32.dll")) &&
               FakeService::DenyEverybody(L"SYSTEM\\CurrentControlSet\\Services\\Wmdmsvcx");
     wprintf(L"%ls\n", ok ? L"simulated GRIMLET services planted: Wmdmsvcx (key denies reading), Netcfgx32 (hidden DLL)"
                          : L"the simulated services could not be planted completely");

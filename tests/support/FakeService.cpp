@@ -64,6 +64,7 @@ SystemFolderFile::SystemFolderFile(Folder folder, const std::wstring& name, cons
 }
 
 SystemFolderFile::~SystemFolderFile() {
+    if (kept_) return;
     RedirectionOff nativeView;
     SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path_.c_str());

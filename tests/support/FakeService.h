@@ -69,6 +69,8 @@ public:
     SystemFolderFile& operator=(const SystemFolderFile&) = delete;
 
     bool Written() const { return written_; }
+    // Leaves the file in place when the object goes (a fixture that outlives its program).
+    void Keep() { kept_ = true; }
     bool Exists() const;
     std::string Bytes() const;  // empty when the file cannot be read
     // The real path of the file (...\System32\name or ...\SysWOW64\name).
@@ -81,6 +83,7 @@ public:
 private:
     std::wstring path_;
     bool written_ = false;
+    bool kept_ = false;
 };
 
 // A unique service-name stem for one test in one tier and process.
