@@ -7,7 +7,7 @@ Each BINARY is signed with the key and certificate of the PKCS#12 file through o
 --timestamp-url an RFC 3161 server counter-signs the signing time. The signed file is then verified
 with `osslsigncode verify`: its signer must be the certificate of the PKCS#12 file itself (pinned by
 its SHA-256 hash) and its chain must end in a root that the PKCS#12 file or the system's CA bundle
-holds. Prints the signer's name and the digest algorithm of each file.
+holds, and so must the time stamp's. Prints the signer's name and the digest algorithm of each file.
 
 The password is only ever read from its file, never passed on a command line. Any failure stops with
 a message and removes BINARY, so that an unsigned file can never pass for a signed deliverable.
@@ -95,11 +95,14 @@ def sign_one(binary, args, leaf_hash, trust_file):
         command += ["-ts", args.timestamp_url]
     try:
         run(command + ["-in", binary, "-out", signed], "signing %s" % name)
-        report = run([args.osslsigncode, "verify", "-in", signed, "-CAfile", trust_file,
+        report = run([args.osslsigncode, "verify", "-in", signed, "-CAfile", trust_file, "-TSA-CAfile", trust_file,
                       "-require-leaf-hash", "sha256:" + leaf_hash], "verifying the signature of %s" % name)
         subject, digest = describe(report)
         if digest.upper() != "SHA256":
             raise SigningError("%s is signed with %s, not SHA256" % (name, digest))
+        # osslsigncode passes a signature whose time stamp does not verify; a release needs both.
+        if args.timestamp_url and "Timestamp Server Signature verification: ok" not in report:
+            raise SigningError("the time stamp of %s does not verify:\n%s" % (name, report))
         shutil.copymode(binary, signed)
         os.replace(signed, binary)
     finally:
