@@ -24,26 +24,13 @@ mkdir -p "$work/key" "$work/unsigned" "$work/signed"
 
 # The throw-away key: a self-signed code-signing certificate in a PKCS#12 file, its password in a file.
 key=$work/key
-cat > "$key/cert.cnf" <<'CNF'
-[req]
-distinguished_name = dn
-prompt = no
-x509_extensions = ext
-[dn]
-CN = Tidewash Test Publisher
-O = Tidewash Tests
-[ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-CNF
-openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -config "$key/cert.cnf" \
-  -keyout "$key/key.pem" -out "$key/cert.pem" 2>/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Tidewash Test Publisher/O=Tidewash Tests" \
+  -addext "basicConstraints=critical,CA:FALSE" -addext "keyUsage=critical,digitalSignature" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$key/key.pem" -out "$key/cert.pem" 2>/dev/null
 openssl rand -hex 16 > "$key/password"
 openssl pkcs12 -export -inkey "$key/key.pem" -in "$key/cert.pem" -passout "file:$key/password" -out "$key/signing.pfx"
 
-sign() { python3 "$src/tools/sign_file.py" --pfx "$key/signing.pfx" --password-file "$key/password" "$@"; }
+sign() { python3 "$src/tools/sign_file.py" --pfx "$key/signing.pfx" --password-file "$key/password" "$@" >> "$work/sign.txt"; }
 pack() {  # folder: its grimlet.dll and RunMendrel.exe behind the built image, as Tidewash.exe
   python3 "$src/tools/pack_payload.py" --image "$deliver/obj/Tidewash.exe" --out "$1/Tidewash.exe" \
     --work "$1/payload" --7zz 7zz --plugin "$1/grimlet.dll" --plugin "$1/RunMendrel.exe" >/dev/null
@@ -57,6 +44,9 @@ sign "$work/signed/grimlet.dll" "$work/signed/RunMendrel.exe"
 pack "$work/signed"
 sign "$work/signed/Tidewash.exe"
 
+# The build's step names the signer and the digest of each file; osslsigncode agrees on its own.
+[ "$(grep -c ': signed by /CN=Tidewash Test Publisher/O=Tidewash Tests, digest SHA256,' "$work/sign.txt")" = 3 ] ||
+  fail "the signing step did not name the signer and digest of all three: $(cat "$work/sign.txt")"
 for f in grimlet.dll RunMendrel.exe Tidewash.exe; do
   osslsigncode verify -in "$work/signed/$f" -CAfile "$key/cert.pem" > "$work/verify-$f.txt" 2>&1 ||
     fail "$f does not verify: $(cat "$work/verify-$f.txt")"
