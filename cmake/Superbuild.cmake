@@ -3,7 +3,8 @@ include(ExternalProject)
 
 # A release is signed when the environment of the configure run names a code-signing key
 # (tools/build.sh): the deliver tree alone gets it, and every configure run passes it on, so that a run
-# without the variables builds unsigned again. A wrong setting stops here, before anything is built.
+# without the variables builds unsigned again. An incomplete setting stops here, before anything is
+# built.
 set(_signing_args)
 foreach(var TIDEWASH_SIGNING_PFX TIDEWASH_SIGNING_PASSWORD_FILE TIDEWASH_TIMESTAMP_URL)
   set(_${var} "$ENV{${var}}")

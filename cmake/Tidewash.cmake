@@ -48,8 +48,9 @@ function(tidewash_ship target)
     tidewash_sign_steps(sign $<TARGET_FILE:${target}>)
   endif()
   if(sign)
-    # A new key under the same name signs again.
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TIDEWASH_SIGNING_PFX})
+    # A new key under the same name, or a changed signing step, signs again.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TIDEWASH_SIGNING_PFX}
+                 ${PROJECT_SOURCE_DIR}/tools/sign_file.py)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${TIDEWASH_PYTHON} ${PROJECT_SOURCE_DIR}/tools/split_symbols.py ${CMAKE_OBJCOPY}
