@@ -35,6 +35,7 @@ pack() {  # folder: its grimlet.dll and RunMendrel.exe behind the built image, a
   python3 "$src/tools/pack_payload.py" --image "$deliver/obj/Tidewash.exe" --out "$1/Tidewash.exe" \
     --work "$1/payload" --7zz 7zz --plugin "$1/grimlet.dll" --plugin "$1/RunMendrel.exe" >/dev/null
 }
+# (In a tree built signed the copies already carry a signature; signing replaces it.)
 for folder in unsigned signed; do
   cp "$deliver/bin/grimlet.dll" "$deliver/bin/RunMendrel.exe" "$work/$folder/"
 done
