@@ -1,6 +1,35 @@
 # The super-build: three cross trees built from these sources, and one CTest run over both test tiers.
 include(ExternalProject)
 
+# A release is signed when the environment of the configure run names a code-signing key
+# (tools/build.sh): the deliver tree alone gets it, and every configure run passes it on, so that a run
+# without the variables builds unsigned again. An incomplete setting stops here, before anything is
+# built.
+set(_signing_args)
+foreach(var TIDEWASH_SIGNING_PFX TIDEWASH_SIGNING_PASSWORD_FILE TIDEWASH_TIMESTAMP_URL)
+  set(_${var} "$ENV{${var}}")
+endforeach()
+if(_TIDEWASH_SIGNING_PFX OR _TIDEWASH_SIGNING_PASSWORD_FILE OR _TIDEWASH_TIMESTAMP_URL)
+  foreach(var TIDEWASH_SIGNING_PFX TIDEWASH_SIGNING_PASSWORD_FILE)
+    if(NOT _${var})
+      message(FATAL_ERROR "Signing needs both TIDEWASH_SIGNING_PFX and TIDEWASH_SIGNING_PASSWORD_FILE; "
+                          "${var} is not set. Unset all signing variables for an unsigned build.")
+    endif()
+    # Relative to where the build was started, not to the sources.
+    set(base "$ENV{PWD}")
+    if(NOT base)
+      set(base ${CMAKE_SOURCE_DIR})
+    endif()
+    cmake_path(ABSOLUTE_PATH _${var} BASE_DIRECTORY "${base}" NORMALIZE)
+    if(NOT EXISTS "${_${var}}" OR IS_DIRECTORY "${_${var}}")
+      message(FATAL_ERROR "${var}=${_${var}}: no such file.")
+    endif()
+  endforeach()
+endif()
+foreach(var TIDEWASH_SIGNING_PFX TIDEWASH_SIGNING_PASSWORD_FILE TIDEWASH_TIMESTAMP_URL)
+  list(APPEND _signing_args "-D${var}=${_${var}}")
+endforeach()
+
 set(_trees
   "i686-deliver|mingw-i686-win32|deliver"
   "i686|mingw-i686-posix|test"
@@ -11,6 +40,10 @@ foreach(tree IN LISTS _trees)
   list(GET parts 0 name)
   list(GET parts 1 toolchain)
   list(GET parts 2 flavor)
+  set(signing_args)
+  if(name STREQUAL "i686-deliver")
+    set(signing_args ${_signing_args})
+  endif()
   ExternalProject_Add(${name}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/${name}
@@ -21,6 +54,7 @@ foreach(tree IN LISTS _trees)
       -DTIDEWASH_FLAVOR=${flavor}
       -DTIDEWASH_DELIVER_DIR=${CMAKE_BINARY_DIR}/i686-deliver/bin
       -DTIDEWASH_PREFIX=${CMAKE_BINARY_DIR}/wineprefix
+      ${signing_args}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON
@@ -61,6 +95,12 @@ add_test(NAME deliverables.budget
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_budget.py
           ${CMAKE_BINARY_DIR}/i686-deliver/bin ${CMAKE_BINARY_DIR}/i686-deliver/symbols)
 set_tests_properties(deliverables.budget PROPERTIES LABELS i686)
+# A release signed with a throw-away key (on copies, through the build's own signing step) verifies, and
+# unpacks and scans under Wine as the unsigned program does.
+add_test(NAME deliverables.signing
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/deliverables/check_signing.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(deliverables.signing PROPERTIES LABELS i686 TIMEOUT 300 FIXTURES_REQUIRED wineprefix
+  RESOURCE_LOCK "grimlet_services;worm_threads" ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
 
 # Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Every test run replays each
 # target's seeds and kept regression inputs, without mutation, so that its verdict depends only on the

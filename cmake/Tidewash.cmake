@@ -11,14 +11,51 @@ function(tidewash_warnings target)
   target_compile_options(${target} PRIVATE ${TIDEWASH_WARNINGS})
 endfunction()
 
+# The code-signing key of a release. Only the deliver tree is ever given one (tools/build.sh's
+# environment, through the super-build); empty, the build signs nothing and runs exactly the steps of an
+# unsigned build.
+set(TIDEWASH_SIGNING_PFX "" CACHE FILEPATH "PKCS#12 file that signs the deliverables; empty: unsigned")
+set(TIDEWASH_SIGNING_PASSWORD_FILE "" CACHE FILEPATH "file holding the password of TIDEWASH_SIGNING_PFX")
+set(TIDEWASH_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; empty: no time stamp")
+
+# In `out`: the build steps that sign `file` in place and verify it, or nothing in an unsigned build.
+function(tidewash_sign_steps out file)
+  set(steps)
+  if(TIDEWASH_SIGNING_PFX)
+    find_program(TIDEWASH_OSSLSIGNCODE osslsigncode REQUIRED)
+    set(steps COMMAND ${TIDEWASH_PYTHON} ${PROJECT_SOURCE_DIR}/tools/sign_file.py
+              --pfx ${TIDEWASH_SIGNING_PFX} --password-file ${TIDEWASH_SIGNING_PASSWORD_FILE}
+              --osslsigncode ${TIDEWASH_OSSLSIGNCODE})
+    if(TIDEWASH_TIMESTAMP_URL)
+      list(APPEND steps --timestamp-url ${TIDEWASH_TIMESTAMP_URL})
+    endif()
+    list(APPEND steps ${file})
+  endif()
+  set(${out} ${steps} PARENT_SCOPE)
+endfunction()
+
 # A shipped binary goes out stripped; its symbols and debug information stay beside the build in
 # symbols/<name>.debug, so that a crash address can still be read. Prints the shipped size. The test
 # trees treat their builds of the product the same way, so that both tiers test what ships.
+# SIGN: a release signs the stripped binary right here, in the step that made it, so that an unsigned
+# copy never lies in bin/ as finished. Tidewash.exe is signed only once its payload is appended
+# (tidewash_add_payload_package); its image is not signed.
 function(tidewash_ship target)
+  cmake_parse_arguments(S "SIGN" "" "" ${ARGN})
   find_program(TIDEWASH_PYTHON python3 REQUIRED)
+  set(sign)
+  if(S_SIGN)
+    tidewash_sign_steps(sign $<TARGET_FILE:${target}>)
+  endif()
+  if(sign)
+    # A new key under the same name, or a changed signing step, signs again.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TIDEWASH_SIGNING_PFX}
+                 ${PROJECT_SOURCE_DIR}/tools/sign_file.py)
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${TIDEWASH_PYTHON} ${PROJECT_SOURCE_DIR}/tools/split_symbols.py ${CMAKE_OBJCOPY}
             $<TARGET_FILE:${target}> ${CMAKE_BINARY_DIR}/symbols
+    ${sign}
     VERBATIM)
 endfunction()
 
@@ -105,10 +142,17 @@ function(tidewash_add_payload_package)
       list(APPEND plugin_targets ${component})
     endif()
   endforeach()
+  # A release signs the whole program after packing, so that the signature covers the payload too.
+  tidewash_sign_steps(sign ${program})
+  set(sign_depends)
+  if(sign)
+    set(sign_depends ${PROJECT_SOURCE_DIR}/tools/sign_file.py ${TIDEWASH_SIGNING_PFX})
+  endif()
   add_custom_command(OUTPUT ${program}
     COMMAND ${TIDEWASH_PYTHON} ${script} --image $<TARGET_FILE:Tidewash> --out ${program}
             --work ${CMAKE_BINARY_DIR}/payload --7zz ${TIDEWASH_7ZZ} ${plugin_args}
-    DEPENDS Tidewash ${plugin_targets} ${script}
+    ${sign}
+    DEPENDS Tidewash ${plugin_targets} ${script} ${sign_depends}
     COMMENT "Packing the payload into Tidewash.exe"
     VERBATIM)
   add_custom_target(tidewash_package ALL DEPENDS ${program})
