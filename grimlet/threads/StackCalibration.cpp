@@ -55,13 +55,20 @@ public:
     bool Learn(const ProcessInfo& self, const StackLayoutLearner& learner, OsInfo& os) const {
         StackImage bare, carrying;
         return bare_.CaptureStack(self, bare) && carrying_.CaptureStack(self, carrying) &&
-               learner.Learn(bare, carrying, StackLayoutProbe::StartAddress(), os);
+               learner.Learn(bare, carrying, bare_.StartAddress(), os);
     }
 
 private:
     StackLayoutProbe bare_;
     StackLayoutProbe carrying_;
 };
+
+bool AnotherKindReadsBack(const ProcessInfo& self) {
+    StackLayoutProbe remote(StackLayoutProbe::kOtherParameter, StackLayoutProbe::Kind::Remote);
+    const bool readsBack = remote.WaitUntilParked() && remote.ReadsBackItsStart(self);
+    remote.Release();
+    return readsBack;
+}
 
 const char* NameOf(StackLayoutSource source) {
     switch (source) {
@@ -81,8 +88,9 @@ StackLayoutSource CheckOrLearnLayout(const StackLayoutLearner& learner) {
         if (probes.ReadBack(self)) return StackLayoutSource::Table;
         learned = probes.Learn(self, learner, os);
     }
-    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
-    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
+    // Fresh threads: a layout counts only once it reads stacks that it was not learned from, and a
+    // thread of another kind than those it was learned from.
+    if (learned && ProbePair().ReadBack(self) && AnotherKindReadsBack(self)) return StackLayoutSource::Learned;
     os.markA = 0;
     os.markB = 0;
     return StackLayoutSource::None;

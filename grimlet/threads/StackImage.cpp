@@ -84,7 +84,19 @@ bool StackImage::FindStart(const OsInfo& os, StackWord& start) const {
     return false;
 }
 
-bool ReadStartFromStack(const ProcessInfo& process, HANDLE thread, StackWord& start) {
+bool StackImage::ShowsStart(const OsInfo& os, StackWord start) const {
+    std::size_t anchor = 0;
+    if (start == 0 || !FindAnchor(os, anchor)) return false;
+    // Each kind on its own: a first mark that happens to stand in its slot must not hide the second.
+    StackWord word = 0, picked = 0;
+    if (os.markA != 0 && WordBelow(anchor, os.depthA, word) && word == os.markA &&
+        WordBelow(anchor, os.pickA, picked) && picked == start)
+        return true;
+    return os.markB != 0 && WordBelow(anchor, os.depthB, word) && word == os.markB &&
+           WordBelow(anchor, os.pickB, picked) && picked == start;
+}
+
+bool StackShowsStart(const ProcessInfo& process, HANDLE thread, StackWord start) {
     StackImage image;
-    return StackImage::Capture(process.Handle(), thread, image) && image.FindStart(OsInfo::Instance(), start);
+    return StackImage::Capture(process.Handle(), thread, image) && image.ShowsStart(OsInfo::Instance(), start);
 }

@@ -24,6 +24,9 @@ public:
     // The start address that the system's start-up code left on the stack, found with the calibrated
     // marks of `os`. False when neither mark is where it is expected.
     bool FindStart(const OsInfo& os, StackWord& start) const;
+    // True when either mark stands in its slot and its pick holds `start`. Unlike FindStart, a first
+    // mark found in its slot does not keep the second from being tried.
+    bool ShowsStart(const OsInfo& os, StackWord start) const;
 
     const std::vector<StackWord>& Words() const { return words_; }
 
@@ -38,6 +41,6 @@ private:
     std::vector<StackWord> words_;
 };
 
-// The start address of `thread`, read from its stack: false when the stack cannot be read or holds
-// no calibrated mark.
-bool ReadStartFromStack(const ProcessInfo& process, HANDLE thread, StackWord& start);
+// True when the stack of `thread` shows `start` as its start address with the layout in force; false
+// too when the stack cannot be read.
+bool StackShowsStart(const ProcessInfo& process, HANDLE thread, StackWord start);
