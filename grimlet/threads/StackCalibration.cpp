@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "grimlet/common/DescribeOs.h"
+#include "grimlet/threads/CalibrationThread.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ProcessInfo.h"
@@ -26,11 +27,6 @@ StackWord OwnStackWord(const StackWord* anchor, int32_t depth, const volatile vo
     const StackWord* slot = anchor - depth;
     if (reinterpret_cast<uintptr_t>(slot) <= reinterpret_cast<uintptr_t>(lowest)) return 0;
     return *slot;
-}
-
-DWORD WINAPI CalibrationThread(LPVOID) {
-    CalibrateStack(2);
-    return 0;
 }
 
 // A probe without a parameter and one with: the start-up code leaves different top words for them,
@@ -108,31 +104,27 @@ void LogStackLayout(StackLayoutSource source) {
 
 }  // namespace
 
-void CalibrateStack(int mode) {
+StackWord CalibrateStack(const OsInfo& layout, int mode) {
     volatile int lowest = 0;  // everything above this local is the live part of this thread's stack
     uintptr_t teb = 0;
-    if (!NtApi::ThreadEnvironmentBlock(GetCurrentThread(), teb)) return;
+    if (!NtApi::ThreadEnvironmentBlock(GetCurrentThread(), teb)) return 0;
     const auto* stackBase = reinterpret_cast<const StackWord*>(
         *reinterpret_cast<const StackWord*>(teb + NativeLayout::kTebStackBase));
-    OsInfo& os = OsInfo::Instance();
 
-    if (!os.StartsWithZeroWalk()) {
-        if (mode == 1) os.markA = OwnStackWord(stackBase, os.depthA, &lowest);
-        if (mode == 2) os.markB = OwnStackWord(stackBase, os.depthB, &lowest);
-        return;
+    if (!layout.StartsWithZeroWalk()) {
+        // A slot of the start-up code may hold a register's leftover instead of a return address
+        // (XP's first one does): only a return address into the system's thread start-up is a mark.
+        const StackWord word = OwnStackWord(stackBase, mode == 1 ? layout.depthA : layout.depthB, &lowest);
+        return IsSystemReturnAddress(word) ? word : 0;
     }
 
     const StackWord* anchor = stackBase - 1;
     while (*anchor == 0 && reinterpret_cast<uintptr_t>(anchor) > reinterpret_cast<uintptr_t>(&lowest)) --anchor;
-    for (int32_t depth : {os.depthA, os.depthB}) {
+    for (int32_t depth : {layout.depthA, layout.depthB}) {
         const StackWord word = OwnStackWord(anchor, depth, &lowest);
-        if (word != 0 && LiesInMappedFile(word, L"ntdll.dll")) {
-            os.markA = word;
-            os.markB = word;
-            return;
-        }
+        if (word != 0 && LiesInMappedFile(word, L"ntdll.dll")) return word;
     }
-    os.markB = os.markA;
+    return 0;
 }
 
 void SetUpOsInfo() {
@@ -143,10 +135,22 @@ void SetUpOsInfo() {
         os.versionCode = description.versionCode;
     }
     os.SetStackConstants(IsWow64());
-    CalibrateStack(1);
-    if (os.majorVersion < 6) {
-        KernelHandle thread(CreateThread(nullptr, 0, CalibrationThread, nullptr, 0, nullptr));
-        if (thread.IsValid()) WaitForSingleObject(thread.Get(), kCalibrationWaitMs);
+    const StackWord first = CalibrateStack(os, 1);
+    if (os.StartsWithZeroWalk()) {
+        // One return address into ntdll serves both kinds; without one, markB follows markA.
+        if (first != 0) os.markA = first;
+        os.markB = os.markA;
+    } else {
+        os.markA = first;
+        if (os.majorVersion < 6) {
+            CalibrationThread second(os);
+            StackWord mark = 0;
+            if (second.Wait(kCalibrationWaitMs, mark))
+                os.markB = mark;
+            else
+                TW_LOG(LogLevel::Detail, "Second stack calibration did not finish within %u ms",
+                       static_cast<unsigned>(kCalibrationWaitMs));
+        }
     }
     // The table describes the start-up code of the Windows versions it names, and the calibration may
     // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.

@@ -12,6 +12,8 @@
 
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/common/DescribeOs.h"
+#include "grimlet/threads/CalibrationThread.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ProcessInfo.h"
@@ -455,6 +457,27 @@ TEST_F(WormThreadSearch, AModuleListThatCannotBeReadWholeSkipsTheProcess) {
         EXPECT_TRUE(process.Modules().empty()) << "a partial list is never kept";
     }
     EXPECT_EQ(1, Search(L"svchost.exe", L"-k netsvcs")) << "the system's own listing finds it";
+}
+
+TEST_F(WormThreadSearch, ACalibrationThatTimesOutNeverWritesLater) {
+    OsInfo xp;
+    xp.versionCode = kOsWindowsXp;
+    xp.SetStackConstants(false);
+    const OsInfo before = OsInfo::Instance();
+    KernelHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    StackWord mark = 0x1234;
+    {
+        CalibrationThread late(xp, gate.Get());
+        EXPECT_FALSE(late.Wait(0, mark));
+        EXPECT_EQ(0x1234u, mark);
+        SetEvent(gate.Get());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(late.Thread(), 10000));
+    }
+    EXPECT_EQ(0, memcmp(&before, &OsInfo::Instance(), sizeof before));
+    // One that finishes in time hands over its mark: a return address into the system, or none.
+    CalibrationThread onTime(xp);
+    ASSERT_TRUE(onTime.Wait(10000, mark));
+    EXPECT_TRUE(mark == 0 || IsSystemReturnAddress(mark));
 }
 
 TEST_F(WormThreadSearch, ProcessesAndThreadsThatEndDuringTheSearchAreSkipped) {
