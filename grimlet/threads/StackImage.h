@@ -1,5 +1,5 @@
 #pragma once
-// A copy of the used part of a thread's stack, from its stack pointer up to its stack base, and the
+// A copy of the top of a thread's stack, where the system's start-up code leaves its words, and the
 // reading of the thread's start address from it.
 #include <windows.h>
 
@@ -14,11 +14,11 @@ class ProcessInfo;
 class StackImage {
 public:
     StackImage() = default;
-    // Words in address order: words.front() lies at the stack pointer, words.back() just below the base.
+    // Words in address order: words.back() lies just below the stack base.
     explicit StackImage(std::vector<StackWord> words) : words_(std::move(words)) {}
 
-    // Copies the used stack of `thread` (a thread of `process`) in one read. The thread is suspended
-    // only around the reading of its context.
+    // Copies the top of the stack of `thread` (a thread of `process`): one read of its committed part,
+    // at most 4 KiB below the base. The thread is not stopped for it.
     static bool Capture(HANDLE process, HANDLE thread, StackImage& image);
 
     // The start address that the system's start-up code left on the stack, found with the calibrated

@@ -12,7 +12,7 @@ ThreadVerdict WormThreadProof::Examine(const ProcessInfo& process, HANDLE thread
     if (!NtApi::Win32StartAddress(thread, start) || start == 0) return ThreadVerdict::NoStart;
     if (process.InAnyModule(start)) return ThreadVerdict::InModule;
     if (!IsPrivateCode(process.Handle(), start)) return ThreadVerdict::NotPrivateCode;
-    // The stack last: it is the one test that stops the thread for a moment.
+    // The stack last: it is the one test that reads more than a few words.
     if (!StackShowsStart(process, thread, start)) return ThreadVerdict::StackDisagrees;
     return ThreadVerdict::Worm;
 }
