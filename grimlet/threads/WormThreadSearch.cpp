@@ -19,14 +19,16 @@ static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 namespace {
 
 constexpr DWORD kMaxProcesses = 1024;
-constexpr DWORD kThreadAllAccess = 0x1F03FF;  // the full thread access that Windows XP knows
+// The search only looks: the thread's process, start, creation time and the block with its stack's
+// bounds.
+constexpr DWORD kThreadLookAccess = THREAD_QUERY_INFORMATION;
 
 bool TestThreads(const ProcessInfo& process) {
     if (process.Id() == GetCurrentProcessId()) return false;
     bool found = false;
     for (const ThreadSnapshot::Entry& entry : ThreadSnapshot::Instance().Entries()) {
         if (entry.processId != process.Id()) continue;
-        KernelHandle thread(OpenThread(kThreadAllAccess, FALSE, entry.threadId));
+        KernelHandle thread(OpenThread(kThreadLookAccess, FALSE, entry.threadId));
         if (!thread.IsValid()) continue;
         uintptr_t start = 0;
         uint64_t created = 0;

@@ -121,6 +121,8 @@ private:
     }
 
     void EndThoseThatStillQualify() {
+        if (std::none_of(targets_.begin(), targets_.end(), [](const Target& target) { return target.suspended; }))
+            return;
         ProcessInfo process(processId_, ProcessInfo::HandleOnly());
         // Read while the listed threads stand still: modules and the loader lock as they are now.
         const ModuleListing listing = process.FillModuleList();
