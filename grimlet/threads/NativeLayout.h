@@ -1,8 +1,8 @@
 #pragma once
 // The only place where the 32-bit and the 64-bit build differ in how they read another process: the
-// width of a stack word, the stack pointer of a thread context, and where the thread and process blocks
-// keep the stack base and the command line. The shipped 32-bit plug-in reads the 32-bit blocks; the
-// 64-bit test build runs the very same code over the 64-bit ones.
+// width of a stack word, and where the thread and process blocks keep the stack's bounds, the image
+// base, the command line and the loader lock. The shipped 32-bit
+// plug-in reads the 32-bit blocks; the 64-bit test build runs the very same code over the 64-bit ones.
 #include <windows.h>
 
 #include <cstddef>
@@ -14,18 +14,24 @@ namespace NativeLayout {
 
 #ifdef _WIN64
 constexpr std::size_t kTebStackBase = 0x08;           // NT_TIB.StackBase
+constexpr std::size_t kTebStackLimit = 0x10;          // NT_TIB.StackLimit
+constexpr std::size_t kPebImageBase = 0x10;           // PEB.ImageBaseAddress
 constexpr std::size_t kPebProcessParameters = 0x20;   // PEB.ProcessParameters
+constexpr std::size_t kPebLoaderLock = 0x110;         // PEB.LoaderLock
+constexpr std::size_t kCriticalSectionOwner = 0x10;   // RTL_CRITICAL_SECTION.OwningThread
 constexpr std::size_t kParametersCommandLine = 0x70;  // RTL_USER_PROCESS_PARAMETERS.CommandLine
 constexpr std::size_t kPebReadSize = 0x380;
 constexpr std::size_t kParametersReadSize = 0x80;
-inline StackWord StackPointer(const CONTEXT& context) { return static_cast<StackWord>(context.Rsp); }
 #else
 constexpr std::size_t kTebStackBase = 0x04;
+constexpr std::size_t kTebStackLimit = 0x08;
+constexpr std::size_t kPebImageBase = 0x08;
 constexpr std::size_t kPebProcessParameters = 0x10;
+constexpr std::size_t kPebLoaderLock = 0xA0;
+constexpr std::size_t kCriticalSectionOwner = 0x0C;
 constexpr std::size_t kParametersCommandLine = 0x40;
 constexpr std::size_t kPebReadSize = 472;
 constexpr std::size_t kParametersReadSize = 72;
-inline StackWord StackPointer(const CONTEXT& context) { return static_cast<StackWord>(context.Esp); }
 #endif
 
 // A UNICODE_STRING: 16-bit byte length, 16-bit capacity, then the buffer pointer at pointer alignment.

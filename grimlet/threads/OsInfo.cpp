@@ -31,7 +31,7 @@ void OsInfo::SetStackConstants(bool underWow64) {
 }
 
 OsInfo& OsInfo::Instance() {
-    // Never freed: a calibration thread that outlived its wait may still write into it.
+    // Never freed: the search reads it until the process ends.
     static OsInfo* instance = new OsInfo();
     return *instance;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "grimlet/threads/ModuleLister.h"
 #include "platform/win32/KernelHandle.h"
 
 // A module's range. Its path decides nothing, so it is not read: under Wine every module path is a
@@ -19,6 +20,15 @@ struct ModuleInfo {
     // The end itself counts as inside: the start-up code of some systems points there.
     bool Contains(uintptr_t address) const { return address >= base && address - base <= size; }
 };
+
+// How a module listing went. Only a complete one lets the search call a thread foreign.
+enum class ModuleListing {
+    Complete,
+    Unreadable,          // the list, or one module of it, could not be read
+    Changed,             // modules came or went while it was read
+    LacksSystemModules,  // the image, ntdll or kernel32 is not in it
+};
+const char* DescribeModuleListing(ModuleListing listing);
 
 class ProcessInfo {
 public:
@@ -37,8 +47,9 @@ public:
     // is read only when the base name matches and there is a filter.
     bool Matches(const std::wstring& imageName, const std::wstring& commandFilter) const;
 
-    // Lists the process's modules. False when they could not be listed.
-    bool FillModuleList();
+    // Lists the process's modules through `lister`. The list is kept only when complete; otherwise it
+    // stays empty.
+    ModuleListing FillModuleList(const ModuleLister& lister = ModuleLister::System());
     bool InAnyModule(uintptr_t address) const;
 
     DWORD Id() const { return processId_; }
@@ -58,6 +69,10 @@ private:
     std::wstring baseName_;
     std::vector<ModuleInfo> modules_;
 };
+
+// The id of the thread that holds the loader lock of `process` (0 when free). False when the lock
+// cannot be read.
+bool ReadLoaderLockOwner(HANDLE process, DWORD& threadId);
 
 // The command line of another process, read from its process parameters. Empty when it cannot be
 // read or is longer than 2048 bytes.

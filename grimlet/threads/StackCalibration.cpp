@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "grimlet/common/DescribeOs.h"
+#include "grimlet/threads/CalibrationThread.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ProcessInfo.h"
@@ -28,11 +29,6 @@ StackWord OwnStackWord(const StackWord* anchor, int32_t depth, const volatile vo
     return *slot;
 }
 
-DWORD WINAPI CalibrationThread(LPVOID) {
-    CalibrateStack(2);
-    return 0;
-}
-
 // A probe without a parameter and one with: the start-up code leaves different top words for them,
 // and a worm thread may be either. Starting and ending threads is most of what the check costs, so
 // the two start up side by side and end side by side.
@@ -55,13 +51,20 @@ public:
     bool Learn(const ProcessInfo& self, const StackLayoutLearner& learner, OsInfo& os) const {
         StackImage bare, carrying;
         return bare_.CaptureStack(self, bare) && carrying_.CaptureStack(self, carrying) &&
-               learner.Learn(bare, carrying, StackLayoutProbe::StartAddress(), os);
+               learner.Learn(bare, carrying, bare_.StartAddress(), os);
     }
 
 private:
     StackLayoutProbe bare_;
     StackLayoutProbe carrying_;
 };
+
+bool AnotherKindReadsBack(const ProcessInfo& self) {
+    StackLayoutProbe remote(StackLayoutProbe::kOtherParameter, StackLayoutProbe::Kind::Remote);
+    const bool readsBack = remote.WaitUntilParked() && remote.ReadsBackItsStart(self);
+    remote.Release();
+    return readsBack;
+}
 
 const char* NameOf(StackLayoutSource source) {
     switch (source) {
@@ -81,8 +84,9 @@ StackLayoutSource CheckOrLearnLayout(const StackLayoutLearner& learner) {
         if (probes.ReadBack(self)) return StackLayoutSource::Table;
         learned = probes.Learn(self, learner, os);
     }
-    // Fresh threads: a layout counts only once it reads stacks that it was not learned from.
-    if (learned && ProbePair().ReadBack(self)) return StackLayoutSource::Learned;
+    // Fresh threads: a layout counts only once it reads stacks that it was not learned from, and a
+    // thread of another kind than those it was learned from.
+    if (learned && ProbePair().ReadBack(self) && AnotherKindReadsBack(self)) return StackLayoutSource::Learned;
     os.markA = 0;
     os.markB = 0;
     return StackLayoutSource::None;
@@ -100,31 +104,27 @@ void LogStackLayout(StackLayoutSource source) {
 
 }  // namespace
 
-void CalibrateStack(int mode) {
+StackWord CalibrateStack(const OsInfo& layout, int mode) {
     volatile int lowest = 0;  // everything above this local is the live part of this thread's stack
     uintptr_t teb = 0;
-    if (!NtApi::ThreadEnvironmentBlock(GetCurrentThread(), teb)) return;
+    if (!NtApi::ThreadEnvironmentBlock(GetCurrentThread(), teb)) return 0;
     const auto* stackBase = reinterpret_cast<const StackWord*>(
         *reinterpret_cast<const StackWord*>(teb + NativeLayout::kTebStackBase));
-    OsInfo& os = OsInfo::Instance();
 
-    if (!os.StartsWithZeroWalk()) {
-        if (mode == 1) os.markA = OwnStackWord(stackBase, os.depthA, &lowest);
-        if (mode == 2) os.markB = OwnStackWord(stackBase, os.depthB, &lowest);
-        return;
+    if (!layout.StartsWithZeroWalk()) {
+        // A slot of the start-up code may hold a register's leftover instead of a return address
+        // (XP's first one does): only a return address into the system's thread start-up is a mark.
+        const StackWord word = OwnStackWord(stackBase, mode == 1 ? layout.depthA : layout.depthB, &lowest);
+        return IsSystemReturnAddress(word) ? word : 0;
     }
 
     const StackWord* anchor = stackBase - 1;
     while (*anchor == 0 && reinterpret_cast<uintptr_t>(anchor) > reinterpret_cast<uintptr_t>(&lowest)) --anchor;
-    for (int32_t depth : {os.depthA, os.depthB}) {
+    for (int32_t depth : {layout.depthA, layout.depthB}) {
         const StackWord word = OwnStackWord(anchor, depth, &lowest);
-        if (word != 0 && LiesInMappedFile(word, L"ntdll.dll")) {
-            os.markA = word;
-            os.markB = word;
-            return;
-        }
+        if (word != 0 && LiesInMappedFile(word, L"ntdll.dll")) return word;
     }
-    os.markB = os.markA;
+    return 0;
 }
 
 void SetUpOsInfo() {
@@ -135,10 +135,22 @@ void SetUpOsInfo() {
         os.versionCode = description.versionCode;
     }
     os.SetStackConstants(IsWow64());
-    CalibrateStack(1);
-    if (os.majorVersion < 6) {
-        KernelHandle thread(CreateThread(nullptr, 0, CalibrationThread, nullptr, 0, nullptr));
-        if (thread.IsValid()) WaitForSingleObject(thread.Get(), kCalibrationWaitMs);
+    const StackWord first = CalibrateStack(os, 1);
+    if (os.StartsWithZeroWalk()) {
+        // One return address into ntdll serves both kinds; without one, markB follows markA.
+        if (first != 0) os.markA = first;
+        os.markB = os.markA;
+    } else {
+        os.markA = first;
+        if (os.majorVersion < 6) {
+            CalibrationThread second(os);
+            StackWord mark = 0;
+            if (second.Wait(kCalibrationWaitMs, mark))
+                os.markB = mark;
+            else
+                TW_LOG(LogLevel::Detail, "Second stack calibration did not finish within %u ms",
+                       static_cast<unsigned>(kCalibrationWaitMs));
+        }
     }
     // The table describes the start-up code of the Windows versions it names, and the calibration may
     // run on a thread unlike a worm's: neither is trusted before it has read back a known thread.

@@ -3,14 +3,19 @@
 // thread's stack, so that the same slot can be recognised on the stacks of other threads, and proves
 // the layout on threads of the plug-in's own process before the search relies on it.
 
+#include "grimlet/threads/OsInfo.h"
+
 class StackLayoutLearner;
 
 // Reads the OS version and calibrates and proves the thread-stack test; called once from Initialize.
 void SetUpOsInfo();
 
-// Mode 1 calibrates markA on the calling thread; mode 2 markB (before Vista it runs on a thread made
-// for the purpose). From Vista on both modes calibrate both marks from one return address into ntdll.
-void CalibrateStack(int mode);
+// The mark that the calling thread's own stack shows under the constants of `layout`, or 0 when it
+// shows none; the caller decides where it goes. Before Vista, mode 1 reads the markA slot (on the
+// thread that runs Initialize) and mode 2 the markB slot (on a thread made for the purpose), and a
+// word counts only when it is a return address into ntdll or kernel32 code. From Vista on both modes
+// look for one return address into ntdll, which serves both marks.
+StackWord CalibrateStack(const OsInfo& layout, int mode);
 
 // Which layout the worm-thread search uses: the constants table with its calibration, one learned
 // from probe threads, or none (the search then recognises no thread).

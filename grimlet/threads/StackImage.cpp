@@ -5,25 +5,13 @@
 
 namespace {
 
-// No thread start-up leaves that much used stack; a larger range means the context or the thread
-// block read was not what it seemed.
-constexpr StackWord kMaxStackCopy = 32u * 1024 * 1024;
+// The system's thread start-up code keeps its words at the very top of a stack, a few dozen words at
+// most: this much below the stack base holds them on every system seen, with room to spare.
+constexpr StackWord kStackWindow = 4096;
 
 bool ReadRemote(HANDLE process, StackWord address, void* buffer, std::size_t size) {
     SIZE_T read = 0;
     return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &read) && read == size;
-}
-
-bool ReadStackPointer(HANDLE thread, StackWord& stackPointer) {
-    // Resuming a thread we did not suspend would release someone else's suspension.
-    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_FULL;
-    const bool read = GetThreadContext(thread, &context) != FALSE;
-    ResumeThread(thread);
-    if (!read) return false;
-    stackPointer = NativeLayout::StackPointer(context);
-    return true;
 }
 
 }  // namespace
@@ -31,22 +19,18 @@ bool ReadStackPointer(HANDLE thread, StackWord& stackPointer) {
 bool StackImage::Capture(HANDLE process, HANDLE thread, StackImage& image) {
     uintptr_t teb = 0;
     if (!NtApi::ThreadEnvironmentBlock(thread, teb)) return false;
-    unsigned char tib[2 * sizeof(void*)];
+    unsigned char tib[3 * sizeof(void*)];
     if (!ReadRemote(process, teb, tib, sizeof tib)) return false;
     const StackWord stackBase = NativeLayout::ReadField<StackWord>(tib, NativeLayout::kTebStackBase);
-
-    StackWord stackPointer = 0;
-    if (!ReadStackPointer(thread, stackPointer)) return false;
-    if (stackPointer >= stackBase || stackBase - stackPointer > kMaxStackCopy) return false;
-
-    std::vector<StackWord> words;
-    try {
-        words.resize((stackBase - stackPointer) / sizeof(StackWord));
-    } catch (const std::bad_alloc&) {
+    const StackWord stackLimit = NativeLayout::ReadField<StackWord>(tib, NativeLayout::kTebStackLimit);
+    if (stackLimit >= stackBase) return false;
+    // The thread runs on while its top is read: it never returns into the start-up code's frame, so
+    // those words stay as they are, and a scan that dies midway leaves no thread suspended.
+    const StackWord first = stackBase - stackLimit > kStackWindow ? stackBase - kStackWindow : stackLimit;
+    std::vector<StackWord> words((stackBase - first) / sizeof(StackWord));
+    if (!ReadRemote(process, stackBase - words.size() * sizeof(StackWord), words.data(),
+                    words.size() * sizeof(StackWord)))
         return false;
-    }
-    const StackWord first = stackBase - words.size() * sizeof(StackWord);
-    if (!ReadRemote(process, first, words.data(), words.size() * sizeof(StackWord))) return false;
     image.words_ = std::move(words);
     return true;
 }
@@ -84,7 +68,19 @@ bool StackImage::FindStart(const OsInfo& os, StackWord& start) const {
     return false;
 }
 
-bool ReadStartFromStack(const ProcessInfo& process, HANDLE thread, StackWord& start) {
+bool StackImage::ShowsStart(const OsInfo& os, StackWord start) const {
+    std::size_t anchor = 0;
+    if (start == 0 || !FindAnchor(os, anchor)) return false;
+    // Each kind on its own: a first mark that happens to stand in its slot must not hide the second.
+    StackWord word = 0, picked = 0;
+    if (os.markA != 0 && WordBelow(anchor, os.depthA, word) && word == os.markA &&
+        WordBelow(anchor, os.pickA, picked) && picked == start)
+        return true;
+    return os.markB != 0 && WordBelow(anchor, os.depthB, word) && word == os.markB &&
+           WordBelow(anchor, os.pickB, picked) && picked == start;
+}
+
+bool StackShowsStart(const ProcessInfo& process, HANDLE thread, StackWord start) {
     StackImage image;
-    return StackImage::Capture(process.Handle(), thread, image) && image.FindStart(OsInfo::Instance(), start);
+    return StackImage::Capture(process.Handle(), thread, image) && image.ShowsStart(OsInfo::Instance(), start);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A copy of the used part of a thread's stack, from its stack pointer up to its stack base, and the
+// A copy of the top of a thread's stack, where the system's start-up code leaves its words, and the
 // reading of the thread's start address from it.
 #include <windows.h>
 
@@ -14,16 +14,19 @@ class ProcessInfo;
 class StackImage {
 public:
     StackImage() = default;
-    // Words in address order: words.front() lies at the stack pointer, words.back() just below the base.
+    // Words in address order: words.back() lies just below the stack base.
     explicit StackImage(std::vector<StackWord> words) : words_(std::move(words)) {}
 
-    // Copies the used stack of `thread` (a thread of `process`) in one read. The thread is suspended
-    // only around the reading of its context.
+    // Copies the top of the stack of `thread` (a thread of `process`): one read of its committed part,
+    // at most 4 KiB below the base. The thread is not stopped for it.
     static bool Capture(HANDLE process, HANDLE thread, StackImage& image);
 
     // The start address that the system's start-up code left on the stack, found with the calibrated
     // marks of `os`. False when neither mark is where it is expected.
     bool FindStart(const OsInfo& os, StackWord& start) const;
+    // True when either mark stands in its slot and its pick holds `start`. Unlike FindStart, a first
+    // mark found in its slot does not keep the second from being tried.
+    bool ShowsStart(const OsInfo& os, StackWord start) const;
 
     const std::vector<StackWord>& Words() const { return words_; }
 
@@ -38,6 +41,6 @@ private:
     std::vector<StackWord> words_;
 };
 
-// The start address of `thread`, read from its stack: false when the stack cannot be read or holds
-// no calibrated mark.
-bool ReadStartFromStack(const ProcessInfo& process, HANDLE thread, StackWord& start);
+// True when the stack of `thread` shows `start` as its start address with the layout in force; false
+// too when the stack cannot be read.
+bool StackShowsStart(const ProcessInfo& process, HANDLE thread, StackWord start);

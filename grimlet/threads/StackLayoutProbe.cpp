@@ -16,9 +16,16 @@ constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 
 DWORD MillisecondsSince(DWORD start) { return GetTickCount() - start; }
 
+HANDLE StartProbe(StackLayoutProbe::Kind kind, LPTHREAD_START_ROUTINE start, void* parameter) {
+    if (kind == StackLayoutProbe::Kind::Remote)
+        return CreateRemoteThread(GetCurrentProcess(), nullptr, 0, start, parameter, 0, nullptr);
+    return CreateThread(nullptr, 0, start, parameter, 0, nullptr);
+}
+
 }  // namespace
 
 void* const StackLayoutProbe::kParameter = reinterpret_cast<void*>(static_cast<uintptr_t>(0x5EED0B5Eu));
+void* const StackLayoutProbe::kOtherParameter = reinterpret_cast<void*>(static_cast<uintptr_t>(0x0DDC0FFEu));
 
 DWORD WINAPI StackLayoutProbe::Park(LPVOID) {
     // Suspending itself needs nothing from its creator, so the probe without a parameter parks just
@@ -27,10 +34,17 @@ DWORD WINAPI StackLayoutProbe::Park(LPVOID) {
     return 0;
 }
 
-StackWord StackLayoutProbe::StartAddress() { return reinterpret_cast<StackWord>(&StackLayoutProbe::Park); }
+DWORD WINAPI StackLayoutProbe::ParkDeep(LPVOID parameter) {
+    // A frame well below the start-up code's words, kept by the volatile writes.
+    volatile StackWord frame[64];
+    for (volatile StackWord& word : frame) word = reinterpret_cast<StackWord>(parameter) ^ 0x5A5Au;
+    SuspendThread(GetCurrentThread());
+    return static_cast<DWORD>(frame[0] & 1u);
+}
 
-StackLayoutProbe::StackLayoutProbe(void* parameter)
-    : thread_(CreateThread(nullptr, 0, &Park, parameter, 0, nullptr)) {}
+StackLayoutProbe::StackLayoutProbe(void* parameter, Kind kind)
+    : start_(reinterpret_cast<StackWord>(kind == Kind::Remote ? &ParkDeep : &Park)),
+      thread_(StartProbe(kind, reinterpret_cast<LPTHREAD_START_ROUTINE>(start_), parameter)) {}
 
 StackLayoutProbe::~StackLayoutProbe() {
     if (!thread_.IsValid()) return;
@@ -67,9 +81,8 @@ void StackLayoutProbe::Release() {
 bool StackLayoutProbe::ReadsBackItsStart(const ProcessInfo& self) const {
     if (!parked_) return false;
     uintptr_t recorded = 0;
-    StackWord fromStack = 0;
-    return NtApi::Win32StartAddress(thread_.Get(), recorded) && recorded == StartAddress() &&
-           ReadStartFromStack(self, thread_.Get(), fromStack) && fromStack == StartAddress();
+    return NtApi::Win32StartAddress(thread_.Get(), recorded) && recorded == start_ &&
+           StackShowsStart(self, thread_.Get(), start_);
 }
 
 bool StackLayoutProbe::CaptureStack(const ProcessInfo& self, StackImage& image) const {

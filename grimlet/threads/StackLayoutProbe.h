@@ -13,11 +13,17 @@ class StackImage;
 
 class StackLayoutProbe {
 public:
-    // A parameter that is not NULL and that no stack slot holds by chance.
+    // Parameters that are not NULL and that no stack slot holds by chance.
     static void* const kParameter;
+    static void* const kOtherParameter;
+
+    // How the probe is started: the plain kind by CreateThread with a small start routine; the other
+    // kind by CreateRemoteThread on this process, the way an injected thread is started, with a start
+    // routine whose frame goes deeper. A layout learned from one kind must read the other too.
+    enum class Kind { Plain, Remote };
 
     // Starts the thread with `parameter`.
-    explicit StackLayoutProbe(void* parameter);
+    explicit StackLayoutProbe(void* parameter, Kind kind = Kind::Plain);
     // Lets the thread return and waits (bounded) for its end, so that its code is not unloaded under it.
     ~StackLayoutProbe();
     StackLayoutProbe(const StackLayoutProbe&) = delete;
@@ -32,18 +38,20 @@ public:
     void Release();
     HANDLE Thread() const { return thread_.Get(); }
 
-    // The probes' start routine, the address that their stacks must give back.
-    static StackWord StartAddress();
+    // The probe's start routine, the address that its stack must give back.
+    StackWord StartAddress() const { return start_; }
 
     // True when the worm-thread search's own reading (the start address the system keeps, and the one
-    // that ReadStartFromStack finds with the layout in force) gives back the start routine. `self` is
+    // that StackShowsStart looks for with the layout in force) gives back the start routine. `self` is
     // the ProcessInfo of this process.
     bool ReadsBackItsStart(const ProcessInfo& self) const;
     bool CaptureStack(const ProcessInfo& self, StackImage& image) const;
 
 private:
     static DWORD WINAPI Park(LPVOID parameter);
+    static DWORD WINAPI ParkDeep(LPVOID parameter);
 
+    StackWord start_;
     KernelHandle thread_;
     bool parked_ = false;
 };

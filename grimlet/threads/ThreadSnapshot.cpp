@@ -10,8 +10,11 @@ bool ThreadSnapshot::Refill() {
     std::vector<Entry> entries;
     THREADENTRY32 thread = {};
     thread.dwSize = sizeof thread;
-    for (BOOL more = Thread32First(snapshot.Get(), &thread); more; more = Thread32Next(snapshot.Get(), &thread))
+    // Every snapshot holds at least the thread that took it: an empty one is a failed one.
+    if (!Thread32First(snapshot.Get(), &thread)) return false;
+    do {
         entries.push_back({thread.th32OwnerProcessID, thread.th32ThreadID});
+    } while (Thread32Next(snapshot.Get(), &thread));
     entries_ = std::move(entries);
     return true;
 }

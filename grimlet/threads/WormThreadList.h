@@ -11,7 +11,8 @@ public:
     struct Entry {
         DWORD threadId;
         DWORD processId;
-        uintptr_t startAddress;  // lets the removal tell the worm's thread from a later one with its id
+        uintptr_t startAddress;
+        uint64_t creationTime;  // with the ids, tells the worm's thread from a later one with its id
     };
 
     void Clear() { entries_.clear(); }

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "grimlet/plugin/OutOfReachProcesses.h"
-#include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/ProcessInfo.h"
-#include "grimlet/threads/StackImage.h"
 #include "grimlet/threads/ThreadSnapshot.h"
 #include "grimlet/threads/WormThreadList.h"
+#include "grimlet/threads/WormThreadProof.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 
@@ -20,28 +19,23 @@ static const wchar_t kLogSource[] = L"GrimletCleaner\\Process";
 namespace {
 
 constexpr DWORD kMaxProcesses = 1024;
-constexpr DWORD kThreadAllAccess = 0x1F03FF;  // the full thread access that Windows XP knows
-
-// A thread is the worm's when the start address the system keeps for it equals the one on its stack,
-// and that address lies in no module of its process.
-bool IsWormThread(const ProcessInfo& process, HANDLE thread, uintptr_t& recordedStart) {
-    if (!NtApi::Win32StartAddress(thread, recordedStart)) return false;
-    StackWord stackStart = 0;
-    if (!ReadStartFromStack(process, thread, stackStart)) return false;
-    // A zero start is a refused query or an empty slot, never evidence against a thread.
-    return recordedStart != 0 && recordedStart == stackStart && !process.InAnyModule(recordedStart);
-}
+// The search only looks: the thread's process, start, creation time and the block with its stack's
+// bounds.
+constexpr DWORD kThreadLookAccess = THREAD_QUERY_INFORMATION;
 
 bool TestThreads(const ProcessInfo& process) {
     if (process.Id() == GetCurrentProcessId()) return false;
     bool found = false;
     for (const ThreadSnapshot::Entry& entry : ThreadSnapshot::Instance().Entries()) {
         if (entry.processId != process.Id()) continue;
-        KernelHandle thread(OpenThread(kThreadAllAccess, FALSE, entry.threadId));
+        KernelHandle thread(OpenThread(kThreadLookAccess, FALSE, entry.threadId));
         if (!thread.IsValid()) continue;
         uintptr_t start = 0;
-        if (!IsWormThread(process, thread.Get(), start)) continue;
-        WormThreadList::Instance().Add({entry.threadId, process.Id(), start});
+        uint64_t created = 0;
+        if (WormThreadProof::Examine(process, thread.Get(), start) != ThreadVerdict::Worm) continue;
+        // Without its creation time the removal could not tell this thread from a later one with its id.
+        if (!WormThreadProof::CreationTime(thread.Get(), created)) continue;
+        WormThreadList::Instance().Add({entry.threadId, process.Id(), start, created});
         TW_LOG(LogLevel::Detail, "WORM_GRIMLET thread found, ThreadId: [%d] ( in process [%d])\n\n",
                static_cast<int>(entry.threadId), static_cast<int>(process.Id()));
         found = true;
@@ -52,7 +46,7 @@ bool TestThreads(const ProcessInfo& process) {
 }  // namespace
 
 int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFilter,
-                    OutOfReachProcesses* outOfReach) {
+                    OutOfReachProcesses* outOfReach, const ModuleLister& lister) {
     std::vector<DWORD> ids(kMaxProcesses);
     DWORD bytes = 0;
     if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) {
@@ -71,8 +65,13 @@ int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFi
     for (const auto& process : processes) {
         if (skipped.PassOver(process->Id(), process->Handle())) continue;
         if (!process->Matches(imageName, commandFilter)) continue;
-        // Without its module list every thread of the process would look foreign.
-        if (!process->FillModuleList()) continue;
+        // Without its whole module list every thread of the process could look foreign.
+        const ModuleListing listing = process->FillModuleList(lister);
+        if (listing != ModuleListing::Complete) {
+            TW_LOG(LogLevel::Detail, "Process [%d] skipped: its module list %s", static_cast<int>(process->Id()),
+                   DescribeModuleListing(listing));
+            continue;
+        }
         if (TestThreads(*process)) found = true;
     }
     return found ? 1 : 0;

@@ -25,8 +25,14 @@ std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets() {
 }
 
 void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach) {
-    ThreadSnapshot::Instance().Refill();
     WormThreadList::Instance().Clear();
+    // The snapshot of an earlier scan would send the search after threads that may be long gone, and
+    // miss the new ones.
+    if (!ThreadSnapshot::Instance().Refill()) {
+        TW_LOG(LogLevel::Error, "Worm-thread search stopped: the thread snapshot failed (%d)",
+               static_cast<int>(GetLastError()));
+        return;
+    }
     // Said on every scan: an empty thread list must not read as a clean machine.
     if (!OsInfo::Instance().HasStackMarks()) {
         TW_LOG(LogLevel::Error, "Worm-thread search skipped: no proven stack layout");

@@ -12,7 +12,8 @@ class OutOfReachProcesses;
 // the service control manager.
 std::vector<std::pair<std::wstring, std::wstring>> WormThreadTargets();
 
-// Refills the thread snapshot and the process-wide worm-thread list; appends at most one
+// Refills the thread snapshot and the process-wide worm-thread list (left empty, with an error line,
+// when the snapshot fails); appends at most one
 // kWormThreads record, however many threads were found. The processes it could not examine are
 // counted in `outOfReach`.
 void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);

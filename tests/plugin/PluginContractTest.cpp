@@ -154,6 +154,23 @@ TEST_F(GrimletContract, AFakeWormsForeignThreadsAreOneFindingAndTheCleanEndsThem
     EXPECT_TRUE(worm.Process().Running());
 }
 
+TEST_F(GrimletContract, AHostWhoseThreadStartsInAnImageViewOutsideTheLoaderListIsNotReported) {
+    // A harmless netsvcs host: its thread starts in memory that no module covers, as a worm's does, but
+    // in a view of an image section mapped by hand, as security products and hand loaders do.
+    testsupport::ScratchFolder scratch(L"contractlookalike");
+    grimlettest::FakeWorm lookAlike(scratch / L"host", L"svchost.exe", L"-k netsvcs --look-alike");
+    ASSERT_TRUE(lookAlike.Ready());
+    ASSERT_EQ(1u, lookAlike.Threads().imageView.size());
+    ASSERT_EQ(factory_(&host_), 1);
+    IPluginGeneralHandler* handler = host_.GeneralHandler();
+    TestPluginReporter reporter;
+    handler->SetReporter(&reporter);
+    handler->Scan();
+    for (const auto& found : reporter.found) EXPECT_NE(L"GRIMLET线程:", found.threatName);
+    EXPECT_TRUE(grimlettest::ThreadRunning(lookAlike.Threads().imageView[0]));
+    EXPECT_TRUE(lookAlike.Process().Running());
+}
+
 // A host written as C code would be: the helper and the runtime are plain structs with hand-written
 // tables; the handler is driven through its table alone. This pins every slot's position.
 struct CHelper;

@@ -49,6 +49,8 @@ FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile) {
         if (kind == "foreign") threads.foreign.push_back(id);
         if (kind == "own") threads.own.push_back(id);
         if (kind == "edge") threads.edge.push_back(id);
+        if (kind == "imageview") threads.imageView.push_back(id);
+        if (kind == "locker") threads.locker.push_back(id);
     }
     return threads;
 }

@@ -37,6 +37,8 @@ struct FakeWormThreads {
     std::vector<DWORD> foreign;  // started in memory it allocated
     std::vector<DWORD> own;      // started in its own module
     std::vector<DWORD> edge;     // started exactly at the end of its image (absent where it could not)
+    std::vector<DWORD> imageView;  // started in an image view outside the loader's list (--look-alike)
+    std::vector<DWORD> locker;     // foreign, and holding the loader lock (--hold-loader-lock)
 };
 FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile);
 

@@ -132,6 +132,18 @@ TEST(StackImage, NoMarkNoStart) {
     EXPECT_EQ(0u, StartOf(shortStack.Build(), System(kOsVista, false)));
 }
 
+TEST(StackImage, AFirstMarkInItsSlotDoesNotHideTheSecond) {
+    // Before Vista the first slot may hold the first mark by chance while the stack is of the second
+    // kind: the start is then where the second mark says.
+    const OsInfo os = System(kOsWindowsXp, false);
+    const StackImage image = StackBuilder(40).Below(os.depthA, kMarkA).Below(os.depthB, kMarkB).Below(os.pickB, kStart).Build();
+    EXPECT_TRUE(image.ShowsStart(os, kStart));
+    EXPECT_NE(kStart, StartOf(image, os)) << "the first candidate alone misreads it";
+    EXPECT_FALSE(image.ShowsStart(os, kParameter));
+    EXPECT_FALSE(image.ShowsStart(os, 0));
+    EXPECT_FALSE(image.ShowsStart(System(kOsWindowsXp, false, kMarkA, 0), kStart)) << "no second mark";
+}
+
 TEST(StackImage, AnUncalibratedMarkNeverMatchesZeroPadding) {
     // Marks of 0 (calibration did not run or found nothing): the zero words of a fresh stack must not
     // be taken for the mark, or any word would pass for a start address.

@@ -12,6 +12,8 @@
 
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/common/DescribeOs.h"
+#include "grimlet/threads/CalibrationThread.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ProcessInfo.h"
@@ -20,6 +22,7 @@
 #include "grimlet/threads/StackLayoutLearner.h"
 #include "grimlet/threads/ThreadSnapshot.h"
 #include "grimlet/threads/WormThreadList.h"
+#include "grimlet/threads/WormThreadProof.h"
 #include "grimlet/threads/WormThreadSearch.h"
 #include "grimlet/threads/WormThreadStep.h"
 #include "grimlet/threads/WormThreadTermination.h"
@@ -47,6 +50,52 @@ std::vector<DWORD> Sorted(std::vector<DWORD> ids) {
 }
 
 bool Contains(const std::vector<DWORD>& ids, DWORD id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); }
+
+uint64_t CreationTimeOf(DWORD threadId) {
+    KernelHandle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
+    uint64_t time = 0;
+    if (thread.IsValid()) WormThreadProof::CreationTime(thread.Get(), time);
+    return time;
+}
+
+// How often the thread is suspended now (a clean must leave every thread as it found it).
+DWORD SuspendCount(DWORD threadId) {
+    KernelHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId));
+    if (!thread.IsValid()) return static_cast<DWORD>(-1);
+    const DWORD count = SuspendThread(thread.Get());
+    ResumeThread(thread.Get());
+    return count;
+}
+
+// Passes the system's module listing through, with one fault.
+class FaultyLister : public ModuleLister {
+public:
+    enum Fault { FailsOnTheSecondModule, GrowsOnEveryCall, ChangesBetweenReads, LacksKernel32 };
+    explicit FaultyLister(Fault fault) : fault_(fault) {}
+
+    bool Enumerate(HANDLE process, HMODULE* modules, DWORD bytes, DWORD& needed) const override {
+        ++enumerations_;
+        std::vector<HMODULE> all(512);
+        if (!System().Enumerate(process, all.data(), static_cast<DWORD>(all.size() * sizeof(HMODULE)), needed))
+            return false;
+        all.resize(needed / sizeof(HMODULE));
+        if (fault_ == ChangesBetweenReads && enumerations_ > 1) all.pop_back();
+        if (fault_ == LacksKernel32) all.erase(std::remove(all.begin(), all.end(), GetModuleHandleW(L"kernel32.dll")), all.end());
+        needed = static_cast<DWORD>(all.size() * sizeof(HMODULE));
+        if (fault_ == GrowsOnEveryCall) needed = bytes + 8 * sizeof(HMODULE);
+        memcpy(modules, all.data(), std::min<DWORD>(bytes, static_cast<DWORD>(all.size() * sizeof(HMODULE))));
+        return true;
+    }
+    bool Describe(HANDLE process, HMODULE module, MODULEINFO& information) const override {
+        if (fault_ == FailsOnTheSecondModule && ++descriptions_ == 2) return false;
+        return System().Describe(process, module, information);
+    }
+
+private:
+    Fault fault_;
+    mutable int enumerations_ = 0;
+    mutable int descriptions_ = 0;
+};
 
 // Runs `function` on a fresh thread, as the host runs Initialize on a worker thread.
 template <typename Function>
@@ -253,7 +302,7 @@ TEST_F(WormThreadSearch, ReadsImageCommandLineAndModulesOfAnotherProcess) {
     EXPECT_NE(std::wstring::npos, process.ImagePath().find(L"\\svchost.exe"));
     EXPECT_TRUE(process.Matches(L"SVCHOST.EXE", L"-k netsvcs"));
     EXPECT_FALSE(process.Matches(L"svchost.exe", L"-k NETSVCS"));  // the filter is taken as it is
-    ASSERT_TRUE(process.FillModuleList());
+    ASSERT_EQ(ModuleListing::Complete, process.FillModuleList());
     EXPECT_GE(process.Modules().size(), 3u);  // the image, ntdll, kernel32 at least
     const ModuleInfo& image = process.Modules().front();
     EXPECT_TRUE(process.InAnyModule(image.base));
@@ -273,9 +322,7 @@ TEST_F(WormThreadSearch, ItsOwnProcessIsNeverSearched) {
     ASSERT_TRUE(thread.IsValid());
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 30000));
     ProcessInfo self(GetCurrentProcessId());
-    StackWord start = 0;
-    EXPECT_TRUE(ReadStartFromStack(self, thread.Get(), start));
-    EXPECT_EQ(reinterpret_cast<StackWord>(code), start);
+    EXPECT_TRUE(StackShowsStart(self, thread.Get(), reinterpret_cast<StackWord>(code)));
 
     EXPECT_EQ(0, Search(self.BaseName(), L""));
     SetEvent(release.Get());
@@ -289,14 +336,17 @@ TEST_F(WormThreadSearch, TerminationEndsExactlyTheFoundThreads) {
     ASSERT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
     ASSERT_EQ(Sorted(worm.Threads().foreign), FoundIds());
 
-    EXPECT_TRUE(TerminateWormThreads());
-    EXPECT_TRUE(WaitForThreadsToEnd(worm.Threads().foreign));
+    EXPECT_TRUE(TerminateWormThreads());  // waits until they have ended
+    for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
     for (DWORD id : worm.Threads().own) EXPECT_TRUE(ThreadRunning(id)) << "the module's own thread runs on";
+    for (DWORD id : worm.Threads().own) EXPECT_EQ(0u, SuspendCount(id));
     EXPECT_TRUE(worm.Process().Running());
     EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(GetCurrentThread()));
 
-    // A second clean finds the threads gone and says so; the list is kept.
-    EXPECT_FALSE(TerminateWormThreads());
+    // A second clean finds them gone, which is what was asked; the list is kept.
+    LogCapture log("worm_thread_test.log");
+    EXPECT_TRUE(TerminateWormThreads());
+    EXPECT_EQ(2u, log.Count("] has already ended"));
     EXPECT_EQ(2u, WormThreadList::Instance().Entries().size());
 }
 
@@ -305,15 +355,129 @@ TEST_F(WormThreadSearch, TerminationSparesAThreadThatIsNoLongerTheOneFound) {
     ASSERT_TRUE(worm.Ready());
     WormThreadList::Instance().Clear();
     EXPECT_TRUE(TerminateWormThreads());  // nothing to do is success
-    // The id of a worm thread that has meanwhile been handed to an ordinary thread.
     const DWORD ordinary = worm.Threads().own[0];
-    WormThreadList::Instance().Add({ordinary, worm.Process().Id(), 0x10000});
+    const std::string id = std::to_string(ordinary);
     LogCapture log("worm_thread_test.log");
+    // The id of a worm thread that ended, since handed to an ordinary thread: the found one is gone.
+    WormThreadList::Instance().Add({ordinary, worm.Process().Id(), 0x10000, CreationTimeOf(ordinary) - 1});
+    EXPECT_TRUE(TerminateWormThreads());
+    EXPECT_EQ(1u, log.Count("Thread [" + id + "] has already ended"));
+    // That very thread, which does not prove to be the worm's when it comes to the clean.
+    WormThreadList::Instance().Clear();
+    WormThreadList::Instance().Add({ordinary, worm.Process().Id(), 0x10000, CreationTimeOf(ordinary)});
     EXPECT_FALSE(TerminateWormThreads());
-    // Refused before any termination was asked for, so the thread is not merely still dying.
-    EXPECT_EQ(1u, log.Count("Thread [" + std::to_string(ordinary) + "] is no longer the one found, left running"));
+    EXPECT_EQ(1u, log.Count("Thread [" + id + "] left running: it starts in a module of its process"));
     EXPECT_EQ(0u, log.Count("Terminate thread ["));
     EXPECT_TRUE(ThreadRunning(ordinary));
+    EXPECT_EQ(0u, SuspendCount(ordinary)) << "resumed after the test";
+}
+
+TEST_F(WormThreadSearch, ThreadsThatStopQualifyingBeforeTheCleanAreLeftRunning) {
+    FakeWorm worm(Folder(L"requalify"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    // Both foreign threads start in one page, which is no longer executable code when the clean comes.
+    DWORD previous = 0;
+    const auto start = reinterpret_cast<void*>(WormThreadList::Instance().Entries()[0].startAddress);
+    ASSERT_TRUE(VirtualProtectEx(worm.Process().Handle(), start, 1, PAGE_READWRITE, &previous));
+    LogCapture log("worm_thread_test.log");
+    EXPECT_FALSE(TerminateWormThreads());
+    EXPECT_EQ(2u, log.Count("left running: it does not start in private executable memory"));
+    for (DWORD id : worm.Threads().foreign) {
+        EXPECT_TRUE(ThreadRunning(id));
+        EXPECT_EQ(0u, SuspendCount(id));
+    }
+}
+
+TEST_F(WormThreadSearch, AThreadHoldingTheLoaderLockIsLeftRunningAndTheOthersEnd) {
+    FakeWorm worm(Folder(L"locker"), L"svchost.exe", L"-k netsvcs --hold-loader-lock");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(1u, worm.Threads().locker.size());
+    ASSERT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    ASSERT_TRUE(Contains(FoundIds(), worm.Threads().locker[0]));
+    LogCapture log("worm_thread_test.log");
+    EXPECT_FALSE(TerminateWormThreads());
+    EXPECT_EQ(1u, log.Count("left running: it holds the loader lock of its process"));
+    EXPECT_TRUE(ThreadRunning(worm.Threads().locker[0]));
+    for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
+}
+
+TEST_F(WormThreadSearch, AThreadInAnImageViewOutsideTheLoaderListIsNoWormThread) {
+    FakeWorm lookAlike(Folder(L"lookalike"), L"svchost.exe", L"-k netsvcs --look-alike");
+    ASSERT_TRUE(lookAlike.Ready());
+    ASSERT_EQ(1u, lookAlike.Threads().imageView.size());
+    const DWORD viewThread = lookAlike.Threads().imageView[0];
+    std::vector<ScanRecord> results;
+    OutOfReachProcesses outOfReach;
+    ScanWormThreads(results, outOfReach);
+    EXPECT_TRUE(results.empty());
+    EXPECT_FALSE(Contains(FoundIds(), viewThread));
+
+    // What sets it apart: its stack shows its start, which lies in no module, but in an image view.
+    ProcessInfo process(lookAlike.Process().Id());
+    ASSERT_EQ(ModuleListing::Complete, process.FillModuleList());
+    KernelHandle thread(OpenThread(THREAD_ALL_ACCESS, FALSE, viewThread));
+    uintptr_t start = 0;
+    EXPECT_EQ(ThreadVerdict::NotPrivateCode, WormThreadProof::Examine(process, thread.Get(), start));
+    MEMORY_BASIC_INFORMATION memory = {};
+    ASSERT_NE(0u, VirtualQueryEx(process.Handle(), reinterpret_cast<void*>(start), &memory, sizeof memory));
+    EXPECT_EQ(static_cast<DWORD>(MEM_IMAGE), memory.Type);
+    EXPECT_TRUE(StackShowsStart(process, thread.Get(), start));
+
+    // Even a clean told to end it leaves it running.
+    WormThreadList::Instance().Add({viewThread, process.Id(), start, CreationTimeOf(viewThread)});
+    EXPECT_FALSE(TerminateWormThreads());
+    EXPECT_TRUE(ThreadRunning(viewThread));
+}
+
+TEST_F(WormThreadSearch, AModuleListThatCannotBeReadWholeSkipsTheProcess) {
+    FakeWorm worm(Folder(L"lister"), L"svchost.exe", L"-k netsvcs");
+    ASSERT_TRUE(worm.Ready());
+    const std::string skipped = "Process [" + std::to_string(worm.Process().Id()) + "] skipped: its module list ";
+    const struct {
+        FaultyLister::Fault fault;
+        ModuleListing listing;
+        const char* logged;
+    } cases[] = {
+        {FaultyLister::FailsOnTheSecondModule, ModuleListing::Unreadable, "could not be read completely"},
+        {FaultyLister::GrowsOnEveryCall, ModuleListing::Unreadable, "could not be read completely"},
+        {FaultyLister::ChangesBetweenReads, ModuleListing::Changed, "changed while it was read"},
+        {FaultyLister::LacksKernel32, ModuleListing::LacksSystemModules, "lacks the image, ntdll or kernel32"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        LogCapture log("worm_thread_test.log");
+        ThreadSnapshot::Instance().Refill();
+        WormThreadList::Instance().Clear();
+        EXPECT_EQ(0, FindWormThreads(L"svchost.exe", L"-k netsvcs", nullptr, FaultyLister(c.fault)));
+        EXPECT_TRUE(WormThreadList::Instance().Empty());
+        EXPECT_EQ(1u, log.Count(skipped + c.logged));
+        ProcessInfo process(worm.Process().Id());
+        EXPECT_EQ(c.listing, process.FillModuleList(FaultyLister(c.fault)));
+        EXPECT_TRUE(process.Modules().empty()) << "a partial list is never kept";
+    }
+    EXPECT_EQ(1, Search(L"svchost.exe", L"-k netsvcs")) << "the system's own listing finds it";
+}
+
+TEST_F(WormThreadSearch, ACalibrationThatTimesOutNeverWritesLater) {
+    OsInfo xp;
+    xp.versionCode = kOsWindowsXp;
+    xp.SetStackConstants(false);
+    const OsInfo before = OsInfo::Instance();
+    KernelHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    StackWord mark = 0x1234;
+    {
+        CalibrationThread late(xp, gate.Get());
+        EXPECT_FALSE(late.Wait(0, mark));
+        EXPECT_EQ(0x1234u, mark);
+        SetEvent(gate.Get());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(late.Thread(), 10000));
+    }
+    EXPECT_EQ(0, memcmp(&before, &OsInfo::Instance(), sizeof before));
+    // One that finishes in time hands over its mark: a return address into the system, or none.
+    CalibrationThread onTime(xp);
+    ASSERT_TRUE(onTime.Wait(10000, mark));
+    EXPECT_TRUE(mark == 0 || IsSystemReturnAddress(mark));
 }
 
 TEST_F(WormThreadSearch, ProcessesAndThreadsThatEndDuringTheSearchAreSkipped) {
