@@ -19,4 +19,8 @@ constexpr int QuarantineUnreadable = 7; // the manifest, the stored file or the 
 constexpr int NotQuarantined = 8;       // no item with that SHA-1 is in quarantine (none, or restored already)
 constexpr int RestoreRefused = 9;       // the original path is taken or a service key exists
 constexpr int RestoreFailed = 10;       // writing the file, a key or the manifest failed; what was written is undone
+
+// Added later, after the codes above, whose meanings stay.
+constexpr int SignatureUnchecked = 11;  // removal: the DLL cannot be read, so its signer cannot be checked; nothing
+                                        // removed (its services were asked to stop and start again as configured)
 }  // namespace MendrelExitCode

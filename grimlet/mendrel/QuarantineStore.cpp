@@ -24,7 +24,9 @@ namespace {
 // from above, so a folder somebody else made first ends up closed as well.
 const wchar_t kFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const wchar_t kManifestName[] = L"manifest.txt";
-constexpr std::size_t kManifestColumns = 9;
+constexpr std::size_t kManifestColumns = 10;
+// Lines written before the column of what was not saved.
+constexpr std::size_t kOlderManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
@@ -68,7 +70,7 @@ std::vector<std::wstring> SplitTabs(const std::wstring& line) {
 
 bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     std::vector<std::wstring> columns = SplitTabs(line);
-    if (columns.size() != kManifestColumns) return false;
+    if (columns.size() != kManifestColumns && columns.size() != kOlderManifestColumns) return false;
     entry.originalPath = FromColumn(columns[0]);
     std::string sha1 = Ascii(FromColumn(columns[1]));
     if (!sha1.empty() && !IsSha1Text(sha1)) return false;
@@ -80,6 +82,7 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     entry.copyName = FromColumn(columns[6]);
     entry.keysName = FromColumn(columns[7]);
     entry.services = FromColumn(columns[8]);
+    if (columns.size() > 9) entry.unsaved = FromColumn(columns[9]);
     entry.removedAt = entry.time;
     // Only names this store gives: a line that points elsewhere is not followed.
     for (const std::wstring* name : {&entry.copyName, &entry.keysName})
@@ -165,22 +168,9 @@ bool QuarantineStore::Prepare() {
     return true;
 }
 
-bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWORD& error) {
+bool QuarantineStore::Copy(HANDLE source, const std::wstring& path, DWORD attributes, QuarantinedFile& copy,
+                           DWORD& error) {
     error = ERROR_SUCCESS;
-    HANDLE sourceHandle;
-    DWORD attributes;
-    {
-        FileSystemRedirectionGuard redirection;
-        attributes = GetFileAttributesW(path.c_str());
-        sourceHandle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (sourceHandle == INVALID_HANDLE_VALUE) error = GetLastError();
-    }
-    KernelHandle source(sourceHandle);
-    if (!source.IsValid()) {
-        TW_LOG(LogLevel::Error, "CreateFileW(%S) for quarantine Error=%d", path.c_str(), (int)error);
-        return false;
-    }
     wchar_t pendingName[64];
     _snwprintf(pendingName, 64, L"\\pending-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
     pendingName[63] = L'\0';
@@ -196,7 +186,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             error = GetLastError();
             break;
         }
@@ -219,7 +209,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     copy.originalPath = path;
     copy.sha1 = hash.FinishSha1Hex();
     copy.size = size;
-    copy.attributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes;
+    copy.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
     copy.copyPath = folder_ + L"\\" + Widen(copy.sha1) + L".bin";
     copy.newlyStored = GetFileAttributesW(copy.copyPath.c_str()) == INVALID_FILE_ATTRIBUTES;
     if (!MoveFileExW(pendingPath.c_str(), copy.copyPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -303,7 +293,7 @@ bool QuarantineStore::Record(const QuarantineEntry& entry) {
     std::wstring line = Column(entry.originalPath) + L"\t" + Column(Widen(entry.sha1)) + L"\t" +
                         (copied ? std::to_wstring(entry.size) : L"-") + L"\t" + Column(entry.time) + L"\t" +
                         Column(entry.state) + L"\t" + (copied ? attributes : L"-") + L"\t" + Column(entry.copyName) +
-                        L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services);
+                        L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services) + L"\t" + Column(entry.unsaved);
     return AppendLine(line);
 }
 

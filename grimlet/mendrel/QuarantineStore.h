@@ -29,6 +29,7 @@ struct QuarantineEntry {
     std::wstring keysName;   // the saved service keys, "<SHA-1>.reg" or "keys-<n>.reg"; names the entry
     std::wstring services;   // the service names, separated by ", "
     std::wstring removedAt;  // UTC time of the removal (the first line of the entry)
+    std::wstring unsaved;    // what of the service keys could not be saved, separated by "; "
 };
 
 // Where the engine keeps what it removed: "<common application data>\Quorvel\Tidewash\Quarantine", a
@@ -40,7 +41,7 @@ std::wstring MachineQuarantineFolder();
 // The quarantine folder: one "<SHA-1>.bin" per file, one ".reg" file per removal with the service keys
 // as they were, and "manifest.txt", which only ever grows: one UTF-8 line per change of an entry,
 // with tab-separated columns original path, SHA-1, size, UTC time, state, attributes, copy file, key
-// file and services ("-" for an empty column). The last line of an entry gives its state.
+// file, services and what of the keys could not be saved ("-" for an empty column). The last line of an entry gives its state.
 class QuarantineStore {
 public:
     explicit QuarantineStore(const std::wstring& folder) : folder_(folder) {}
@@ -49,8 +50,9 @@ public:
     // Administrators and SYSTEM in. False when either fails: nothing may then be removed.
     bool Prepare();
 
-    // Copies the file in. False with the system error in `error` when it cannot be read or written.
-    bool Copy(const std::wstring& path, QuarantinedFile& copy, DWORD& error);
+    // Copies in the file open as `source` (read from where it stands), which lies at `path` with
+    // `attributes`. False with the system error in `error` when it cannot be read or written.
+    bool Copy(HANDLE source, const std::wstring& path, DWORD attributes, QuarantinedFile& copy, DWORD& error);
     // Takes back a copy that will not be needed (the original stays). A copy an earlier entry shares
     // stays.
     void Discard(const QuarantinedFile& copy);

@@ -371,6 +371,12 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     FakeService second(stem_ + L"B", L"C:\\WINDOWS\\System32\\SVCHOST.EXE -k NetSvcs", nullptr);
     FakeService::SetString(second.ParametersPath(), L"ServiceDll", dll.substr(0, 3) + L"." + dll.substr(2));
     FakeService bystander(stem_ + L"C", L"svchost.exe -k LocalService", dll.c_str());
+    // A chain of subkeys deeper than a save holds: the keys above it are saved, the rest is named in the
+    // manifest, and the removal goes on.
+    std::wstring deep = second.KeyPath();
+    for (int level = 0; level < 40; ++level) deep += L"\\d" + std::to_wstring(level);
+    FakeService::SetString(deep, L"Bottom", L"x");
+    ASSERT_TRUE(FakeService::KeyExists(deep));
     ASSERT_TRUE(FakeService::DenyEverybody(first.KeyPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(second.ParametersPath()));
     NetsvcsNames names({first.Name(), second.Name(), bystander.Name()});
@@ -390,6 +396,10 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
     EXPECT_EQ(0u, manifest.find(Narrow(dll) + "\t" + Sha1Of(bytes) + "\t" + std::to_string(bytes.size()) + "\t"))
         << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("\ttoo deep: " + Narrow(second.KeyPath()) + "\\d0\\")) << manifest;
+    std::vector<RegFileKey> savedKeys;
+    ASSERT_TRUE(QuarantineStore(quarantine_).LoadKeys(Widen(Sha1Of(bytes)) + L".reg", savedKeys));
+    EXPECT_EQ(2u + 2u + 32u, savedKeys.size()) << "both services and their Parameters, and the chain down to 32 levels";
 }
 
 // The whole way back: every value type, a subkey, the default value and a key that denies reading are
@@ -434,7 +444,7 @@ TEST_F(MendrelTest, ARemovedServiceAndItsDllAreRestoredExactlyOnce) {
     char attributeText[16];
     snprintf(attributeText, sizeof attributeText, "%08lX", attributes);
     EXPECT_NE(std::string::npos, manifest.find("\tquarantined\t" + std::string(attributeText) + "\t" + sha1 + ".bin\t" +
-                                               sha1 + ".reg\t" + Narrow(service.Name()) + "\r\n"))
+                                               sha1 + ".reg\t" + Narrow(service.Name()) + "\t-\r\n"))
         << manifest;
 
     QuarantineStore store(quarantine_);
@@ -539,7 +549,9 @@ TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
     EXPECT_TRUE(FileExists(unused));
 }
 
-TEST_F(MendrelTest, ADllHeldOpenGoesAtTheNextRestart) {
+// A DLL nobody may read cannot have its signer checked: nothing is removed, and the reason is the exit
+// code. Once it can be read, it goes.
+TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemoved) {
     std::wstring dll = Dll(L"held.dll", "MZ held");
     FakeService service(stem_ + L"H", kNetsvcs, dll.c_str());
     NetsvcsNames names({service.Name()});
@@ -547,13 +559,17 @@ TEST_F(MendrelTest, ADllHeldOpenGoesAtTheNextRestart) {
     ASSERT_TRUE(holder.Holding());
 
     MendrelEngine engine(quarantine_, &NeverTrusted);
-    EXPECT_EQ(MendrelExitCode::RemovedAfterRestart, engine.Run(dll));
+    EXPECT_EQ(MendrelExitCode::SignatureUnchecked, engine.Run(dll));
+    EXPECT_TRUE(FakeService::KeyExists(service.ParametersPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_TRUE(FileExists(dll));
+    EXPECT_EQ(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
+    EXPECT_FALSE(FileExists(quarantine_ + L"\\manifest.txt"));
+
+    holder.Release();
+    EXPECT_EQ(MendrelExitCode::Removed, engine.Run(dll));
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
-    EXPECT_FALSE(NetsvcsNames::Lists(service.Name()));
-    EXPECT_TRUE(FileExists(dll)) << "nothing that was not copied may be deleted";
-    EXPECT_NE(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
-    std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
-    EXPECT_NE(std::string::npos, manifest.find(Narrow(dll) + ".quarantine")) << manifest;
+    EXPECT_FALSE(FileExists(dll));
 }
 
 // grimlet.dll's side: the engine started by the fixed command line from a plugin folder; then the
@@ -569,6 +585,15 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     const DWORD attributes = GetFileAttributesW(dll.c_str());
     FakeService service(stem_ + L"L", kNetsvcs, dll.c_str());
     const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    // The worm's key holds a link to a key that has nothing to do with it: the link goes, its target
+    // keeps every value and subkey.
+    const std::wstring victim = L"SYSTEM\\" + stem_ + L"Victim";
+    FakeService::SetString(victim, L"Kept", L"victim value");
+    FakeService::SetString(victim + L"\\Child", L"Also", L"kept");
+    const std::wstring linkPath = service.KeyPath() + L"\\Elsewhere";
+    FakeRegistryLink link(linkPath, victim);
+    ASSERT_TRUE(link.Made());
+    ASSERT_TRUE(FakeService::KeyExists(linkPath + L"\\Child")) << "the link leads to the victim";
     ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
     NetsvcsNames names({service.Name()});
     ServiceEntry entry;
@@ -578,9 +603,20 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
 
     EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(FakeRegistryLink::Exists(linkPath));
     EXPECT_FALSE(FileExists(dll));
+    std::vector<RegFileKey> victimNow;
+    ASSERT_TRUE(ReadRegistryTree(victim, victimNow));
+    ASSERT_EQ(2u, victimNow.size());
+    EXPECT_EQ(u"Kept", victimNow[0].values.at(0).name);
+    EXPECT_EQ(u"Also", victimNow[1].values.at(0).name);
+    FakeService::ForceDelete(victim);
     const std::string sha1 = Sha1Of(bytes);
     const std::wstring machine = MachineQuarantineFolder();
+    const std::string manifest = MachineManifest();
+    EXPECT_NE(std::string::npos, manifest.find(Narrow(service.Name()) + "\tregistry link: " + Narrow(linkPath) +
+                                               " -> \\Registry\\Machine\\" + Narrow(victim) + "\r\n"))
+        << manifest;
     EXPECT_TRUE(FileExists(machine + L"\\" + Widen(sha1) + L".bin"));
     EXPECT_FALSE(DirectoryExists(engineFolder_ + L"\\quarantine"));
     ExpectQuarantineOpenToAdministratorsAndSystemOnly(machine);
