@@ -46,15 +46,15 @@ LONG SetAttributes(HANDLE file, DWORD attributes) {
     return set(file, &status, &basic, sizeof basic, kFileBasicInformation);
 }
 
-LONG MarkForDeletion(HANDLE file) {
+}  // namespace
+
+LONG MarkOpenFileForDeletion(HANDLE file) {
     SetInformationFileFn set = SetInformationFile();
     if (!set) return -1;
     BOOLEAN deleteFile = TRUE;
     IoStatusBlock status = {};
     return set(file, &status, &deleteFile, sizeof deleteFile, kFileDispositionInformation);
 }
-
-}  // namespace
 
 FileRemover::Opened FileRemover::Open(const std::wstring& path) {
     path_ = path;
@@ -103,7 +103,7 @@ FileRemoval FileRemover::Remove() {
         cleared = status >= 0;
         if (!cleared) TW_LOG(LogLevel::Warning, "Clearing the attributes of %S Status=0x%08X", path_.c_str(), (unsigned)status);
     }
-    LONG status = MarkForDeletion(file_.Get());
+    LONG status = MarkOpenFileForDeletion(file_.Get());
     if (status >= 0) {
         file_.Close();
         TW_LOG(LogLevel::Info, "Deleted %S", path_.c_str());

@@ -35,3 +35,6 @@ private:
     BY_HANDLE_FILE_INFORMATION identity_ = {};
     DWORD openError_ = ERROR_SUCCESS;
 };
+
+// Marks a file open with DELETE access for deletion when its last handle closes; the native status.
+LONG MarkOpenFileForDeletion(HANDLE file);

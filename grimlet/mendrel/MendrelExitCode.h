@@ -23,4 +23,6 @@ constexpr int RestoreFailed = 10;       // writing the file, a key or the manife
 // Added later, after the codes above, whose meanings stay.
 constexpr int SignatureUnchecked = 11;  // removal: the DLL cannot be read, so its signer cannot be checked; nothing
                                         // removed (its services were asked to stop and start again as configured)
+constexpr int QuarantineFolderRefused = 12;  // -list / -restore: the quarantine folder, or one above it, is a link,
+                                             // not a folder, or not owned by Administrators or SYSTEM; nothing read
 }  // namespace MendrelExitCode

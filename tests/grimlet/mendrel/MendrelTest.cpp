@@ -20,6 +20,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/hash/FileDigest.h"
+#include "platform/security/ProtectedDataFolder.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
@@ -92,7 +93,7 @@ void ExpectOpenToAdministratorsAndSystemOnly(PSECURITY_DESCRIPTOR descriptor) {
 // Unix mode bits), so there only the written descriptor can be read back.
 void ExpectQuarantineOpenToAdministratorsAndSystemOnly(const std::wstring& folder) {
     std::vector<BYTE> written;
-    ASSERT_TRUE(QuarantineStore::FolderSecurity(written));
+    ASSERT_TRUE(ProtectedDataFolder::ProtectedSecurity(written));
     ExpectOpenToAdministratorsAndSystemOnly(written.data());
     if (RunningOnWine()) return;
     PSECURITY_DESCRIPTOR kept = nullptr;
@@ -398,7 +399,9 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
         << manifest;
     EXPECT_NE(std::string::npos, manifest.find("\ttoo deep: " + Narrow(second.KeyPath()) + "\\d0\\")) << manifest;
     std::vector<RegFileKey> savedKeys;
-    ASSERT_TRUE(QuarantineStore(quarantine_).LoadKeys(Widen(Sha1Of(bytes)) + L".reg", savedKeys));
+    QuarantineStore store(quarantine_);
+    ASSERT_TRUE(store.Prepare());
+    ASSERT_TRUE(store.LoadKeys(Widen(Sha1Of(bytes)) + L".reg", savedKeys));
     EXPECT_EQ(2u + 2u + 32u, savedKeys.size()) << "both services and their Parameters, and the chain down to 32 levels";
 }
 
@@ -515,9 +518,78 @@ TEST_F(MendrelTest, ARestoreChangesNothingWhenThePathIsTakenTheKeyExistsOrTheSav
     expectNothingRestored();
 
     WriteFileBytes(copyPath, bytes);
+
+    // Forged lines for the same item: another path than the saved ServiceDll (a planted DLL in a system
+    // folder, or a path that is no plain local one), or other services than the saved keys hold.
+    const std::wstring manifestPath = quarantine_ + L"\\manifest.txt";
+    const std::string manifest = ReadFileBytes(manifestPath);
+    const std::string line = manifest.substr(0, manifest.find("\r\n") + 2);
+    const std::wstring planted = scratch_ / L"planted.dll";
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string forged = line;
+        forged.replace(forged.find(from), from.size(), to);
+        return forged;
+    };
+    for (const std::string& forged : {replaced(Narrow(dll), Narrow(planted)), replaced(Narrow(dll), "\\\\server\\x.dll"),
+                                      replaced(Narrow(dll), Narrow(scratch_ / L"..\\refused.dll")),
+                                      replaced("\t" + Narrow(service.Name()) + "\t", "\tOther\t"),
+                                      replaced("\t" + Narrow(service.Name()) + "\t", "\t" + Narrow(service.Name()) + ", Other\t")}) {
+        WriteFileBytes(manifestPath, manifest + forged);
+        EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, QuarantineCommands::Restore(store, sha1)) << forged;
+        EXPECT_FALSE(FileExists(planted));
+        EXPECT_FALSE(FileExists(dll));
+        EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+        EXPECT_EQ(manifest + forged, ReadFileBytes(manifestPath)) << "nothing written";
+    }
+    WriteFileBytes(manifestPath, manifest);
+
+    // A quarantine whose folder fails its check is neither listed nor restored from.
+    QuarantineStore blocked(Dll(L"blocker", "not a folder") + L"\\quarantine");
+    std::vector<std::wstring> lines;
+    EXPECT_EQ(MendrelExitCode::QuarantineFolderRefused, QuarantineCommands::List(blocked, lines));
+    EXPECT_EQ(MendrelExitCode::QuarantineFolderRefused, QuarantineCommands::Restore(blocked, sha1));
+
     EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
     EXPECT_EQ(bytes, ReadFileBytes(dll));
     EXPECT_TRUE(FakeService::KeyExists(service.ParametersPath()));
+}
+
+// A restore interrupted after any of its steps, as by a crash, is completed by the next -restore. The
+// DLL's path is as long as a removal takes: the temporary name beside it is short.
+TEST_F(MendrelTest, AnInterruptedRestoreIsCompletedByTheNext) {
+    using QuarantineCommands::RestoreStep;
+    const std::string bytes = "MZ interrupted";
+    std::wstring dll = scratch_ / L"long";
+    dll += std::wstring(MAX_PATH - 1 - 4 - dll.size(), L'x') + L".dll";
+    WriteFileBytes(dll, bytes);
+    ASSERT_EQ(bytes, ReadFileBytes(dll));
+    FakeService service(stem_ + L"I", kNetsvcs, dll.c_str());
+    NetsvcsNames names({service.Name()});
+    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    QuarantineStore store(quarantine_);
+    const std::string sha1 = Sha1Of(bytes);
+    static RestoreStep stopAfter;
+    for (RestoreStep step : {RestoreStep::Recorded, RestoreStep::FilePlaced, RestoreStep::KeysWritten,
+                             RestoreStep::FileMoved, RestoreStep::NamesAdded}) {
+        ASSERT_EQ(MendrelExitCode::Removed, MendrelEngine(quarantine_, &NeverTrusted).Run(dll));
+        stopAfter = step;
+        QuarantineCommands::Restore(store, sha1, [](RestoreStep done) { return done != stopAfter; });
+        EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1)) << static_cast<int>(step);
+        EXPECT_EQ(bytes, ReadFileBytes(dll));
+        EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
+        EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+        EXPECT_EQ(MendrelExitCode::NotQuarantined, QuarantineCommands::Restore(store, sha1));
+    }
+    // What an interrupted restore left is taken up only when it is exactly what was saved.
+    ASSERT_EQ(MendrelExitCode::Removed, MendrelEngine(quarantine_, &NeverTrusted).Run(dll));
+    stopAfter = RestoreStep::KeysWritten;
+    QuarantineCommands::Restore(store, sha1, [](RestoreStep done) { return done != stopAfter; });
+    FakeService::SetString(service.ParametersPath(), L"Planted", L"by somebody else");
+    EXPECT_EQ(MendrelExitCode::RestoreRefused, QuarantineCommands::Restore(store, sha1));
+    EXPECT_FALSE(FileExists(dll));
+    FakeService::ForceDelete(service.KeyPath());
+    EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
+    EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
 }
 
 TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
