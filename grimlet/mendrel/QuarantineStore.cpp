@@ -27,7 +27,7 @@ constexpr std::size_t kManifestColumns = 10;
 // Lines written before the column of what was not saved.
 constexpr std::size_t kOlderManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
-constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
+constexpr uint64_t kMaxKeysFileBytes = 2 * (RegFile::kMaxTextUnits + 1);  // the mark and the most text Parse reads
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }

@@ -54,7 +54,10 @@ public:
         std::vector<std::wstring> children;
         if (!TakeSubkeyNames(key, path, children)) return Gap(L"subkeys not listed: " + path);
         for (const std::wstring& child : children)
-            if (!Save(path + L"\\" + child, depth + 1)) {
+            if (child == L"." || child == L".." || child.find(L'\0') != std::wstring::npos) {
+                whole = Gap(L"a name a saved file cannot hold, below " + path);
+                if (!gaps_) return false;
+            } else if (!Save(path + L"\\" + child, depth + 1)) {
                 if (!gaps_) return false;
                 whole = false;
             }

@@ -354,6 +354,11 @@ TEST(MendrelPiecesTest, SavedKeysReadBackExactlyAndAnythingElseIsRefused) {
         header + u"\"x\"=hex(100000000):00\r\n",
         header + u"\"x\"=hex:01,\\",
         header + u"x=1\r\n",
+        header + u"[HKEY_LOCAL_MACHINE\\A\\.]\r\n",
+        header + u"[HKEY_LOCAL_MACHINE\\A\\..\\B]\r\n",
+        header + std::u16string(u"[HKEY_LOCAL_MACHINE\\A\0B]\r\n", 26),
+        header + std::u16string(u"\"a\0b\"=dword:1\r\n", 15),
+        std::u16string(RegFile::kMaxTextUnits + 1, u' '),
     };
     for (const std::u16string& bad : refused) {
         problem.clear();
