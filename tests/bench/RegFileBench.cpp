@@ -7,15 +7,11 @@
 #include <string>
 
 #include "grimlet/mendrel/RegFile.h"
+#include "tests/support/BenchClock.h"
+
+using testsupport::NowMs;
 
 namespace {
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
-}
 
 void Append(std::u16string& text, const std::string& ascii) { text.append(ascii.begin(), ascii.end()); }
 
