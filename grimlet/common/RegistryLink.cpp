@@ -35,6 +35,13 @@ Kind KindOf(HKEY key, std::wstring* target) {
     if (result == ERROR_FILE_NOT_FOUND) return Kind::Plain;
     if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return Kind::Unknown;
     if (type != REG_LINK) return Kind::Plain;
+    // A link has no subkeys of its own. A plain key that merely carries such a value is walked like any
+    // other - through the handle of the key itself, which never leads anywhere else.
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return Kind::Unknown;
+    if (subkeys != 0) return Kind::Plain;
     if (target && size <= kMaxTargetBytes) {
         std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
         DWORD got = size;

@@ -19,8 +19,8 @@ constexpr LONG kStoppedOnLink = 681;
 enum class Kind { Plain, Link, Unknown };
 
 // A key opened with REG_OPTION_OPEN_LINK and KEY_QUERY_VALUE: a link carries its target in the value
-// "SymbolicLinkValue" of type REG_LINK. Unknown when the key may not be queried; `target` receives the
-// link's target for a link.
+// "SymbolicLinkValue" of type REG_LINK and has no subkeys. Unknown when the key may not be queried;
+// `target` receives the link's target for a link.
 Kind KindOf(HKEY key, std::wstring* target = nullptr);
 
 // Opens the subkey `name` of `parent` without following it, should it be a link.

@@ -61,9 +61,18 @@ FileRemover::Opened FileRemover::Open(const std::wstring& path) {
     HANDLE handle;
     {
         FileSystemRedirectionGuard redirection;
+        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN;
         handle = CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                             nullptr, OPEN_EXISTING, flags, nullptr);
         openError_ = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        canDelete_ = handle != INVALID_HANDLE_VALUE;
+        // Somebody (the worm) holds the file without sharing its deletion: it can still be read and
+        // copied, and goes at the next restart.
+        if (openError_ == ERROR_SHARING_VIOLATION) {
+            handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, flags, nullptr);
+            if (handle != INVALID_HANDLE_VALUE) openError_ = ERROR_SUCCESS;
+        }
     }
     file_.Attach(handle);
     if (!file_.IsValid()) {
@@ -98,13 +107,14 @@ bool FileRemover::SamePathSameFile() const {
 FileRemoval FileRemover::Remove() {
     if (!file_.IsValid()) return FileRemoval::Failed;
     bool cleared = false;
-    if (attributes_ & kClearedAttributes) {
-        LONG status = SetAttributes(file_.Get(), attributes_ & ~kClearedAttributes);
-        cleared = status >= 0;
-        if (!cleared) TW_LOG(LogLevel::Warning, "Clearing the attributes of %S Status=0x%08X", path_.c_str(), (unsigned)status);
+    LONG status = static_cast<LONG>(0xC0000043L);  // STATUS_SHARING_VIOLATION: the handle may not delete
+    if (canDelete_ && (attributes_ & kClearedAttributes)) {
+        LONG set = SetAttributes(file_.Get(), attributes_ & ~kClearedAttributes);
+        cleared = set >= 0;
+        if (!cleared) TW_LOG(LogLevel::Warning, "Clearing the attributes of %S Status=0x%08X", path_.c_str(), (unsigned)set);
     }
-    LONG status = MarkOpenFileForDeletion(file_.Get());
-    if (status >= 0) {
+    if (canDelete_) status = MarkOpenFileForDeletion(file_.Get());
+    if (canDelete_ && status >= 0) {
         file_.Close();
         TW_LOG(LogLevel::Info, "Deleted %S", path_.c_str());
         return FileRemoval::Deleted;

@@ -10,7 +10,8 @@ enum class FileRemoval { Deleted, DeletedAtRestart, Failed };
 // The worm DLL, opened once: everything the engine does to the file - reading its attributes, copying
 // it, deleting it - goes through this one handle, so that a file swapped in under the same name is never
 // the one acted on. The handle lets others read the file but not write it, so the bytes copied are the
-// bytes deleted. A link (reparse point) or a folder under that name is refused.
+// bytes deleted. A file somebody holds without sharing its deletion is opened for reading only, copied,
+// and deleted at the next restart. A link (reparse point) or a folder under that name is refused.
 class FileRemover {
 public:
     enum class Opened { Yes, Missing, Unreadable, Refused };
@@ -34,6 +35,7 @@ private:
     DWORD attributes_ = 0;
     BY_HANDLE_FILE_INFORMATION identity_ = {};
     DWORD openError_ = ERROR_SUCCESS;
+    bool canDelete_ = false;  // the handle holds DELETE and FILE_WRITE_ATTRIBUTES
 };
 
 // Marks a file open with DELETE access for deletion when its last handle closes; the native status.

@@ -234,7 +234,12 @@ bool SavedServiceNames(const std::vector<RegFileKey>& keys, std::vector<std::wst
 int List(QuarantineStore& store, std::vector<std::wstring>& lines) {
     if (!store.Prepare()) return MendrelExitCode::QuarantineFolderRefused;
     std::vector<QuarantineEntry> entries;
-    if (!store.ReadEntries(entries)) return MendrelExitCode::QuarantineUnreadable;
+    try {
+        if (!store.ReadEntries(entries)) return MendrelExitCode::QuarantineUnreadable;
+    } catch (const std::bad_alloc&) {
+        TW_LOG(LogLevel::Error, "Out of memory while reading the manifest");
+        return MendrelExitCode::QuarantineUnreadable;
+    }
     lines.clear();
     for (const QuarantineEntry& entry : entries) {
         std::wstring sha1 = entry.sha1.empty() ? L"-" : std::wstring(entry.sha1.begin(), entry.sha1.end());

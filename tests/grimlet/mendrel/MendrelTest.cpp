@@ -627,8 +627,9 @@ TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
 }
 
 // A DLL nobody may read cannot have its signer checked: nothing is removed, and the reason is the exit
-// code. Once it can be read, it goes.
-TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemoved) {
+// code. One that is held without sharing its deletion is still read and copied, and goes at the next
+// restart.
+TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemovedOneHeldGoesAtRestart) {
     std::wstring dll = Dll(L"held.dll", "MZ held");
     FakeService service(stem_ + L"H", kNetsvcs, dll.c_str());
     NetsvcsNames names({service.Name()});
@@ -644,9 +645,13 @@ TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemoved) {
     EXPECT_FALSE(FileExists(quarantine_ + L"\\manifest.txt"));
 
     holder.Release();
-    EXPECT_EQ(MendrelExitCode::Removed, engine.Run(dll));
+    HANDLE reader = CreateFileW(dll.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    EXPECT_EQ(MendrelExitCode::RemovedAfterRestart, engine.Run(dll));
+    CloseHandle(reader);
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
-    EXPECT_FALSE(FileExists(dll));
+    EXPECT_TRUE(FileExists(quarantine_ + L"\\" + Widen(Sha1Of("MZ held")) + L".bin"));
+    EXPECT_NE(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
 }
 
 // grimlet.dll's side: the engine started by the fixed command line from a plugin folder; then the
