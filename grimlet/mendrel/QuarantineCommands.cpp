@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <cwctype>
 #include <new>
 
 #include "grimlet/common/FileSystemRedirectionGuard.h"
-#include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
+#include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
@@ -25,12 +24,11 @@ namespace {
 
 const wchar_t kServicesPath[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 const wchar_t kQuarantined[] = L"quarantined";
+const wchar_t kRestoring[] = L"restoring";
 // What SetFileAttributesW takes; the others (compressed, encrypted, sparse...) are not the file's to set.
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                                       FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_TEMPORARY;
-
-const wchar_t kRestoring[] = L"restoring";
 
 // The long-path form: every path a removal accepted (up to MAX_PATH), with the short temporary name
 // beside it, can be written back.
@@ -38,7 +36,9 @@ std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
 
 // "X:\..." on a local fixed drive, each name a plain one: the only kind of path a restore writes to.
 bool IsLocalFixedPath(const std::wstring& path) {
-    if (path.size() < 4 || path.size() >= MAX_PATH || !iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\')
+    const wchar_t drive = static_cast<wchar_t>(path.empty() ? 0 : (path[0] | 0x20));
+    if (path.size() < 4 || path.size() >= MAX_PATH || drive < L'a' || drive > L'z' || path[1] != L':' ||
+        path[2] != L'\\')
         return false;
     std::size_t start = 3;
     for (;;) {
@@ -390,12 +390,14 @@ int RestoreChecked(QuarantineStore& store, const std::string& sha1, QuarantineCo
     if (interrupted(QuarantineCommands::RestoreStep::FilePlaced)) return MendrelExitCode::RestoreFailed;
 
     std::vector<RegFileKey> missingKeys;
-    std::vector<std::wstring> missingRoots;
+    std::vector<std::wstring> missingRoots, foundRoots;
     for (std::size_t i = 0; i < roots.size(); ++i) {
+        if (keysThere[i] == Presence::Ours) foundRoots.push_back(roots[i]);
         if (keysThere[i] != Presence::Absent) continue;
         missingRoots.push_back(roots[i]);
         for (const RegFileKey& key : KeysOf(keys, roots[i])) missingKeys.push_back(key);
     }
+    steps.KeysWritten(foundRoots);
     TreeWrite written = WriteRegistryTrees(missingKeys, missingRoots);
     if (written != TreeWrite::Written)
         return failed(written == TreeWrite::KeyExists ? MendrelExitCode::RestoreRefused : MendrelExitCode::RestoreFailed);
@@ -423,7 +425,11 @@ int RestoreChecked(QuarantineStore& store, const std::string& sha1, QuarantineCo
     if (interrupted(QuarantineCommands::RestoreStep::FileMoved)) return MendrelExitCode::RestoreFailed;
 
     for (const std::wstring& name : names) {
-        if (IsListed(name)) continue;
+        // The removal took the name out of the list: one there now was put back by the run resumed.
+        if (IsListed(name)) {
+            if (resuming) steps.NameAdded(name);
+            continue;
+        }
         if (!NetsvcsGroupList::Add(name)) return failed(MendrelExitCode::RestoreFailed);
         steps.NameAdded(name);
     }
