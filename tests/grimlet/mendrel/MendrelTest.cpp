@@ -666,7 +666,14 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     const DWORD attributes = GetFileAttributesW(dll.c_str());
     FakeService service(stem_ + L"L", kNetsvcs, dll.c_str());
-    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    // A chain deeper than a save holds: what can be saved is, and comes back; the rest is named.
+    std::wstring deep = service.KeyPath() + L"\\Deep";
+    for (int level = 0; level < 40; ++level) deep += L"\\d" + std::to_wstring(level);
+    FakeService::SetString(deep, L"Bottom", L"x");
+    std::vector<RegFileKey> saved;
+    std::vector<std::wstring> gaps;
+    EXPECT_FALSE(ReadRegistryTree(service.KeyPath(), saved, &gaps));
+    ASSERT_EQ(1u, gaps.size());
     // The worm's key holds a link to a key that has nothing to do with it: the link goes, its target
     // keeps every value and subkey.
     const std::wstring victim = L"SYSTEM\\" + stem_ + L"Victim";
@@ -696,9 +703,13 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     const std::string sha1 = Sha1Of(bytes);
     const std::wstring machine = MachineQuarantineFolder();
     const std::string manifest = MachineManifest();
-    EXPECT_NE(std::string::npos, manifest.find(Narrow(service.Name()) + "\tregistry link: " + Narrow(linkPath) +
-                                               " -> \\Registry\\Machine\\" + Narrow(victim) + "\r\n"))
-        << manifest;
+    const std::size_t removal = manifest.find(Narrow(dll) + "\t" + sha1 + "\t");
+    ASSERT_NE(std::string::npos, removal) << manifest;
+    const std::string removalLine = manifest.substr(removal, manifest.find("\r\n", removal) + 2 - removal);
+    EXPECT_NE(std::string::npos, removalLine.find(Narrow(gaps[0]))) << removalLine;
+    EXPECT_NE(std::string::npos, removalLine.find("registry link: " + Narrow(linkPath) + " -> \\Registry\\Machine\\" +
+                                                  Narrow(victim)))
+        << removalLine;
     EXPECT_TRUE(FileExists(machine + L"\\" + Widen(sha1) + L".bin"));
     EXPECT_FALSE(DirectoryExists(engineFolder_ + L"\\quarantine"));
     ExpectQuarantineOpenToAdministratorsAndSystemOnly(machine);
@@ -707,6 +718,16 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     EXPECT_EQ(MendrelExitCode::Listed, RunProgram(exe, L"-list", scratch_.Path(), 60000, &listing));
     const std::string ours = sha1 + "\t" + Narrow(dll) + "\t" + Narrow(service.Name()) + "\t";
     EXPECT_NE(std::string::npos, listing.find(ours)) << listing;
+    // A forged line naming another path changes nothing.
+    const std::wstring planted = scratch_ / L"planted.dll";
+    std::string forged = removalLine;
+    forged.replace(0, Narrow(dll).size(), Narrow(planted));
+    const std::wstring manifestPath = machine + L"\\manifest.txt";
+    WriteFileBytes(manifestPath, MachineManifest() + forged);
+    EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
+    EXPECT_FALSE(FileExists(planted));
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    WriteFileBytes(manifestPath, MachineManifest() + removalLine);
     EXPECT_EQ(MendrelExitCode::Restored, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
     EXPECT_EQ(bytes, ReadFileBytes(dll));
     EXPECT_EQ(attributes, GetFileAttributesW(dll.c_str()));
