@@ -383,6 +383,11 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     for (int level = 0; level < 40; ++level) deep += L"\\d" + std::to_wstring(level);
     FakeService::SetString(deep, L"Bottom", L"x");
     ASSERT_TRUE(FakeService::KeyExists(deep));
+    // A plain key that only carries a link's value is no link: it is saved and deleted like the others.
+    const wchar_t fakeTarget[] = L"\\Registry\\Machine\\SYSTEM\\Nowhere";
+    FakeService::SetValue(second.KeyPath() + L"\\Fake", L"SymbolicLinkValue", REG_LINK, fakeTarget,
+                          sizeof fakeTarget - sizeof(wchar_t));
+    FakeService::SetString(second.KeyPath() + L"\\Fake\\Sub", L"Value", L"x");
     ASSERT_TRUE(FakeService::DenyEverybody(first.KeyPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(second.ParametersPath()));
     NetsvcsNames names({first.Name(), second.Name(), bystander.Name()});
@@ -407,7 +412,8 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     QuarantineStore store(quarantine_);
     ASSERT_TRUE(store.Prepare());
     ASSERT_TRUE(store.LoadKeys(Widen(Sha1Of(bytes)) + L".reg", savedKeys));
-    EXPECT_EQ(2u + 2u + 32u, savedKeys.size()) << "both services and their Parameters, and the chain down to 32 levels";
+    EXPECT_EQ(2u + 2u + 2u + 32u, savedKeys.size())
+        << "both services and their Parameters, the plain key and its subkey, and the chain down to 32 levels";
 }
 
 // The whole way back: every value type, a subkey, the default value and a key that denies reading are
