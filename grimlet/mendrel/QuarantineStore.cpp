@@ -126,6 +126,13 @@ bool QuarantineStore::Prepare() {
         TW_LOG(LogLevel::Error, "The quarantine folder is refused: %S", folder_->Failure().c_str());
         return false;
     }
+    // Files made here are given to Administrators too, whatever owner the account would give them (an
+    // administrator's own on XP with "object creator" as the default owner); the list is the folder's.
+    LocalMemory<PSECURITY_DESCRIPTOR> converted;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BA", SDDL_REVISION_1, converted.Receive(), nullptr)) {
+        const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
+        fileOwner_.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
+    }
     // What this system records as the owner of the folder just given to Administrators: where it keeps
     // no owners (Wine), files made by this same account show that owner too.
     LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
@@ -137,6 +144,12 @@ bool QuarantineStore::Prepare() {
         folderOwner_.assign(bytes, bytes + GetLengthSid(owner));
     }
     return true;
+}
+
+SECURITY_ATTRIBUTES QuarantineStore::OwnedByAdministrators() const {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (!fileOwner_.empty()) attributes.lpSecurityDescriptor = const_cast<BYTE*>(fileOwner_.data());
+    return attributes;
 }
 
 const std::wstring& QuarantineStore::FolderFailure() const {
@@ -194,7 +207,8 @@ bool QuarantineStore::Copy(HANDLE source, const std::wstring& path, DWORD attrib
     _snwprintf(pendingName, 64, L"\\pending-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
     pendingName[63] = L'\0';
     std::wstring pendingPath = path_ + pendingName;
-    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, &owner, CREATE_ALWAYS, 0, nullptr));
     if (!target.IsValid()) {
         error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", pendingPath.c_str(), (int)error);
@@ -258,7 +272,8 @@ bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::w
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         fileName = attempt == 1 ? stem + L".reg" : stem + L"-" + std::to_wstring(attempt) + L".reg";
         std::wstring path = path_ + L"\\" + fileName;
-        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &owner, CREATE_NEW, 0, nullptr));
         if (!file.IsValid()) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -423,7 +438,8 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(HANDLE checkedCopy, const 
 
 bool QuarantineStore::AppendLine(const std::wstring& line) {
     std::wstring manifest = path_ + L"\\" + kManifestName;
-    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &owner,
                                 OPEN_ALWAYS, 0, nullptr));
     if (!file.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", manifest.c_str(), (int)GetLastError());

@@ -88,6 +88,8 @@ public:
 private:
     bool AppendLine(const std::wstring& line);
     bool HasTrustedOwner(HANDLE file) const;
+    // For the files this store makes: owner Administrators, the list inherited from the folder.
+    SECURITY_ATTRIBUTES OwnedByAdministrators() const;
     // A whole file of the store of at most `limit` bytes, refused (ERROR_ACCESS_DENIED) unless it is a
     // plain file with a trusted owner. False, with the system error, when it cannot be read.
     bool ReadStoreFile(const std::wstring& name, uint64_t limit, std::string& bytes, DWORD& error) const;
@@ -95,4 +97,5 @@ private:
     std::wstring path_;
     std::unique_ptr<ProtectedDataFolder> folder_;
     std::vector<BYTE> folderOwner_;  // what this system reports as the owner of the folder it was given
+    std::vector<BYTE> fileOwner_;    // "O:BA", self-relative
 };
