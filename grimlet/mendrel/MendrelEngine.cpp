@@ -71,15 +71,21 @@ int MendrelEngine::Remove(const std::wstring& dllPath) {
     FileRemover dll;
     FileRemover::Opened opened = dll.Open(dllPath);
     if (opened == FileRemover::Opened::Unreadable) {
-        // The worm may hold its own file; stopping its services (which start again as configured) may
-        // let go of it.
-        for (const std::wstring& name : services) StopService(name);
+        // The worm may hold its own file; stopping its services may let go of it.
+        std::vector<std::wstring> stopped;
+        for (const std::wstring& name : services) {
+            bool wasRunning = false;
+            StopService(name, wasRunning);
+            if (wasRunning) stopped.push_back(name);
+        }
         opened = dll.Open(dllPath);
-    }
-    if (opened == FileRemover::Opened::Unreadable) {
-        TW_LOG(LogLevel::Error, "%S cannot be read (Error=%d), so its signer cannot be checked; nothing removed",
-               dllPath.c_str(), (int)dll.OpenError());
-        return MendrelExitCode::SignatureUnchecked;
+        if (opened == FileRemover::Opened::Unreadable) {
+            // Nothing is removed, so what ran runs again.
+            for (const std::wstring& name : stopped) StartServiceAgain(name);
+            TW_LOG(LogLevel::Error, "%S cannot be read (Error=%d), so its signer cannot be checked; nothing removed",
+                   dllPath.c_str(), (int)dll.OpenError());
+            return MendrelExitCode::SignatureUnchecked;
+        }
     }
     if (opened == FileRemover::Opened::Refused) {
         TW_LOG(LogLevel::Error, "%S cannot be quarantined; nothing changed", dllPath.c_str());

@@ -1,7 +1,6 @@
 #pragma once
 
-// Exit codes of RunMendrel.exe. Codes 2 to 5, 7 to 10 and 12 mean that nothing on the system was changed;
-// 11 changed nothing but asked the DLL's services to stop.
+// Exit codes of RunMendrel.exe. Codes 2 to 5 and 7 to 12 mean that nothing on the system was changed.
 namespace MendrelExitCode {
 // The removal: -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH="<DLL>"
 constexpr int Removed = 0;             // every matching service and the DLL are gone
@@ -24,7 +23,7 @@ constexpr int RestoreRefused = 9;       // the original path is taken or a servi
 constexpr int RestoreFailed = 10;       // writing the file, a key or the manifest failed; what was written is undone
 
 constexpr int SignatureUnchecked = 11;  // removal: the DLL cannot be read, so its signer cannot be checked; nothing
-                                        // removed (its services were asked to stop and start again as configured)
+                                        // removed (services stopped to let go of it are started again)
 constexpr int QuarantineFolderRefused = 12;  // -list / -restore: the quarantine folder, or one above it, is a link,
                                              // not a folder, or not owned by Administrators or SYSTEM; nothing read
 }  // namespace MendrelExitCode

@@ -47,9 +47,21 @@ bool WithService(const std::wstring& serviceName, DWORD access, Act act) {
 
 }  // namespace
 
-bool StopService(const std::wstring& serviceName) {
-    return WithService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS,
-                       [&](SC_HANDLE service) { return Stop(service, serviceName); });
+bool StopService(const std::wstring& serviceName, bool& wasRunning) {
+    wasRunning = false;
+    return WithService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS, [&](SC_HANDLE service) {
+        SERVICE_STATUS status = {};
+        wasRunning = QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
+        return Stop(service, serviceName);
+    });
+}
+
+void StartServiceAgain(const std::wstring& serviceName) {
+    WithService(serviceName, SERVICE_START, [&](SC_HANDLE service) {
+        if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+            TW_LOG(LogLevel::Warning, "StartServiceW(%S) Error=%d", serviceName.c_str(), (int)GetLastError());
+        return true;
+    });
 }
 
 bool StopAndUnregisterService(const std::wstring& serviceName) {

@@ -5,6 +5,8 @@
 // does not know is simply not running. False only when a running service would not stop.
 bool StopAndUnregisterService(const std::wstring& serviceName);
 
-// Only stops the service, which starts again as configured. False only when a running service would not
+// Only stops the service; `wasRunning` says whether it ran. False only when a running service would not
 // stop.
-bool StopService(const std::wstring& serviceName);
+bool StopService(const std::wstring& serviceName, bool& wasRunning);
+// Starts a service that StopService stopped.
+void StartServiceAgain(const std::wstring& serviceName);
