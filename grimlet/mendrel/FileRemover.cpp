@@ -62,8 +62,8 @@ FileRemover::Opened FileRemover::Open(const std::wstring& path) {
     {
         FileSystemRedirectionGuard redirection;
         const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN;
-        handle = CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, flags, nullptr);
+        handle = CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags, nullptr);
         openError_ = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         canDelete_ = handle != INVALID_HANDLE_VALUE;
         // Somebody (the worm) holds the file without sharing its deletion: it can still be read and
@@ -94,10 +94,11 @@ FileRemover::Opened FileRemover::Open(const std::wstring& path) {
     return Opened::Yes;
 }
 
-bool FileRemover::SamePathSameFile() const {
+bool FileRemover::SamePathSameFile(KernelHandle& again) const {
     FileSystemRedirectionGuard redirection;
-    KernelHandle again(CreateFileW(path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    again.Attach(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION now = {};
     return again.IsValid() && GetFileInformationByHandle(again.Get(), &now) &&
            now.dwVolumeSerialNumber == identity_.dwVolumeSerialNumber && now.nFileIndexHigh == identity_.nFileIndexHigh &&
@@ -106,12 +107,13 @@ bool FileRemover::SamePathSameFile() const {
 
 FileRemoval FileRemover::Remove() {
     if (!file_.IsValid()) return FileRemoval::Failed;
-    bool cleared = false;
+    HANDLE clearedThrough = nullptr;  // the handle the attributes were cleared through, to put them back
     LONG status = static_cast<LONG>(0xC0000043L);  // STATUS_SHARING_VIOLATION: the handle may not delete
     if (canDelete_ && (attributes_ & kClearedAttributes)) {
         LONG set = SetAttributes(file_.Get(), attributes_ & ~kClearedAttributes);
-        cleared = set >= 0;
-        if (!cleared) TW_LOG(LogLevel::Warning, "Clearing the attributes of %S Status=0x%08X", path_.c_str(), (unsigned)set);
+        if (set >= 0) clearedThrough = file_.Get();
+        if (!clearedThrough)
+            TW_LOG(LogLevel::Warning, "Clearing the attributes of %S Status=0x%08X", path_.c_str(), (unsigned)set);
     }
     if (canDelete_) status = MarkOpenFileForDeletion(file_.Get());
     if (canDelete_ && status >= 0) {
@@ -120,8 +122,12 @@ FileRemoval FileRemover::Remove() {
         return FileRemoval::Deleted;
     }
     // A loaded image cannot be deleted while it is mapped; the name goes at the next restart, and only
-    // while it still names the file that was copied.
-    if (SamePathSameFile()) {
+    // while it still names the file that was copied (whose attributes no longer keep it).
+    KernelHandle again;
+    if (SamePathSameFile(again)) {
+        if (!clearedThrough && (attributes_ & kClearedAttributes) &&
+            SetAttributes(again.Get(), attributes_ & ~kClearedAttributes) >= 0)
+            clearedThrough = again.Get();
         FileSystemRedirectionGuard redirection;
         if (MoveFileExW(path_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             TW_LOG(LogLevel::Info, "Deleting %S Status=0x%08X; deleted at restart", path_.c_str(), (unsigned)status);
@@ -130,6 +136,6 @@ FileRemoval FileRemover::Remove() {
     }
     TW_LOG(LogLevel::Error, "Deleting %S Status=0x%08X; not scheduled either (Error=%d)", path_.c_str(), (unsigned)status,
            (int)GetLastError());
-    if (cleared) SetAttributes(file_.Get(), attributes_);
+    if (clearedThrough) SetAttributes(clearedThrough, attributes_);
     return FileRemoval::Failed;
 }

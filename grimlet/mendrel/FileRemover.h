@@ -28,7 +28,9 @@ public:
     FileRemoval Remove();
 
 private:
-    bool SamePathSameFile() const;
+    // Opens the path again (for its attributes only) into `again`: true when it still names the opened
+    // file and no link.
+    bool SamePathSameFile(KernelHandle& again) const;
 
     std::wstring path_;
     KernelHandle file_;

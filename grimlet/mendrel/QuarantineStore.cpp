@@ -169,7 +169,8 @@ bool QuarantineStore::HasTrustedOwner(HANDLE file) const {
 
 bool QuarantineStore::ReadStoreFile(const std::wstring& name, uint64_t limit, std::string& bytes, DWORD& error) const {
     std::wstring path = path_ + L"\\" + name;
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Another run may be appending to the manifest meanwhile; what is read is taken whole into memory.
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) {
         error = GetLastError();
