@@ -325,7 +325,10 @@ int RestoreChecked(QuarantineStore& store, const std::string& sha1, QuarantineCo
     for (const std::wstring& root : roots) keysThere.push_back(KeyAt(root, keys, resuming));
     const bool fileForeign = file == Presence::Foreign || (!resuming && file == Presence::Ours);
     if (fileForeign || pendingFile == Presence::Foreign || (!resuming && pendingFile == Presence::Ours)) {
-        TW_LOG(LogLevel::Warning, "%S (or its temporary name) is taken; nothing restored", entry.originalPath.c_str());
+        // Also what an interrupted copy left half written: not provably ours, so it stays for an
+        // administrator to look at.
+        TW_LOG(LogLevel::Warning, "%S or its temporary name %S is taken; nothing restored", entry.originalPath.c_str(),
+               pending.c_str());
         return MendrelExitCode::RestoreRefused;
     }
     for (std::size_t i = 0; i < roots.size(); ++i) {
