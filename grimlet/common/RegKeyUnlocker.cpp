@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "grimlet/common/ProcessOwnerSid.h"
+#include "grimlet/common/RegistryLink.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/LocalMemory.h"
 #include "platform/win32/RegistryKey.h"
@@ -28,23 +29,25 @@ bool EnableRestorePrivilege() {
     return ok;
 }
 
-// A key's owner taken over for the length of one Unlock(); the old owner is put back by HandBack().
+// A key's owner taken over for the length of one Unlock(); the old owner is put back by HandBack(). Both
+// go through one handle opened with WRITE_OWNER, so they act on the key that was checked.
 class OwnershipTakeover {
 public:
-    explicit OwnershipTakeover(const std::wstring& objectName) : name_(objectName) {}
+    explicit OwnershipTakeover(const RegistryKey& key) : key_(key) {}
     OwnershipTakeover(const OwnershipTakeover&) = delete;
     OwnershipTakeover& operator=(const OwnershipTakeover&) = delete;
 
-    bool Take(PSID newOwner) {
-        if (GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &oldOwner_, nullptr,
-                                  nullptr, nullptr, oldDescriptor_.Receive()) != ERROR_SUCCESS) {
+    // `readable` is the same key opened with READ_CONTROL when that was granted, else null: without it
+    // no old owner is kept.
+    bool Take(HKEY readable, PSID newOwner) {
+        if (!readable || GetSecurityInfo(readable, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &oldOwner_, nullptr,
+                                         nullptr, nullptr, oldDescriptor_.Receive()) != ERROR_SUCCESS) {
             oldOwner_ = nullptr;
             oldDescriptor_.Detach();
         }
-        DWORD result = SetNamedSecurityInfoW(&name_[0], SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, newOwner,
-                                             nullptr, nullptr, nullptr);
+        DWORD result = SetOwner(newOwner);
         if (result != ERROR_SUCCESS) {
-            TW_LOG(LogLevel::Error, "SetNamedSecurityInfoW(%S) owner Error=%d", name_.c_str(), (int)result);
+            TW_LOG(LogLevel::Error, "SetSecurityInfo owner Error=%d", (int)result);
             return false;
         }
         taken_ = true;
@@ -55,33 +58,28 @@ public:
         if (!taken_ || !oldOwner_) return;
         DWORD result = SetOwner(oldOwner_);
         if (result == ERROR_INVALID_OWNER && EnableRestorePrivilege()) result = SetOwner(oldOwner_);
-        if (result != ERROR_SUCCESS)
-            TW_LOG(LogLevel::Error, "SetNamedSecurityInfoW(%S) old owner Error=%d", name_.c_str(), (int)result);
+        if (result != ERROR_SUCCESS) TW_LOG(LogLevel::Error, "SetSecurityInfo old owner Error=%d", (int)result);
         taken_ = false;
     }
 
 private:
     DWORD SetOwner(PSID owner) {
-        return SetNamedSecurityInfoW(&name_[0], SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
-                                     nullptr);
+        return SetSecurityInfo(key_.Get(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr);
     }
 
-    std::wstring name_;
+    const RegistryKey& key_;  // opened with WRITE_OWNER
     PSID oldOwner_ = nullptr;
     LocalMemory<PSECURITY_DESCRIPTOR> oldDescriptor_;  // holds what oldOwner_ points into
     bool taken_ = false;
 };
 
 // The key's DACL as a self-relative descriptor; empty when it cannot be read.
-std::vector<BYTE> ReadKeyDacl(HKEY root, const wchar_t* path) {
-    RegistryKey key;
-    if (key.Open(root, path, READ_CONTROL) != ERROR_SUCCESS) return {};
+std::vector<BYTE> ReadKeyDacl(HKEY key) {
     DWORD size = 0;
-    if (RegGetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER ||
-        size == 0)
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER || size == 0)
         return {};
     std::vector<BYTE> descriptor(size);
-    if (RegGetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor.data(), &size) != ERROR_SUCCESS) return {};
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size) != ERROR_SUCCESS) return {};
     return descriptor;
 }
 
@@ -147,9 +145,17 @@ std::wstring RegKeyUnlocker::ObjectName(HKEY root, const std::wstring& path) {
     return name;
 }
 
+LONG RegKeyUnlocker::OpenKey(REGSAM access, RegistryKey& key) const {
+    if (root_ == HKEY_LOCAL_MACHINE) return RegistryLink::OpenMachineKey(path_, access, key);
+    return RegOpenKeyExW(root_, path_, REG_OPTION_OPEN_LINK, access, key.Receive());
+}
+
 bool RegKeyUnlocker::Unlock() {
+    // Every step below acts on the key itself, never through it: a link is unlocked as a link (its own
+    // access list), and its target is left alone.
     RegistryKey key;
-    LONG opened = key.Open(root_, path_, WRITE_DAC);
+    LONG opened = OpenKey(WRITE_DAC | READ_CONTROL, key);
+    if (opened == ERROR_ACCESS_DENIED) opened = OpenKey(WRITE_DAC, key);
     if (opened != ERROR_SUCCESS && opened != ERROR_ACCESS_DENIED) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) WRITE_DAC Error=%d", path_, (int)opened);
         return false;
@@ -157,11 +163,18 @@ bool RegKeyUnlocker::Unlock() {
     PSID owner = ProcessOwnerSid();
     if (!owner) return false;
 
-    std::wstring objectName = ObjectName(root_, path_);
-    OwnershipTakeover takeover(objectName);
+    RegistryKey ownerHandle;
+    OwnershipTakeover takeover(ownerHandle);
     if (opened == ERROR_ACCESS_DENIED) {
-        if (objectName.empty() || !takeover.Take(owner)) return false;
-        opened = key.Open(root_, path_, WRITE_DAC);
+        LONG result = OpenKey(WRITE_OWNER, ownerHandle);
+        if (result != ERROR_SUCCESS) {
+            TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) WRITE_OWNER Error=%d", path_, (int)result);
+            return false;
+        }
+        RegistryKey readable;
+        if (OpenKey(READ_CONTROL, readable) != ERROR_SUCCESS) readable.Close();
+        if (!takeover.Take(readable.Get(), owner)) return false;
+        opened = OpenKey(WRITE_DAC | READ_CONTROL, key);
         if (opened != ERROR_SUCCESS) {
             TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) WRITE_DAC after takeover Error=%d", path_, (int)opened);
             takeover.HandBack();
@@ -169,7 +182,7 @@ bool RegKeyUnlocker::Unlock() {
         }
     }
 
-    std::vector<BYTE> saved = ReadKeyDacl(root_, path_);
+    std::vector<BYTE> saved = ReadKeyDacl(key.Get());
     std::vector<BYTE> unlocked = BuildUnlockedDacl(saved, owner);
     if (unlocked.empty()) {
         TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): the access list cannot be rebuilt; key left as it was", path_);
@@ -192,7 +205,7 @@ bool RegKeyUnlocker::Unlock() {
 
 bool RegKeyUnlocker::Restore() {
     RegistryKey key;
-    LONG result = key.Open(root_, path_, WRITE_DAC);
+    LONG result = OpenKey(WRITE_DAC, key);
     if (result == ERROR_SUCCESS) result = RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, savedDescriptor_.data());
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
         TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): restoring the access list Error=%d", path_, (int)result);

@@ -4,10 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/RegistryKey.h"
+
 // Opens a registry key that denies this process reading it. Unlock() takes the key's ownership for a
 // moment when it must (and hands it back at once), saves the key's access list, and writes a copy
 // without its access-denied entries that grants this process's owner full access. Destruction writes
 // the saved list back, so the key ends as it was.
+//
+// The key is opened without following it, and below a service key without following any link on the
+// way (RegistryLink.h): a link planted there is never unlocked through.
 //
 // A key whose list cannot be read or rebuilt is left alone and Unlock() fails: writing an empty
 // ("null") list instead would leave the key open to everybody.
@@ -26,6 +31,8 @@ public:
     static std::wstring ObjectName(HKEY root, const std::wstring& path);
 
 private:
+    // The key itself, never what it may link to.
+    LONG OpenKey(REGSAM access, RegistryKey& key) const;
     bool Restore();
 
     HKEY root_;

@@ -1,8 +1,8 @@
 #include "grimlet/mendrel/MendrelEngine.h"
 
+#include <new>
 #include <vector>
 
-#include "grimlet/common/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/FileRemover.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/NetsvcsGroupList.h"
@@ -20,26 +20,22 @@ namespace {
 
 const wchar_t kServicesPath[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 
-bool FileExists(const std::wstring& path) {
-    FileSystemRedirectionGuard redirection;
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-enum class QuarantineOutcome { Stored, Unreadable, Trusted, Failed };
-
-// All keys of all the services in one regedit file; false when any key cannot be read or the file
-// cannot be written.
-bool SaveServiceKeys(QuarantineStore& store, const std::vector<std::wstring>& services, const std::wstring& stem,
-                     std::wstring& fileName) {
+// All keys of all the services in one regedit file, as far as they can be saved: what the worm made
+// unsavable (a link, a chain too deep, a name Win32 cannot open, a huge value) is left out and listed
+// in `gaps`, and so is a keys file that cannot be written. Never a reason to leave the worm in place.
+void SaveServiceKeys(QuarantineStore& store, const std::vector<std::wstring>& services, const std::wstring& stem,
+                     std::wstring& fileName, std::vector<std::wstring>& gaps) {
     std::vector<RegFileKey> keys;
-    for (const std::wstring& name : services)
-        if (!ReadRegistryTree(kServicesPath + name, keys)) return false;
-    return store.SaveKeys(keys, stem, fileName);
+    for (const std::wstring& name : services) ReadRegistryTree(kServicesPath + name, keys, &gaps);
+    if (!store.SaveKeys(keys, stem, fileName)) {
+        fileName.clear();
+        gaps.push_back(L"the keys file could not be written");
+    }
 }
 
-std::wstring Joined(const std::vector<std::wstring>& names) {
+std::wstring Joined(const std::vector<std::wstring>& names, const wchar_t* separator) {
     std::wstring text;
-    for (const std::wstring& name : names) text += (text.empty() ? L"" : L", ") + name;
+    for (const std::wstring& name : names) text += (text.empty() ? L"" : separator) + name;
     return text;
 }
 
@@ -47,6 +43,17 @@ std::wstring Joined(const std::vector<std::wstring>& names) {
 
 int MendrelEngine::Run(const std::wstring& dllPath) {
     TW_LOG_SCOPE("MendrelEngine::Run()");
+    try {
+        return Remove(dllPath);
+    } catch (const std::bad_alloc&) {
+        // The worm decides how large its keys and values are; running out of memory ends the removal
+        // where it stands, said in the log, never in an abort.
+        TW_LOG(LogLevel::Error, "Out of memory while removing %S", dllPath.c_str());
+        return MendrelExitCode::PartlyFailed;
+    }
+}
+
+int MendrelEngine::Remove(const std::wstring& dllPath) {
     std::vector<std::wstring> services = FindNetsvcsServicesUsing(dllPath);
     if (services.empty()) {
         TW_LOG(LogLevel::Info, "No netsvcs service uses %S; nothing changed", dllPath.c_str());
@@ -58,35 +65,43 @@ int MendrelEngine::Run(const std::wstring& dllPath) {
         TW_LOG(LogLevel::Error, "The quarantine %S cannot be made; nothing changed", quarantineFolder_.c_str());
         return MendrelExitCode::QuarantineFailed;
     }
-    QuarantinedFile copy;
-    bool dllPresent = FileExists(dllPath);
-    bool quarantined = false;
-    // The signature is checked on the copy: it is exactly the file that would be deleted, and it lies
-    // outside the folders a 32-bit process sees redirected.
-    auto quarantine = [&]() {
-        DWORD error = ERROR_SUCCESS;
-        if (!store.Copy(dllPath, copy, error))
-            return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? QuarantineOutcome::Unreadable
-                                                                                     : QuarantineOutcome::Failed;
-        if (isTrusted_(copy.copyPath)) {
-            store.Discard(copy);
-            return QuarantineOutcome::Trusted;
-        }
-        quarantined = true;
-        return QuarantineOutcome::Stored;
-    };
 
-    if (dllPresent) {
-        QuarantineOutcome outcome = quarantine();
-        if (outcome == QuarantineOutcome::Trusted) {
-            TW_LOG(LogLevel::Warning, "%S is signed by a trusted signer; refused, nothing changed", dllPath.c_str());
-            return MendrelExitCode::TrustedSigner;
+    // The DLL is opened once; its signer is checked on the copy taken through that handle, and the same
+    // handle deletes it.
+    FileRemover dll;
+    FileRemover::Opened opened = dll.Open(dllPath);
+    if (opened == FileRemover::Opened::Unreadable) {
+        // The worm may hold its own file; stopping its services may let go of it.
+        std::vector<std::wstring> stopped;
+        for (const std::wstring& name : services) {
+            bool wasRunning = false;
+            StopService(name, wasRunning);
+            if (wasRunning) stopped.push_back(name);
         }
-        if (outcome == QuarantineOutcome::Failed) {
+        opened = dll.Open(dllPath);
+        if (opened == FileRemover::Opened::Unreadable) {
+            // Nothing is removed, so what ran runs again.
+            for (const std::wstring& name : stopped) StartServiceAgain(name);
+            TW_LOG(LogLevel::Error, "%S cannot be read (Error=%d), so its signer cannot be checked; nothing removed",
+                   dllPath.c_str(), (int)dll.OpenError());
+            return MendrelExitCode::SignatureUnchecked;
+        }
+    }
+    if (opened == FileRemover::Opened::Refused) {
+        TW_LOG(LogLevel::Error, "%S cannot be quarantined; nothing changed", dllPath.c_str());
+        return MendrelExitCode::QuarantineFailed;
+    }
+
+    QuarantinedFile copy;
+    const bool quarantined = opened == FileRemover::Opened::Yes;
+    if (quarantined) {
+        DWORD error = ERROR_SUCCESS;
+        if (!store.Copy(dll.Handle(), dllPath, dll.Attributes(), copy, error)) {
             TW_LOG(LogLevel::Error, "%S cannot be quarantined; nothing changed", dllPath.c_str());
             return MendrelExitCode::QuarantineFailed;
         }
-        if (outcome == QuarantineOutcome::Unreadable && isTrusted_(dllPath)) {
+        if (isTrusted_(copy.copyPath)) {
+            store.Discard(copy);
             TW_LOG(LogLevel::Warning, "%S is signed by a trusted signer; refused, nothing changed", dllPath.c_str());
             return MendrelExitCode::TrustedSigner;
         }
@@ -98,27 +113,22 @@ int MendrelEngine::Run(const std::wstring& dllPath) {
     // service marked for deletion as soon as that service stops.
     QuarantineEntry entry;
     entry.originalPath = dllPath;
-    entry.services = Joined(services);
-    std::wstring keysStem = quarantined ? std::wstring(copy.sha1.begin(), copy.sha1.end()) : L"keys";
-    if (!SaveServiceKeys(store, services, keysStem, entry.keysName)) {
-        if (quarantined) store.Discard(copy);
-        TW_LOG(LogLevel::Error, "The service keys of %S cannot be saved; nothing changed", dllPath.c_str());
-        return MendrelExitCode::QuarantineFailed;
+    entry.services = Joined(services, L", ");
+    std::vector<std::wstring> gaps;
+    SaveServiceKeys(store, services, quarantined ? std::wstring(copy.sha1.begin(), copy.sha1.end()) : L"keys",
+                    entry.keysName, gaps);
+    entry.unsaved = Joined(gaps, L"; ");
+    if (quarantined) {
+        entry.sha1 = copy.sha1;
+        entry.size = copy.size;
+        entry.attributes = copy.attributes;
+        entry.copyName = std::wstring(copy.sha1.begin(), copy.sha1.end()) + L".bin";
     }
-    auto record = [&](const std::wstring& state) {
-        if (quarantined) {
-            entry.sha1 = copy.sha1;
-            entry.size = copy.size;
-            entry.attributes = copy.attributes;
-            entry.copyName = std::wstring(copy.sha1.begin(), copy.sha1.end()) + L".bin";
-        }
-        entry.state = state;
-        entry.time = IsoUtcNow();
-        return store.Record(entry);
-    };
-    // Whatever can be recorded now is recorded before anything changes: a removal the manifest does not
-    // know could not be listed or undone.
-    if ((quarantined || !dllPresent) && !record(quarantined ? L"quarantined" : L"missing")) {
+    entry.state = quarantined ? L"quarantined" : L"missing";
+    entry.time = IsoUtcNow();
+    // Recorded before anything changes: a removal the manifest does not know could not be listed or
+    // undone.
+    if (!store.Record(entry)) {
         if (quarantined) store.Discard(copy);
         store.DiscardKeys(entry.keysName);
         TW_LOG(LogLevel::Error, "The quarantine manifest cannot be written; nothing changed");
@@ -128,36 +138,14 @@ int MendrelEngine::Run(const std::wstring& dllPath) {
     bool failed = false;
     for (const std::wstring& name : services)
         if (!StopAndUnregisterService(name)) failed = true;
-
-    bool afterRestart = false;
-    if (dllPresent && !quarantined) {
-        // A service that held the file may have let go of it now.
-        QuarantineOutcome retry = quarantine();
-        if (retry == QuarantineOutcome::Trusted) {
-            record(L"kept: signed by a trusted signer");
-            TW_LOG(LogLevel::Warning, "%S is signed by a trusted signer; refused after stopping", dllPath.c_str());
-            return MendrelExitCode::TrustedSigner;
-        }
-        if (quarantined) {
-            if (!record(L"quarantined")) failed = true;
-        } else {
-            std::wstring aside = dllPath + L".quarantine";
-            bool moved = MoveFileAsideAtRestart(dllPath, aside);
-            if (moved)
-                afterRestart = true;
-            else
-                failed = true;
-            if (!record(moved ? L"unreadable; moved at restart to " + aside : L"unreadable; not removed")) failed = true;
-        }
-    }
-
     for (const std::wstring& name : services) {
         if (!DeleteRegistryTree(kServicesPath + name)) failed = true;
         if (!NetsvcsGroupList::Remove(name)) failed = true;
     }
 
-    if (dllPresent && quarantined) {
-        FileRemoval removal = RemoveFileNowOrAtRestart(dllPath);
+    bool afterRestart = false;
+    if (quarantined) {
+        FileRemoval removal = dll.Remove();
         if (removal == FileRemoval::Failed) failed = true;
         if (removal == FileRemoval::DeletedAtRestart) afterRestart = true;
     }

@@ -4,10 +4,11 @@
 #include "grimlet/common/TrustedSigner.h"
 
 // The removal the engine performs for one worm DLL: every netsvcs service using it is stopped and its
-// key and group entry deleted; the DLL is copied into quarantine first and then deleted (at the next
-// restart if it is in use), and the service keys are saved there whole before they go. A DLL signed by
-// a trusted signer, or a quarantine that cannot take the copy or the keys, stops everything before any
-// change.
+// key and group entry deleted; the DLL is opened once, copied into quarantine through that handle, its
+// signer checked on the copy, and deleted through the same handle (at the next restart if it is in
+// use). The service keys are saved there before they go, as far as they can be: what could not be
+// saved is named in the manifest. A DLL signed by a trusted signer, one that cannot be read (its signer
+// cannot be checked) or a quarantine that cannot take the copy stops everything before any change.
 class MendrelEngine {
 public:
     MendrelEngine(const std::wstring& quarantineFolder, TrustedSignerTest isTrusted)
@@ -19,6 +20,8 @@ public:
     const std::wstring& QuarantineFolder() const { return quarantineFolder_; }
 
 private:
+    int Remove(const std::wstring& dllPath);
+
     std::wstring quarantineFolder_;
     TrustedSignerTest isTrusted_;
 };

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/RegistryKey.h"
@@ -20,24 +21,27 @@ std::wstring FullPathOf(const std::wstring& path) {
     return std::wstring(buffer, length);
 }
 
-// Reads one string value of a key that may deny reading; the key's access list is restored before
-// returning.
-bool ReadValueOfGuardedKey(const std::wstring& path, const wchar_t* name, std::wstring& text) {
+// Reads one string value of a key that may deny reading. The unlocker, which gives the key its access
+// list back when it goes, is the caller's: a key below is reached through this one, one name at a time.
+bool ReadValueOfGuardedKey(const std::wstring& path, const wchar_t* name, std::wstring& text,
+                           std::unique_ptr<RegKeyUnlocker>& unlocker) {
     RegistryKey key;
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
-    std::unique_ptr<RegKeyUnlocker> unlocker;
+    LONG result = RegistryLink::OpenMachineKey(path, KEY_READ, key);
     if (result == ERROR_ACCESS_DENIED) {
         unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
         if (!unlocker->Unlock()) {
             TW_LOG(LogLevel::Warning, "Key %S cannot be opened for reading", path.c_str());
             return false;
         }
-        result = key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+        result = RegistryLink::OpenMachineKey(path, KEY_READ, key);
     }
     if (result != ERROR_SUCCESS) return false;
-    bool read = ReadServiceString(key.Get(), name, text);
-    key.Close();
-    return read;
+    // A link where a service key or its Parameters should be is not read through.
+    if (RegistryLink::KindOf(key.Get()) != RegistryLink::Kind::Plain) {
+        TW_LOG(LogLevel::Warning, "Key %S is a registry link; not followed", path.c_str());
+        return false;
+    }
+    return ReadServiceString(key.Get(), name, text);
 }
 
 }  // namespace
@@ -62,10 +66,13 @@ std::vector<std::wstring> FindNetsvcsServicesUsing(const std::wstring& dllPath) 
         if (result != ERROR_SUCCESS) continue;
         std::wstring keyPath = std::wstring(kServicesPath) + L"\\" + name;
         std::wstring imagePath;
-        if (!ReadValueOfGuardedKey(keyPath, L"ImagePath", imagePath) || !IsNetsvcsImagePath(imagePath)) continue;
+        std::unique_ptr<RegKeyUnlocker> serviceUnlocker, parametersUnlocker;
+        if (!ReadValueOfGuardedKey(keyPath, L"ImagePath", imagePath, serviceUnlocker) ||
+            !IsNetsvcsImagePath(imagePath))
+            continue;
         std::wstring rawDll;
         std::wstring serviceDll;
-        if (!ReadValueOfGuardedKey(keyPath + L"\\Parameters", L"ServiceDll", rawDll) ||
+        if (!ReadValueOfGuardedKey(keyPath + L"\\Parameters", L"ServiceDll", rawDll, parametersUnlocker) ||
             !ExpandServicePath(rawDll, serviceDll))
             continue;
         if (IsSameFilePath(serviceDll, dllPath)) {

@@ -9,9 +9,11 @@
 #include <cwchar>
 
 #include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "grimlet/mendrel/FileRemover.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DataFolder.h"
+#include "platform/system/OrdinalName.h"
 #include "platform/system/Utf8.h"
 #include "platform/win32/KernelHandle.h"
 #include "platform/win32/LocalMemory.h"
@@ -20,13 +22,12 @@ static const wchar_t kLogSource[] = L"RunMendrel";
 
 namespace {
 
-// Administrators and SYSTEM, full access, passed on to every file and folder inside; nothing inherited
-// from above, so a folder somebody else made first ends up closed as well.
-const wchar_t kFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const wchar_t kManifestName[] = L"manifest.txt";
-constexpr std::size_t kManifestColumns = 9;
+constexpr std::size_t kManifestColumns = 10;
+// Lines written before the column of what was not saved.
+constexpr std::size_t kOlderManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
-constexpr uint64_t kMaxKeysFileBytes = 16u << 20;
+constexpr uint64_t kMaxKeysFileBytes = 2 * (RegFile::kMaxTextUnits + 1);  // the mark and the most text Parse reads
 constexpr uint64_t kMaxManifestBytes = 64u << 20;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -68,7 +69,7 @@ std::vector<std::wstring> SplitTabs(const std::wstring& line) {
 
 bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     std::vector<std::wstring> columns = SplitTabs(line);
-    if (columns.size() != kManifestColumns) return false;
+    if (columns.size() != kManifestColumns && columns.size() != kOlderManifestColumns) return false;
     entry.originalPath = FromColumn(columns[0]);
     std::string sha1 = Ascii(FromColumn(columns[1]));
     if (!sha1.empty() && !IsSha1Text(sha1)) return false;
@@ -80,6 +81,7 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     entry.copyName = FromColumn(columns[6]);
     entry.keysName = FromColumn(columns[7]);
     entry.services = FromColumn(columns[8]);
+    if (columns.size() > 9) entry.unsaved = FromColumn(columns[9]);
     entry.removedAt = entry.time;
     // Only names this store gives: a line that points elsewhere is not followed.
     for (const std::wstring* name : {&entry.copyName, &entry.keysName})
@@ -87,24 +89,109 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     return !entry.originalPath.empty() && !entry.state.empty();
 }
 
-// Reads a whole file of at most `limit` bytes. False, with the system error, when it cannot.
-bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes, DWORD& error) {
+// Reads `file` from its start to its end, writing every byte to `copy` as well when one is given.
+bool HashFrom(HANDLE file, HANDLE copy, std::string& sha1, uint64_t& size) {
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    FileDigest hash(false, true);
+    size = 0;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        DWORD put = 0;
+        if (copy && (!WriteFile(copy, buffer.data(), got, &put, nullptr) || put != got)) return false;
+        hash.Update(buffer.data(), got);
+        size += got;
+    }
+    sha1 = hash.FinishSha1Hex();
+    return true;
+}
+
+}  // namespace
+
+bool QuarantineStore::Prepare() {
+    if (folder_ && folder_->IsOpen()) return true;
+    // The machine's quarantine is checked level by level from the common application data folder down;
+    // a quarantine elsewhere (the tests') from the folder that holds it.
+    if (EqualIgnoringCase(path_, MachineQuarantineFolder())) {
+        folder_.reset(new ProtectedDataFolder(kQuarantineLeaf));
+    } else {
+        std::size_t slash = path_.rfind(L'\\');
+        if (slash == std::wstring::npos || slash == 0) return false;
+        folder_.reset(new ProtectedDataFolder(path_.substr(0, slash), {path_.substr(slash + 1)}));
+    }
+    if (!folder_->IsOpen()) {
+        TW_LOG(LogLevel::Error, "The quarantine folder is refused: %S", folder_->Failure().c_str());
+        return false;
+    }
+    // Files made here are given to Administrators too, whatever owner the account would give them (an
+    // administrator's own on XP with "object creator" as the default owner); the list is the folder's.
+    LocalMemory<PSECURITY_DESCRIPTOR> converted;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BA", SDDL_REVISION_1, converted.Receive(), nullptr)) {
+        const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
+        fileOwner_.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
+    }
+    // What this system records as the owner of the folder just given to Administrators: where it keeps
+    // no owners (Wine), files made by this same account show that owner too.
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    PSID owner = nullptr;
+    if (GetSecurityInfo(folder_->Handle(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Receive()) == ERROR_SUCCESS &&
+        owner && IsValidSid(owner)) {
+        const BYTE* bytes = static_cast<const BYTE*>(owner);
+        folderOwner_.assign(bytes, bytes + GetLengthSid(owner));
+    }
+    return true;
+}
+
+SECURITY_ATTRIBUTES QuarantineStore::OwnedByAdministrators() const {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (!fileOwner_.empty()) attributes.lpSecurityDescriptor = const_cast<BYTE*>(fileOwner_.data());
+    return attributes;
+}
+
+const std::wstring& QuarantineStore::FolderFailure() const {
+    static const std::wstring none;
+    return folder_ ? folder_->Failure() : none;
+}
+
+bool QuarantineStore::HasTrustedOwner(HANDLE file) const {
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    PSID owner = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Receive()) != ERROR_SUCCESS)
+        return false;
+    return ProtectedDataFolder::IsTrustedOwner(descriptor.Get(),
+                                               folderOwner_.empty() ? nullptr : const_cast<BYTE*>(folderOwner_.data()));
+}
+
+bool QuarantineStore::ReadStoreFile(const std::wstring& name, uint64_t limit, std::string& bytes, DWORD& error) const {
+    std::wstring path = path_ + L"\\" + name;
+    // Another run may be appending to the manifest meanwhile; what is read is taken whole into memory.
     KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) {
         error = GetLastError();
         return false;
     }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size)) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(file.Get(), &information)) {
         error = GetLastError();
         return false;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > limit) {
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !HasTrustedOwner(file.Get())) {
+        TW_LOG(LogLevel::Error, "%S is not a plain file owned by Administrators or SYSTEM; refused", path.c_str());
+        error = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    if ((static_cast<uint64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow) > limit) {
         error = ERROR_FILE_TOO_LARGE;
         return false;
     }
-    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    bytes.assign(information.nFileSizeLow, '\0');
     DWORD got = 0;
     if (!bytes.empty() && (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
                            got != bytes.size())) {
@@ -114,78 +201,15 @@ bool ReadWholeFile(const std::wstring& path, uint64_t limit, std::string& bytes,
     return true;
 }
 
-}  // namespace
-
-bool QuarantineStore::FolderSecurity(std::vector<BYTE>& descriptor) {
-    LocalMemory<PSECURITY_DESCRIPTOR> converted;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSecurity, SDDL_REVISION_1, converted.Receive(),
-                                                              nullptr)) {
-        TW_LOG(LogLevel::Error, "ConvertStringSecurityDescriptorToSecurityDescriptorW Error=%d", (int)GetLastError());
-        return false;
-    }
-    const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
-    descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
-    return true;
-}
-
-bool QuarantineStore::Prepare() {
-    std::vector<BYTE> descriptor;
-    if (!FolderSecurity(descriptor)) return false;
-    // The folders above are made with what they inherit; only the last one is closed.
-    for (std::size_t slash = folder_.find(L'\\', 3); slash != std::wstring::npos; slash = folder_.find(L'\\', slash + 1))
-        CreateDirectoryW(folder_.substr(0, slash).c_str(), nullptr);
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.data(), FALSE};
-    if (!CreateDirectoryW(folder_.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        TW_LOG(LogLevel::Error, "CreateDirectory(%S) Error=%d", folder_.c_str(), (int)GetLastError());
-        return false;
-    }
-    // A link planted in its place would lead the access list written below onto some other folder.
-    DWORD attributes = GetFileAttributesW(folder_.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        TW_LOG(LogLevel::Error, "%S is not a plain folder", folder_.c_str());
-        return false;
-    }
-    // A folder that was there already gets the same owner and list as a new one.
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    PSID owner = nullptr;
-    GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted);
-    GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted);
-    std::vector<wchar_t> name(folder_.begin(), folder_.end());
-    name.push_back(L'\0');
-    DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                             PROTECTED_DACL_SECURITY_INFORMATION,
-                                         owner, nullptr, dacl, nullptr);
-    if (result != ERROR_SUCCESS) {
-        TW_LOG(LogLevel::Error, "SetNamedSecurityInfoW(%S) Error=%d", folder_.c_str(), (int)result);
-        return false;
-    }
-    return true;
-}
-
-bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWORD& error) {
+bool QuarantineStore::Copy(HANDLE source, const std::wstring& path, DWORD attributes, QuarantinedFile& copy,
+                           DWORD& error) {
     error = ERROR_SUCCESS;
-    HANDLE sourceHandle;
-    DWORD attributes;
-    {
-        FileSystemRedirectionGuard redirection;
-        attributes = GetFileAttributesW(path.c_str());
-        sourceHandle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (sourceHandle == INVALID_HANDLE_VALUE) error = GetLastError();
-    }
-    KernelHandle source(sourceHandle);
-    if (!source.IsValid()) {
-        TW_LOG(LogLevel::Error, "CreateFileW(%S) for quarantine Error=%d", path.c_str(), (int)error);
-        return false;
-    }
     wchar_t pendingName[64];
     _snwprintf(pendingName, 64, L"\\pending-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
     pendingName[63] = L'\0';
-    std::wstring pendingPath = folder_ + pendingName;
-    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::wstring pendingPath = path_ + pendingName;
+    SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+    KernelHandle target(CreateFileW(pendingPath.c_str(), GENERIC_WRITE, 0, &owner, CREATE_ALWAYS, 0, nullptr));
     if (!target.IsValid()) {
         error = GetLastError();
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", pendingPath.c_str(), (int)error);
@@ -196,7 +220,7 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             error = GetLastError();
             break;
         }
@@ -219,8 +243,8 @@ bool QuarantineStore::Copy(const std::wstring& path, QuarantinedFile& copy, DWOR
     copy.originalPath = path;
     copy.sha1 = hash.FinishSha1Hex();
     copy.size = size;
-    copy.attributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_NORMAL : attributes;
-    copy.copyPath = folder_ + L"\\" + Widen(copy.sha1) + L".bin";
+    copy.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    copy.copyPath = path_ + L"\\" + Widen(copy.sha1) + L".bin";
     copy.newlyStored = GetFileAttributesW(copy.copyPath.c_str()) == INVALID_FILE_ATTRIBUTES;
     if (!MoveFileExW(pendingPath.c_str(), copy.copyPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         error = GetLastError();
@@ -248,8 +272,9 @@ bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::w
     // A later removal of the same bytes keeps the keys of the earlier one.
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         fileName = attempt == 1 ? stem + L".reg" : stem + L"-" + std::to_wstring(attempt) + L".reg";
-        std::wstring path = folder_ + L"\\" + fileName;
-        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        std::wstring path = path_ + L"\\" + fileName;
+        SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+        KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &owner, CREATE_NEW, 0, nullptr));
         if (!file.IsValid()) {
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -274,14 +299,14 @@ bool QuarantineStore::SaveKeys(const std::vector<RegFileKey>& keys, const std::w
 }
 
 void QuarantineStore::DiscardKeys(const std::wstring& fileName) {
-    if (!fileName.empty()) DeleteFileW((folder_ + L"\\" + fileName).c_str());
+    if (!fileName.empty()) DeleteFileW((path_ + L"\\" + fileName).c_str());
 }
 
 bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys) const {
-    std::wstring path = folder_ + L"\\" + fileName;
+    std::wstring path = path_ + L"\\" + fileName;
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
-    if (!ReadWholeFile(path, kMaxKeysFileBytes, bytes, error)) {
+    if (!ReadStoreFile(fileName, kMaxKeysFileBytes, bytes, error)) {
         TW_LOG(LogLevel::Error, "Reading %S Error=%d", path.c_str(), (int)error);
         return false;
     }
@@ -303,16 +328,16 @@ bool QuarantineStore::Record(const QuarantineEntry& entry) {
     std::wstring line = Column(entry.originalPath) + L"\t" + Column(Widen(entry.sha1)) + L"\t" +
                         (copied ? std::to_wstring(entry.size) : L"-") + L"\t" + Column(entry.time) + L"\t" +
                         Column(entry.state) + L"\t" + (copied ? attributes : L"-") + L"\t" + Column(entry.copyName) +
-                        L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services);
+                        L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services) + L"\t" + Column(entry.unsaved);
     return AppendLine(line);
 }
 
 bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
     entries.clear();
-    std::wstring path = folder_ + L"\\" + kManifestName;
+    std::wstring path = path_ + L"\\" + kManifestName;
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
-    if (!ReadWholeFile(path, kMaxManifestBytes, bytes, error)) {
+    if (!ReadStoreFile(kManifestName, kMaxManifestBytes, bytes, error)) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
         TW_LOG(LogLevel::Error, "Reading %S Error=%d", path.c_str(), (int)error);
         return false;
@@ -348,18 +373,46 @@ bool QuarantineStore::ReadEntries(std::vector<QuarantineEntry>& entries) const {
     return true;
 }
 
-QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& entry, const std::wstring& target) const {
-    std::wstring storedPath = folder_ + L"\\" + entry.copyName;
-    KernelHandle source(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source.IsValid()) {
-        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
-        return CopyOutcome::Damaged;
+bool QuarantineStore::OpenCheckedCopy(const QuarantineEntry& entry, KernelHandle& copy) const {
+    if (entry.copyName != Widen(entry.sha1) + L".bin") {
+        TW_LOG(LogLevel::Error, "The stored copy of %S is named %S, not after its SHA-1", entry.originalPath.c_str(),
+               entry.copyName.c_str());
+        return false;
     }
+    std::wstring storedPath = path_ + L"\\" + entry.copyName;
+    // Others may read the copy while it is held, not change it: what is checked here is what is copied.
+    copy.Attach(CreateFileW(storedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!copy.IsValid()) {
+        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(copy.Get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        TW_LOG(LogLevel::Error, "%S is not a plain file", storedPath.c_str());
+        return false;
+    }
+    if (!HasTrustedOwner(copy.Get())) {
+        TW_LOG(LogLevel::Error, "%S is not owned by Administrators or SYSTEM; refused", storedPath.c_str());
+        return false;
+    }
+    std::string sha1;
+    uint64_t size = 0;
+    if (!HashFrom(copy.Get(), nullptr, sha1, size) || size != entry.size || sha1 != entry.sha1) {
+        TW_LOG(LogLevel::Error, "%S no longer holds the bytes that were quarantined", storedPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+QuarantineStore::CopyOutcome QuarantineStore::CopyOut(HANDLE checkedCopy, const QuarantineEntry& entry,
+                                                       const std::wstring& target) const {
     HANDLE targetHandle;
     {
         FileSystemRedirectionGuard redirection;
-        targetHandle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        targetHandle = CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
     }
     KernelHandle written(targetHandle);
     if (!written.IsValid()) {
@@ -368,43 +421,26 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(const QuarantineEntry& ent
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CopyOutcome::TargetExists
                                                                            : CopyOutcome::Failed;
     }
-    FileDigest hash(false, true);
+    std::string sha1;
     uint64_t size = 0;
     CopyOutcome outcome = CopyOutcome::Copied;
-    std::vector<char> buffer(64 * 1024);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-            TW_LOG(LogLevel::Error, "ReadFile(%S) Error=%d", storedPath.c_str(), (int)GetLastError());
-            outcome = CopyOutcome::Damaged;
-            break;
-        }
-        if (got == 0) break;
-        DWORD put = 0;
-        if (!WriteFile(written.Get(), buffer.data(), got, &put, nullptr) || put != got) {
-            TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", target.c_str(), (int)GetLastError());
-            outcome = CopyOutcome::Failed;
-            break;
-        }
-        hash.Update(buffer.data(), got);
-        size += got;
-    }
-    if (outcome == CopyOutcome::Copied && (size != entry.size || hash.FinishSha1Hex() != entry.sha1)) {
-        TW_LOG(LogLevel::Error, "%S no longer holds the bytes that were quarantined", storedPath.c_str());
+    if (!HashFrom(checkedCopy, written.Get(), sha1, size))
+        outcome = CopyOutcome::Failed;
+    else if (size != entry.size || sha1 != entry.sha1)
         outcome = CopyOutcome::Damaged;
-    }
-    if (outcome == CopyOutcome::Copied && !FlushFileBuffers(written.Get())) outcome = CopyOutcome::Failed;
-    written.Close();
+    else if (!FlushFileBuffers(written.Get()))
+        outcome = CopyOutcome::Failed;
     if (outcome != CopyOutcome::Copied) {
-        FileSystemRedirectionGuard redirection;
-        DeleteFileW(target.c_str());
+        TW_LOG(LogLevel::Error, "Copying out to %S failed (%d)", target.c_str(), (int)outcome);
+        MarkOpenFileForDeletion(written.Get());
     }
     return outcome;
 }
 
 bool QuarantineStore::AppendLine(const std::wstring& line) {
-    std::wstring manifest = folder_ + L"\\" + kManifestName;
-    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    std::wstring manifest = path_ + L"\\" + kManifestName;
+    SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+    KernelHandle file(CreateFileW(manifest.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &owner,
                                 OPEN_ALWAYS, 0, nullptr));
     if (!file.IsValid()) {
         TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", manifest.c_str(), (int)GetLastError());

@@ -2,10 +2,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "grimlet/mendrel/RegFile.h"
+#include "platform/security/ProtectedDataFolder.h"
+#include "platform/win32/KernelHandle.h"
 
 // A copy of a file taken before it is deleted.
 struct QuarantinedFile {
@@ -29,6 +32,7 @@ struct QuarantineEntry {
     std::wstring keysName;   // the saved service keys, "<SHA-1>.reg" or "keys-<n>.reg"; names the entry
     std::wstring services;   // the service names, separated by ", "
     std::wstring removedAt;  // UTC time of the removal (the first line of the entry)
+    std::wstring unsaved;    // what of the service keys could not be saved, separated by "; "
 };
 
 // Where the engine keeps what it removed: "<common application data>\Quorvel\Tidewash\Quarantine", a
@@ -40,17 +44,20 @@ std::wstring MachineQuarantineFolder();
 // The quarantine folder: one "<SHA-1>.bin" per file, one ".reg" file per removal with the service keys
 // as they were, and "manifest.txt", which only ever grows: one UTF-8 line per change of an entry,
 // with tab-separated columns original path, SHA-1, size, UTC time, state, attributes, copy file, key
-// file and services ("-" for an empty column). The last line of an entry gives its state.
+// file, services and what of the keys could not be saved ("-" for an empty column). The last line of an entry gives its state.
 class QuarantineStore {
 public:
-    explicit QuarantineStore(const std::wstring& folder) : folder_(folder) {}
+    explicit QuarantineStore(const std::wstring& folder) : path_(folder) {}
 
-    // Creates the folder (and the ones above it) and gives it an access list of its own that lets only
-    // Administrators and SYSTEM in. False when either fails: nothing may then be removed.
+    // Opens the folder as a ProtectedDataFolder (made where missing, every level a plain folder owned
+    // by Administrators or SYSTEM, the folder itself closed to everybody else through its handle) and
+    // holds it open. Nothing is read or written in a folder that fails: FolderFailure() says why.
     bool Prepare();
+    const std::wstring& FolderFailure() const;
 
-    // Copies the file in. False with the system error in `error` when it cannot be read or written.
-    bool Copy(const std::wstring& path, QuarantinedFile& copy, DWORD& error);
+    // Copies in the file open as `source` (read from where it stands), which lies at `path` with
+    // `attributes`. False with the system error in `error` when it cannot be read or written.
+    bool Copy(HANDLE source, const std::wstring& path, DWORD attributes, QuarantinedFile& copy, DWORD& error);
     // Takes back a copy that will not be needed (the original stays). A copy an earlier entry shares
     // stays.
     void Discard(const QuarantinedFile& copy);
@@ -66,17 +73,29 @@ public:
     // quarantined; false when the manifest exists but cannot be read.
     bool ReadEntries(std::vector<QuarantineEntry>& entries) const;
 
-    enum class CopyOutcome { Copied, Damaged, TargetExists, Failed };
-    // Copies an entry's stored file to `target`, which must not exist yet, and checks that the copy has
-    // the recorded size and SHA-1 (Damaged when not, or when the stored copy is missing). Anything but
-    // Copied leaves no target behind.
-    CopyOutcome CopyOut(const QuarantineEntry& entry, const std::wstring& target) const;
+    // Opens an entry's stored copy, "<SHA-1>.bin", a plain file owned by Administrators or SYSTEM, and
+    // reads it whole: false, logged, unless it holds the recorded size and SHA-1. The handle lets others
+    // read the copy but not change it, so what was checked is what CopyOut copies.
+    bool OpenCheckedCopy(const QuarantineEntry& entry, KernelHandle& copy) const;
 
-    const std::wstring& Folder() const { return folder_; }
-    // The owner and access list Prepare gives the folder (self-relative); false when it cannot be built.
-    static bool FolderSecurity(std::vector<BYTE>& descriptor);
+    enum class CopyOutcome { Copied, Damaged, TargetExists, Failed };
+    // Copies the checked copy to `target`, which must not exist yet, checking size and SHA-1 once more on
+    // the way. Anything but Copied leaves no target behind.
+    CopyOutcome CopyOut(HANDLE checkedCopy, const QuarantineEntry& entry, const std::wstring& target) const;
+
+    const std::wstring& Folder() const { return path_; }
 
 private:
     bool AppendLine(const std::wstring& line);
-    std::wstring folder_;
+    bool HasTrustedOwner(HANDLE file) const;
+    // For the files this store makes: owner Administrators, the list inherited from the folder.
+    SECURITY_ATTRIBUTES OwnedByAdministrators() const;
+    // A whole file of the store of at most `limit` bytes, refused (ERROR_ACCESS_DENIED) unless it is a
+    // plain file with a trusted owner. False, with the system error, when it cannot be read.
+    bool ReadStoreFile(const std::wstring& name, uint64_t limit, std::string& bytes, DWORD& error) const;
+
+    std::wstring path_;
+    std::unique_ptr<ProtectedDataFolder> folder_;
+    std::vector<BYTE> folderOwner_;  // what this system reports as the owner of the folder it was given
+    std::vector<BYTE> fileOwner_;    // "O:BA", self-relative
 };

@@ -1,5 +1,7 @@
 #include "grimlet/mendrel/RegFile.h"
 
+#include <unordered_set>
+
 namespace {
 
 const char16_t kHeader[] = u"Windows Registry Editor Version 5.00";
@@ -27,12 +29,11 @@ int HexValue(char16_t c) {
 char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 // The registry compares names without regard to case; ASCII folding catches what our own files and
-// regedit's could repeat.
-bool SameName(const std::u16string& left, const std::u16string& right) {
-    if (left.size() != right.size()) return false;
-    for (std::size_t i = 0; i < left.size(); ++i)
-        if (FoldAscii(left[i]) != FoldAscii(right[i])) return false;
-    return true;
+// regedit's could repeat. Names are remembered folded, so that a repeat is found in constant time.
+std::u16string Folded(const std::u16string& name) {
+    std::u16string folded = name;
+    for (char16_t& c : folded) c = FoldAscii(c);
+    return folded;
 }
 
 bool HasLineBreak(const std::u16string& text) {
@@ -118,11 +119,15 @@ void AppendValue(std::u16string& text, const RegFileValue& value) {
 
 class Reader {
 public:
-    Reader(const std::u16string& text, std::string& problem) : problem_(problem) { SplitLines(text); }
+    Reader(const std::u16string& text, std::string& problem) : problem_(problem) {
+        tooLong_ = text.size() > RegFile::kMaxTextUnits;
+        if (!tooLong_) SplitLines(text);
+    }
 
     bool Parse(std::vector<RegFileKey>& keys) {
         keys.clear();
         std::size_t index = 0;
+        if (tooLong_) return Fail(0, "a file larger than a saved service key can be");
         if (lines_.empty() || Trimmed(lines_[0]) != kHeader) return Fail(1, "not a \"Windows Registry Editor Version 5.00\" file");
         for (index = 1; index < lines_.size(); ++index) {
             std::u16string line = Trimmed(lines_[index]);
@@ -170,11 +175,15 @@ private:
             if (i < path.size() && path[i] != u'\\') continue;
             std::size_t length = i - componentStart;
             if (length == 0 || length > kMaxKeyNameLength) return Fail(index, "an empty or overlong key name");
+            const std::u16string name = path.substr(componentStart, length);
+            if (name == u"." || name == u"..") return Fail(index, "a key named . or ..");
             componentStart = i + 1;
         }
-        for (const RegFileKey& key : keys)
-            if (SameName(key.path, path)) return Fail(index, "a key given twice");
+        if (path.find(u'\0') != std::u16string::npos) return Fail(index, "a NUL in a key name");
+        if (keys.size() >= RegFile::kMaxKeys) return Fail(index, "more keys than a saved service has");
+        if (!keyPaths_.insert(Folded(path)).second) return Fail(index, "a key given twice");
         keys.push_back(RegFileKey{path, {}});
+        valueNames_.clear();
         return true;
     }
 
@@ -206,12 +215,14 @@ private:
             return false;
         } else if (value.name.empty()) {
             return Fail(index, "an empty quoted value name (the default value is @)");
+        } else if (value.name.find(u'\0') != std::u16string::npos) {
+            return Fail(index, "a NUL in a value name");
         }
         if (at >= line.size() || line[at] != u'=') return Fail(index, "a value name without '='");
         std::u16string data = line.substr(at + 1);
         if (!ReadData(data, index, value)) return false;
-        for (const RegFileValue& other : key.values)
-            if (SameName(other.name, value.name)) return Fail(index, "a value given twice");
+        if (++valueCount_ > RegFile::kMaxValues) return Fail(index, "more values than a saved service has");
+        if (!valueNames_.insert(Folded(value.name)).second) return Fail(index, "a value given twice");
         key.values.push_back(std::move(value));
         return true;
     }
@@ -310,6 +321,10 @@ private:
 
     std::vector<std::u16string> lines_;
     std::string& problem_;
+    bool tooLong_ = false;
+    std::unordered_set<std::u16string> keyPaths_;    // folded
+    std::unordered_set<std::u16string> valueNames_;  // of the current key, folded
+    std::size_t valueCount_ = 0;
 };
 
 }  // namespace
@@ -328,16 +343,16 @@ bool Format(const std::vector<RegFileKey>& keys, std::u16string& text, std::stri
     text = kHeader;
     AppendAscii(text, "\r\n");
     for (const RegFileKey& key : keys) {
-        if (key.path.empty() || HasLineBreak(key.path)) {
-            problem = "a key path that is empty or holds a line break";
+        if (key.path.empty() || HasLineBreak(key.path) || key.path.find(u'\0') != std::u16string::npos) {
+            problem = "a key path that is empty or holds a line break or a NUL";
             return false;
         }
         AppendAscii(text, "\r\n[");
         text += key.path;
         AppendAscii(text, "]\r\n");
         for (const RegFileValue& value : key.values) {
-            if (HasLineBreak(value.name)) {
-                problem = "a value name with a line break";
+            if (HasLineBreak(value.name) || value.name.find(u'\0') != std::u16string::npos) {
+                problem = "a value name with a line break or a NUL";
                 return false;
             }
             AppendValue(text, value);

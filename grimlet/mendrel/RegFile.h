@@ -24,6 +24,12 @@ bool operator==(const RegFileKey& left, const RegFileKey& right);
 
 namespace RegFile {
 
+// What a saved service key can come to, and the most Parse reads: the text of a 16 MiB file, and keys
+// and values far beyond what a service holds. Parse takes time in proportion to the text.
+constexpr std::size_t kMaxTextUnits = 8u << 20;
+constexpr std::size_t kMaxKeys = 20000;
+constexpr std::size_t kMaxValues = 200000;
+
 // The text, without the byte-order mark, that recreates exactly these keys, values, types and bytes.
 // A string is written as text only when it reads back to the same bytes; anything else (no final NUL,
 // an inner NUL, an odd length, a line break) is written as hex(1). False, with the reason, for a key
@@ -33,7 +39,8 @@ bool Format(const std::vector<RegFileKey>& keys, std::u16string& text, std::stri
 // Reads what Format writes (and regedit's own exports of the same forms): the header line, [key]
 // sections, @= and "name"= values as strings, dword:, hex: and hex(N):, with continued hex lines and
 // comment lines. Refuses, with the reason, anything else: deletions, unknown escapes, duplicate keys or
-// values, a value outside a key, text after a value.
+// values, a value outside a key, text after a value, a NUL in a name, a key named "." or "..", and more
+// text, keys or values than the limits above.
 bool Parse(const std::u16string& text, std::vector<RegFileKey>& keys, std::string& problem);
 
 // UTF-16 little-endian bytes with the byte-order mark, as regedit writes its files.

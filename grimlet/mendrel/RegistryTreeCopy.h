@@ -11,8 +11,12 @@
 
 // Appends the key at `path` (under HKEY_LOCAL_MACHINE) and every key below it, each after its parent,
 // with every value's name, type and bytes. A key that denies reading is opened as for its deletion and
-// has its access list back afterwards. False when any key or value cannot be read.
-bool ReadRegistryTree(const std::wstring& path, std::vector<RegFileKey>& keys);
+// has its access list back afterwards. A registry link is never followed: it is not saved, and neither
+// is a key too deep, a value too large for the save (1 MiB in all) or anything that cannot be read.
+// Without `gaps`, false at the first of these; with `gaps`, each is added there as one line of text and
+// the rest is saved. True when the whole tree was saved.
+bool ReadRegistryTree(const std::wstring& path, std::vector<RegFileKey>& keys,
+                      std::vector<std::wstring>* gaps = nullptr);
 
 enum class TreeWrite { Written, KeyExists, Failed };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryLink.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/RegistryKey.h"
 
@@ -12,8 +13,11 @@ static const wchar_t kLogSource[] = L"RunMendrel";
 namespace {
 
 constexpr REGSAM kTreeAccess = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE;
-constexpr int kMaxDepth = 32;
+// The registry's own limit on the depth of a tree: whatever the worm built there can be taken down.
+constexpr int kMaxDepth = 512;
 
+// Each key is opened without following it and deleted through that same handle, once its subkeys are
+// gone; a link is deleted itself and its target is never entered.
 bool DeleteTree(const std::wstring& path, int depth) {
     if (depth > kMaxDepth) return false;
     std::unique_ptr<RegKeyUnlocker> unlocker;
@@ -24,16 +28,31 @@ bool DeleteTree(const std::wstring& path, int depth) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) for deletion Error=%d", path.c_str(), (int)result);
         return false;
     }
-    std::vector<std::wstring> children;
-    if (!TakeSubkeyNames(key, path, children)) return false;
-    for (const std::wstring& child : children)
-        if (!DeleteTree(path + L"\\" + child, depth + 1)) return false;
-    result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
-        TW_LOG(LogLevel::Error, "RegDeleteKeyW(%S) Error=%d", path.c_str(), (int)result);
+    std::wstring target;
+    RegistryLink::Kind kind = RegistryLink::KindOf(key.Get(), &target);
+    if (kind == RegistryLink::Kind::Unknown) {
+        TW_LOG(LogLevel::Error, "%S cannot be told from a registry link; not deleted", path.c_str());
         return false;
     }
-    TW_LOG(LogLevel::Info, "Deleted key %S", path.c_str());
+    if (kind == RegistryLink::Kind::Plain) {
+        std::vector<std::wstring> children;
+        result = key.SubkeyNames(children);
+        if (result != ERROR_SUCCESS) {
+            TW_LOG(LogLevel::Error, "RegEnumKeyExW(%S) Error=%d", path.c_str(), (int)result);
+            return false;
+        }
+        for (const std::wstring& child : children)
+            if (!DeleteTree(path + L"\\" + child, depth + 1)) return false;
+    }
+    result = RegistryLink::DeleteOpenKey(key.Get());
+    if (result != ERROR_SUCCESS && result != ERROR_KEY_DELETED) {
+        TW_LOG(LogLevel::Error, "NtDeleteKey(%S) Error=%d", path.c_str(), (int)result);
+        return false;
+    }
+    if (kind == RegistryLink::Kind::Link)
+        TW_LOG(LogLevel::Info, "Deleted the registry link %S (its target %S stays)", path.c_str(), target.c_str());
+    else
+        TW_LOG(LogLevel::Info, "Deleted key %S", path.c_str());
     return true;
 }
 
@@ -41,10 +60,10 @@ bool DeleteTree(const std::wstring& path, int depth) {
 
 LONG OpenKeyUnlockingIfDenied(const std::wstring& path, REGSAM access, RegistryKey& key,
                               std::unique_ptr<RegKeyUnlocker>& unlocker) {
-    LONG result = key.Open(HKEY_LOCAL_MACHINE, path, access);
+    LONG result = RegistryLink::OpenMachineKey(path, access, key);
     if (result == ERROR_ACCESS_DENIED) {
         unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
-        if (unlocker->Unlock()) result = key.Open(HKEY_LOCAL_MACHINE, path, access);
+        if (unlocker->Unlock()) result = RegistryLink::OpenMachineKey(path, access, key);
     }
     return result;
 }

@@ -9,11 +9,12 @@
 #include "platform/win32/RegistryKey.h"
 
 // Deletes a key under HKEY_LOCAL_MACHINE with all its subkeys, taking over the access list of any key
-// that refuses. A key that is already gone counts as deleted. When a key cannot be deleted, the keys
+// that refuses. A registry link among them is deleted itself; its target is left as it is. A key that
+// is already gone counts as deleted. When a key cannot be deleted, the keys
 // still there keep their access lists as they were.
 bool DeleteRegistryTree(const std::wstring& path);
 
-// Opens a key under HKEY_LOCAL_MACHINE; a key that denies this process is unlocked first. The unlocker,
+// Opens a key under HKEY_LOCAL_MACHINE without following a link (RegistryLink::OpenMachineKey); a key that denies this process is unlocked first. The unlocker,
 // which the caller keeps as long as it needs the key, gives the key its access list back when it goes.
 LONG OpenKeyUnlockingIfDenied(const std::wstring& path, REGSAM access, RegistryKey& key,
                               std::unique_ptr<RegKeyUnlocker>& unlocker);

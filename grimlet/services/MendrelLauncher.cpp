@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "grimlet/common/RegistryLink.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 #include "platform/win32/RegistryKey.h"
@@ -61,8 +62,9 @@ bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineF
         }
     }
 
+    // The key itself, not what it may link to: a link left in its place is a key still there.
     RegistryKey key;
-    LONG result = key.Open(entry.root, entry.keyPath, KEY_ALL_ACCESS);
+    LONG result = RegistryLink::OpenMachineKey(entry.keyPath, KEY_QUERY_VALUE, key);
     if (result == ERROR_FILE_NOT_FOUND) return true;
     TW_LOG(LogLevel::Detail, "Service key %S still there after the engine (%d)", entry.keyPath.c_str(), (int)result);
     return false;

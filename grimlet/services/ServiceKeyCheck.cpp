@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "grimlet/common/RegKeyUnlocker.h"
+#include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/RegistryKey.h"
@@ -13,6 +14,19 @@ namespace {
 
 enum class OpenOutcome { Opened, NotFound, Failed };
 
+// Keys below the Services key are opened one name at a time without following a link; a link where a
+// service key or its Parameters should be cannot be examined (its target may be any key).
+LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key) {
+    LONG result = RegistryLink::OpenMachineKey(path, KEY_READ, key);
+    if (result != ERROR_SUCCESS) return result;
+    if (RegistryLink::KindOf(key.Get()) == RegistryLink::Kind::Link) {
+        TW_LOG(LogLevel::Warning, "%S is a registry link; not followed", path.c_str());
+        key.Close();
+        return RegistryLink::kStoppedOnLink;
+    }
+    return ERROR_SUCCESS;
+}
+
 // A key opened for reading, with the unlocker that had to open it (if any). The key is closed before
 // the unlocker gives the key its access list back.
 struct ReadableKey {
@@ -21,7 +35,7 @@ struct ReadableKey {
 };
 
 OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& unlocked) {
-    LONG result = target.key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+    LONG result = OpenWithoutLinks(path, target.key);
     if (result == ERROR_FILE_NOT_FOUND) return OpenOutcome::NotFound;
     if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) return OpenOutcome::Failed;
     if (result == ERROR_SUCCESS) {
@@ -32,7 +46,7 @@ OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& u
     }
     target.unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
     target.unlocker->Unlock();
-    result = target.key.Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+    result = OpenWithoutLinks(path, target.key);
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
         target.unlocker.reset();

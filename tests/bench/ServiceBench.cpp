@@ -9,18 +9,12 @@
 #include "grimlet/services/ServiceScan.h"
 #include "grimlet/services/WormServiceStep.h"
 #include "tests/support/FakeService.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
-}
 
 bool NeverTrusted(const std::wstring&) { return false; }
 

@@ -24,18 +24,13 @@
 #include "grimlet/threads/WormThreadStep.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
+using testsupport::NowMs;
 
 namespace {
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
-}
 
 double TimeMs(const std::function<void()>& step) {
     const double start = NowMs();

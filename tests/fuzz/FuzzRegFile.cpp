@@ -1,5 +1,6 @@
-// The saved-key reader behind RunMendrel -restore: any bytes as a key file. What it accepts must format
-// and read back to the very same keys, values, types and bytes.
+// The saved-key reader behind RunMendrel -restore: any bytes as a key file. What it accepts holds no NUL
+// in a name and no key named "." or "..", and must format and read back to the very same keys, values,
+// types and bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -19,6 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!RegFile::Parse(text, keys, problem)) {
         if (problem.empty()) abort();
         return 0;
+    }
+    // Never a name a restore could be led out of its key with, nor one Win32 would cut short.
+    if (keys.size() > RegFile::kMaxKeys) abort();
+    for (const RegFileKey& key : keys) {
+        if (key.path.find(u'\0') != std::u16string::npos || (key.path + u'\\').find(u"\\.\\") != std::u16string::npos ||
+            (key.path + u'\\').find(u"\\..\\") != std::u16string::npos || key.path.rfind(u".\\", 0) == 0 ||
+            key.path.rfind(u"..\\", 0) == 0 || key.path == u"." || key.path == u"..")
+            abort();
+        for (const RegFileValue& value : key.values)
+            if (value.name.find(u'\0') != std::u16string::npos) abort();
     }
     std::u16string written;
     if (!RegFile::Format(keys, written, problem)) abort();  // nothing parsed can hold a line break

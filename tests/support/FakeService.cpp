@@ -116,6 +116,35 @@ FakeService::FakeService(const std::wstring& name, const std::wstring& imagePath
 
 FakeService::~FakeService() { OpenUpTree(KeyPath()); }
 
+FakeRegistryLink::FakeRegistryLink(const std::wstring& linkPath, const std::wstring& targetPath) : path_(linkPath) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    // The target in the kernel's terms, without a terminating NUL.
+    const std::wstring target = L"\\Registry\\Machine\\" + targetPath;
+    made_ = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+FakeRegistryLink::~FakeRegistryLink() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key) != ERROR_SUCCESS) return;
+    auto deleteKey = reinterpret_cast<LONG(WINAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    if (deleteKey) deleteKey(key);
+    RegCloseKey(key);
+}
+
+bool FakeRegistryLink::Exists(const std::wstring& linkPath) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 void FakeService::SetValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=

@@ -39,6 +39,24 @@ private:
 };
 
 // Another process that keeps a file open without sharing it until the object is destroyed.
+// A registry link made for a test (REG_OPTION_CREATE_LINK, as a worm would plant one) under
+// HKEY_LOCAL_MACHINE, leading to another key under HKEY_LOCAL_MACHINE; deleted itself, never its
+// target, when it goes.
+class FakeRegistryLink {
+public:
+    FakeRegistryLink(const std::wstring& linkPath, const std::wstring& targetPath);
+    ~FakeRegistryLink();
+    FakeRegistryLink(const FakeRegistryLink&) = delete;
+    FakeRegistryLink& operator=(const FakeRegistryLink&) = delete;
+    bool Made() const { return made_; }
+    // Whether a key (a link, not followed) is at `linkPath`.
+    static bool Exists(const std::wstring& linkPath);
+
+private:
+    std::wstring path_;
+    bool made_ = false;
+};
+
 class FileHolderProcess {
 public:
     explicit FileHolderProcess(const std::wstring& path);

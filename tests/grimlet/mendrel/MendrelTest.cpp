@@ -20,6 +20,7 @@
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/hash/FileDigest.h"
+#include "platform/security/ProtectedDataFolder.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
@@ -92,7 +93,7 @@ void ExpectOpenToAdministratorsAndSystemOnly(PSECURITY_DESCRIPTOR descriptor) {
 // Unix mode bits), so there only the written descriptor can be read back.
 void ExpectQuarantineOpenToAdministratorsAndSystemOnly(const std::wstring& folder) {
     std::vector<BYTE> written;
-    ASSERT_TRUE(QuarantineStore::FolderSecurity(written));
+    ASSERT_TRUE(ProtectedDataFolder::ProtectedSecurity(written));
     ExpectOpenToAdministratorsAndSystemOnly(written.data());
     if (RunningOnWine()) return;
     PSECURITY_DESCRIPTOR kept = nullptr;
@@ -353,6 +354,11 @@ TEST(MendrelPiecesTest, SavedKeysReadBackExactlyAndAnythingElseIsRefused) {
         header + u"\"x\"=hex(100000000):00\r\n",
         header + u"\"x\"=hex:01,\\",
         header + u"x=1\r\n",
+        header + u"[HKEY_LOCAL_MACHINE\\A\\.]\r\n",
+        header + u"[HKEY_LOCAL_MACHINE\\A\\..\\B]\r\n",
+        header + std::u16string(u"[HKEY_LOCAL_MACHINE\\A\0B]\r\n", 26),
+        header + std::u16string(u"\"a\0b\"=dword:1\r\n", 15),
+        std::u16string(RegFile::kMaxTextUnits + 1, u' '),
     };
     for (const std::u16string& bad : refused) {
         problem.clear();
@@ -371,6 +377,17 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     FakeService second(stem_ + L"B", L"C:\\WINDOWS\\System32\\SVCHOST.EXE -k NetSvcs", nullptr);
     FakeService::SetString(second.ParametersPath(), L"ServiceDll", dll.substr(0, 3) + L"." + dll.substr(2));
     FakeService bystander(stem_ + L"C", L"svchost.exe -k LocalService", dll.c_str());
+    // A chain of subkeys deeper than a save holds: the keys above it are saved, the rest is named in the
+    // manifest, and the removal goes on.
+    std::wstring deep = second.KeyPath();
+    for (int level = 0; level < 40; ++level) deep += L"\\d" + std::to_wstring(level);
+    FakeService::SetString(deep, L"Bottom", L"x");
+    ASSERT_TRUE(FakeService::KeyExists(deep));
+    // A plain key that only carries a link's value is no link: it is saved and deleted like the others.
+    const wchar_t fakeTarget[] = L"\\Registry\\Machine\\SYSTEM\\Nowhere";
+    FakeService::SetValue(second.KeyPath() + L"\\Fake", L"SymbolicLinkValue", REG_LINK, fakeTarget,
+                          sizeof fakeTarget - sizeof(wchar_t));
+    FakeService::SetString(second.KeyPath() + L"\\Fake\\Sub", L"Value", L"x");
     ASSERT_TRUE(FakeService::DenyEverybody(first.KeyPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(second.ParametersPath()));
     NetsvcsNames names({first.Name(), second.Name(), bystander.Name()});
@@ -390,6 +407,13 @@ TEST_F(MendrelTest, RemovesEveryServiceOfTheDllAfterQuarantiningIt) {
     std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
     EXPECT_EQ(0u, manifest.find(Narrow(dll) + "\t" + Sha1Of(bytes) + "\t" + std::to_string(bytes.size()) + "\t"))
         << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("\ttoo deep: " + Narrow(second.KeyPath()) + "\\d0\\")) << manifest;
+    std::vector<RegFileKey> savedKeys;
+    QuarantineStore store(quarantine_);
+    ASSERT_TRUE(store.Prepare());
+    ASSERT_TRUE(store.LoadKeys(Widen(Sha1Of(bytes)) + L".reg", savedKeys));
+    EXPECT_EQ(2u + 2u + 2u + 32u, savedKeys.size())
+        << "both services and their Parameters, the plain key and its subkey, and the chain down to 32 levels";
 }
 
 // The whole way back: every value type, a subkey, the default value and a key that denies reading are
@@ -434,7 +458,7 @@ TEST_F(MendrelTest, ARemovedServiceAndItsDllAreRestoredExactlyOnce) {
     char attributeText[16];
     snprintf(attributeText, sizeof attributeText, "%08lX", attributes);
     EXPECT_NE(std::string::npos, manifest.find("\tquarantined\t" + std::string(attributeText) + "\t" + sha1 + ".bin\t" +
-                                               sha1 + ".reg\t" + Narrow(service.Name()) + "\r\n"))
+                                               sha1 + ".reg\t" + Narrow(service.Name()) + "\t-\r\n"))
         << manifest;
 
     QuarantineStore store(quarantine_);
@@ -505,9 +529,78 @@ TEST_F(MendrelTest, ARestoreChangesNothingWhenThePathIsTakenTheKeyExistsOrTheSav
     expectNothingRestored();
 
     WriteFileBytes(copyPath, bytes);
+
+    // Forged lines for the same item: another path than the saved ServiceDll (a planted DLL in a system
+    // folder, or a path that is no plain local one), or other services than the saved keys hold.
+    const std::wstring manifestPath = quarantine_ + L"\\manifest.txt";
+    const std::string manifest = ReadFileBytes(manifestPath);
+    const std::string line = manifest.substr(0, manifest.find("\r\n") + 2);
+    const std::wstring planted = scratch_ / L"planted.dll";
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string forged = line;
+        forged.replace(forged.find(from), from.size(), to);
+        return forged;
+    };
+    for (const std::string& forged : {replaced(Narrow(dll), Narrow(planted)), replaced(Narrow(dll), "\\\\server\\x.dll"),
+                                      replaced(Narrow(dll), Narrow(scratch_ / L"..\\refused.dll")),
+                                      replaced("\t" + Narrow(service.Name()) + "\t", "\tOther\t"),
+                                      replaced("\t" + Narrow(service.Name()) + "\t", "\t" + Narrow(service.Name()) + ", Other\t")}) {
+        WriteFileBytes(manifestPath, manifest + forged);
+        EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, QuarantineCommands::Restore(store, sha1)) << forged;
+        EXPECT_FALSE(FileExists(planted));
+        EXPECT_FALSE(FileExists(dll));
+        EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+        EXPECT_EQ(manifest + forged, ReadFileBytes(manifestPath)) << "nothing written";
+    }
+    WriteFileBytes(manifestPath, manifest);
+
+    // A quarantine whose folder fails its check is neither listed nor restored from.
+    QuarantineStore blocked(Dll(L"blocker", "not a folder") + L"\\quarantine");
+    std::vector<std::wstring> lines;
+    EXPECT_EQ(MendrelExitCode::QuarantineFolderRefused, QuarantineCommands::List(blocked, lines));
+    EXPECT_EQ(MendrelExitCode::QuarantineFolderRefused, QuarantineCommands::Restore(blocked, sha1));
+
     EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
     EXPECT_EQ(bytes, ReadFileBytes(dll));
     EXPECT_TRUE(FakeService::KeyExists(service.ParametersPath()));
+}
+
+// A restore interrupted after any of its steps, as by a crash, is completed by the next -restore. The
+// DLL's path is as long as a removal takes: the temporary name beside it is short.
+TEST_F(MendrelTest, AnInterruptedRestoreIsCompletedByTheNext) {
+    using QuarantineCommands::RestoreStep;
+    const std::string bytes = "MZ interrupted";
+    std::wstring dll = scratch_ / L"long";
+    dll += std::wstring(MAX_PATH - 1 - 4 - dll.size(), L'x') + L".dll";
+    WriteFileBytes(dll, bytes);
+    ASSERT_EQ(bytes, ReadFileBytes(dll));
+    FakeService service(stem_ + L"I", kNetsvcs, dll.c_str());
+    NetsvcsNames names({service.Name()});
+    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    QuarantineStore store(quarantine_);
+    const std::string sha1 = Sha1Of(bytes);
+    static RestoreStep stopAfter;
+    for (RestoreStep step : {RestoreStep::Recorded, RestoreStep::FilePlaced, RestoreStep::KeysWritten,
+                             RestoreStep::FileMoved, RestoreStep::NamesAdded}) {
+        ASSERT_EQ(MendrelExitCode::Removed, MendrelEngine(quarantine_, &NeverTrusted).Run(dll));
+        stopAfter = step;
+        QuarantineCommands::Restore(store, sha1, [](RestoreStep done) { return done != stopAfter; });
+        EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1)) << static_cast<int>(step);
+        EXPECT_EQ(bytes, ReadFileBytes(dll));
+        EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
+        EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+        EXPECT_EQ(MendrelExitCode::NotQuarantined, QuarantineCommands::Restore(store, sha1));
+    }
+    // What an interrupted restore left is taken up only when it is exactly what was saved.
+    ASSERT_EQ(MendrelExitCode::Removed, MendrelEngine(quarantine_, &NeverTrusted).Run(dll));
+    stopAfter = RestoreStep::KeysWritten;
+    QuarantineCommands::Restore(store, sha1, [](RestoreStep done) { return done != stopAfter; });
+    FakeService::SetString(service.ParametersPath(), L"Planted", L"by somebody else");
+    EXPECT_EQ(MendrelExitCode::RestoreRefused, QuarantineCommands::Restore(store, sha1));
+    EXPECT_FALSE(FileExists(dll));
+    FakeService::ForceDelete(service.KeyPath());
+    EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, sha1));
+    EXPECT_TRUE(saved == TreeOf(service.KeyPath()));
 }
 
 TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
@@ -539,7 +632,10 @@ TEST_F(MendrelTest, ChangesNothingForATrustedDllOrWithoutAMatchingService) {
     EXPECT_TRUE(FileExists(unused));
 }
 
-TEST_F(MendrelTest, ADllHeldOpenGoesAtTheNextRestart) {
+// A DLL nobody may read cannot have its signer checked: nothing is removed, and the reason is the exit
+// code. One that is held without sharing its deletion is still read and copied, and goes at the next
+// restart.
+TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemovedOneHeldGoesAtRestart) {
     std::wstring dll = Dll(L"held.dll", "MZ held");
     FakeService service(stem_ + L"H", kNetsvcs, dll.c_str());
     NetsvcsNames names({service.Name()});
@@ -547,13 +643,21 @@ TEST_F(MendrelTest, ADllHeldOpenGoesAtTheNextRestart) {
     ASSERT_TRUE(holder.Holding());
 
     MendrelEngine engine(quarantine_, &NeverTrusted);
+    EXPECT_EQ(MendrelExitCode::SignatureUnchecked, engine.Run(dll));
+    EXPECT_TRUE(FakeService::KeyExists(service.ParametersPath()));
+    EXPECT_TRUE(NetsvcsNames::Lists(service.Name()));
+    EXPECT_TRUE(FileExists(dll));
+    EXPECT_EQ(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
+    EXPECT_FALSE(FileExists(quarantine_ + L"\\manifest.txt"));
+
+    holder.Release();
+    HANDLE reader = CreateFileW(dll.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
     EXPECT_EQ(MendrelExitCode::RemovedAfterRestart, engine.Run(dll));
+    CloseHandle(reader);
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
-    EXPECT_FALSE(NetsvcsNames::Lists(service.Name()));
-    EXPECT_TRUE(FileExists(dll)) << "nothing that was not copied may be deleted";
+    EXPECT_TRUE(FileExists(quarantine_ + L"\\" + Widen(Sha1Of("MZ held")) + L".bin"));
     EXPECT_NE(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
-    std::string manifest = ReadFileBytes(engine.QuarantineFolder() + L"\\manifest.txt");
-    EXPECT_NE(std::string::npos, manifest.find(Narrow(dll) + ".quarantine")) << manifest;
 }
 
 // grimlet.dll's side: the engine started by the fixed command line from a plugin folder; then the
@@ -568,7 +672,23 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     const DWORD attributes = GetFileAttributesW(dll.c_str());
     FakeService service(stem_ + L"L", kNetsvcs, dll.c_str());
-    const std::vector<RegFileKey> saved = TreeOf(service.KeyPath());
+    // A chain deeper than a save holds: what can be saved is, and comes back; the rest is named.
+    std::wstring deep = service.KeyPath() + L"\\Deep";
+    for (int level = 0; level < 40; ++level) deep += L"\\d" + std::to_wstring(level);
+    FakeService::SetString(deep, L"Bottom", L"x");
+    std::vector<RegFileKey> saved;
+    std::vector<std::wstring> gaps;
+    EXPECT_FALSE(ReadRegistryTree(service.KeyPath(), saved, &gaps));
+    ASSERT_EQ(1u, gaps.size());
+    // The worm's key holds a link to a key that has nothing to do with it: the link goes, its target
+    // keeps every value and subkey.
+    const std::wstring victim = L"SYSTEM\\" + stem_ + L"Victim";
+    FakeService::SetString(victim, L"Kept", L"victim value");
+    FakeService::SetString(victim + L"\\Child", L"Also", L"kept");
+    const std::wstring linkPath = service.KeyPath() + L"\\Elsewhere";
+    FakeRegistryLink link(linkPath, victim);
+    ASSERT_TRUE(link.Made());
+    ASSERT_TRUE(FakeService::KeyExists(linkPath + L"\\Child")) << "the link leads to the victim";
     ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
     NetsvcsNames names({service.Name()});
     ServiceEntry entry;
@@ -578,9 +698,25 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
 
     EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    EXPECT_FALSE(FakeRegistryLink::Exists(linkPath));
     EXPECT_FALSE(FileExists(dll));
+    std::vector<RegFileKey> victimNow;
+    ASSERT_TRUE(ReadRegistryTree(victim, victimNow));
+    ASSERT_EQ(2u, victimNow.size());
+    EXPECT_EQ(u"Kept", victimNow[0].values.at(0).name);
+    EXPECT_EQ(u"Also", victimNow[1].values.at(0).name);
+    FakeService::ForceDelete(victim);
     const std::string sha1 = Sha1Of(bytes);
     const std::wstring machine = MachineQuarantineFolder();
+    const std::string manifest = MachineManifest();
+    // The newest line of this path and SHA-1: an earlier run of the test may have used the same names.
+    const std::size_t removal = manifest.rfind(Narrow(dll) + "\t" + sha1 + "\t");
+    ASSERT_NE(std::string::npos, removal) << manifest;
+    const std::string removalLine = manifest.substr(removal, manifest.find("\r\n", removal) + 2 - removal);
+    EXPECT_NE(std::string::npos, removalLine.find(Narrow(gaps[0]))) << removalLine;
+    EXPECT_NE(std::string::npos, removalLine.find("registry link: " + Narrow(linkPath) + " -> \\Registry\\Machine\\" +
+                                                  Narrow(victim)))
+        << removalLine;
     EXPECT_TRUE(FileExists(machine + L"\\" + Widen(sha1) + L".bin"));
     EXPECT_FALSE(DirectoryExists(engineFolder_ + L"\\quarantine"));
     ExpectQuarantineOpenToAdministratorsAndSystemOnly(machine);
@@ -589,6 +725,16 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     EXPECT_EQ(MendrelExitCode::Listed, RunProgram(exe, L"-list", scratch_.Path(), 60000, &listing));
     const std::string ours = sha1 + "\t" + Narrow(dll) + "\t" + Narrow(service.Name()) + "\t";
     EXPECT_NE(std::string::npos, listing.find(ours)) << listing;
+    // A forged line naming another path changes nothing.
+    const std::wstring planted = scratch_ / L"planted.dll";
+    std::string forged = removalLine;
+    forged.replace(0, Narrow(dll).size(), Narrow(planted));
+    const std::wstring manifestPath = machine + L"\\manifest.txt";
+    WriteFileBytes(manifestPath, MachineManifest() + forged);
+    EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
+    EXPECT_FALSE(FileExists(planted));
+    EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
+    WriteFileBytes(manifestPath, MachineManifest() + removalLine);
     EXPECT_EQ(MendrelExitCode::Restored, RunProgram(exe, L"-restore=" + Widen(sha1), scratch_.Path()));
     EXPECT_EQ(bytes, ReadFileBytes(dll));
     EXPECT_EQ(attributes, GetFileAttributesW(dll.c_str()));

@@ -141,6 +141,18 @@ TEST_F(ServiceCheckTest, ExaminesEachKindOfServiceKey) {
     verdict = CheckServiceKey(L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Gone", &FakeSignerTest);
     EXPECT_TRUE(verdict.examined);
     EXPECT_FALSE(verdict.found);
+
+    // A registry link where a service key or its Parameters should be is never read through: it cannot be
+    // examined, whatever it leads to.
+    FakeService linked(stem_ + L"Linked", kNetsvcs, nullptr);
+    FakeRegistryLink parameters(linked.ParametersPath(), plain.ParametersPath());
+    FakeRegistryLink service(L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Link", plain.KeyPath());
+    ASSERT_TRUE(parameters.Made() && service.Made());
+    for (const std::wstring& path : {linked.KeyPath(), L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Link"}) {
+        verdict = CheckServiceKey(path, &FakeSignerTest);
+        EXPECT_FALSE(verdict.examined) << Narrow(path);
+        EXPECT_FALSE(verdict.found) << Narrow(path);
+    }
 }
 
 TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
