@@ -4,11 +4,14 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
+#include "platform/security/ProtectedDataFolder.h"
 #include "platform/security/SKFileSecurityChanger.h"
 #include "platform/security/SKObjectDACL.h"
 #include "platform/security/SKObjectSID.h"
 #include "platform/security/SKObjectSecurityDescriptor.h"
+#include "platform/win32/KernelHandle.h"
 #include "tests/platform/AccessModeSwap.h"
 #include "tests/support/TestSupport.h"
 
@@ -204,3 +207,70 @@ TEST(SKFileSecurityChanger, ANullDaclComesBackAsItWas) {
 }
 
 }  // namespace
+
+// The per-machine folders: the decisions on descriptors the test builds (Wine keeps no owners), and the
+// opening itself on folders of a scratch tree.
+namespace {
+
+std::vector<BYTE> DescriptorOf(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) return {};
+    const BYTE* bytes = static_cast<const BYTE*>(descriptor);
+    std::vector<BYTE> copy(bytes, bytes + GetSecurityDescriptorLength(descriptor));
+    LocalFree(descriptor);
+    return copy;
+}
+
+}  // namespace
+
+TEST(ProtectedDataFolder, TrustsOnlyAdministratorsSystemOrItsOwnOwner) {
+    EXPECT_TRUE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:BAD:P").data(), nullptr));
+    EXPECT_TRUE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:SYD:P").data(), nullptr));
+    for (const wchar_t* stranger : {L"O:BUD:P", L"O:WDD:P", L"O:S-1-5-21-1-2-3-1001D:P", L"D:P"})
+        EXPECT_FALSE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(stranger).data(), nullptr)) << Narrow(stranger);
+    std::vector<BYTE> own = DescriptorOf(L"O:S-1-5-21-1-2-3-1001");
+    PSID ownOwner = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(own.data(), &ownOwner, &defaulted));
+    EXPECT_TRUE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:S-1-5-21-1-2-3-1001D:P").data(), ownOwner));
+    EXPECT_FALSE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:S-1-5-21-1-2-3-1002D:P").data(), ownOwner));
+
+    EXPECT_TRUE(ProtectedDataFolder::IsPlainFolder(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_FALSE(ProtectedDataFolder::IsPlainFolder(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(ProtectedDataFolder::IsPlainFolder(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(ProtectedDataFolder::IsPlainFolder(INVALID_FILE_ATTRIBUTES));
+}
+
+TEST(ProtectedDataFolder, MakesChecksAndKeepsEveryLevelAndRefusesLinksAndFiles) {
+    ScratchFolder scratch(L"pdf");
+    {
+        ProtectedDataFolder made(scratch.Path(), {L"Quorvel", L"Tidewash", L"Reports"});
+        ASSERT_TRUE(made.IsOpen()) << Narrow(made.Failure());
+        EXPECT_EQ(scratch / L"Quorvel\\Tidewash\\Reports", made.Path());
+        // Opened again as a folder that was there: the owner check passes for what we made.
+        ProtectedDataFolder again(scratch.Path(), {L"Quorvel", L"Tidewash", L"Reports"});
+        ASSERT_TRUE(again.IsOpen()) << Narrow(again.Failure());
+        std::wstring failure;
+        KernelHandle work = ProtectedDataFolder::CreateNewFolder(again.Handle(), L"run1", failure);
+        ASSERT_TRUE(work.IsValid()) << Narrow(failure);
+        EXPECT_TRUE(DirectoryExists(made.Path() + L"\\run1"));
+        EXPECT_FALSE(ProtectedDataFolder::CreateNewFolder(again.Handle(), L"run1", failure).IsValid());
+        EXPECT_NE(std::wstring::npos, failure.find(L"exists already")) << Narrow(failure);
+        EXPECT_FALSE(ProtectedDataFolder::CreateNewFolder(again.Handle(), L"..\\escape", failure).IsValid());
+        // The probe that learnt this system's owner for new folders is gone.
+        WIN32_FIND_DATAW entry;
+        HANDLE probe = FindFirstFileW((scratch / L"Tidewash-owner-*").c_str(), &entry);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, probe);
+        if (probe != INVALID_HANDLE_VALUE) FindClose(probe);
+    }
+    ASSERT_TRUE(WriteFileBytes(scratch / L"Quorvel\\Tidewash\\Quarantine", "a file, not a folder"));
+    ProtectedDataFolder file(scratch.Path(), {L"Quorvel", L"Tidewash", L"Quarantine"});
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_NE(std::wstring::npos, file.Failure().find(L"is not a folder")) << Narrow(file.Failure());
+
+    // The build's folder holds a Unix symbolic link, which Wine shows as a junction.
+    ProtectedDataFolder link(BinFolder() + L"\\enum_links", {L"link"});
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_NE(std::wstring::npos, link.Failure().find(L"is a link")) << Narrow(link.Failure());
+    EXPECT_FALSE(FileExists(BinFolder() + L"\\enum_links\\link\\Reports"));
+}

@@ -1,0 +1,267 @@
+#include "platform/security/ProtectedDataFolder.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cwchar>
+
+#include "platform/system/DataFolder.h"
+#include "platform/win32/LocalMemory.h"
+
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine, PVOID context,
+                                                PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
+                                                FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
+                                                PUNICODE_STRING pattern, BOOLEAN restart);
+
+namespace {
+
+// Administrators and SYSTEM, full access, handed down to every file and folder inside; nothing
+// inherited from above ("P"), so a folder somebody else made first ends up closed as well.
+const wchar_t kProtectedSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// For the levels above the last one that have to be made: our owner, the list inherited from above.
+const wchar_t kOwnerOnlySecurity[] = L"O:BA";
+
+// What every level is opened with: enough to look at it, make things inside it and read its owner.
+constexpr ACCESS_MASK kLevelAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
+                                     FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+// No FILE_SHARE_DELETE: while the handle is open nobody can rename the folder or one above it.
+constexpr ULONG kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A link in place of a level is opened as itself and then refused, never followed.
+constexpr ULONG kLevelOptions = FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                                FILE_OPEN_FOR_BACKUP_INTENT;
+
+std::wstring ErrorText(DWORD error) { return L"error " + std::to_wstring(error); }
+
+std::wstring SidText(PSID sid) {
+    LocalMemory<LPWSTR> text;
+    if (!sid || !ConvertSidToStringSidW(sid, text.Receive())) return L"(no owner)";
+    return text.Get();
+}
+
+bool DescriptorFrom(const wchar_t* sddl, std::vector<BYTE>& descriptor) {
+    LocalMemory<PSECURITY_DESCRIPTOR> converted;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, converted.Receive(), nullptr))
+        return false;
+    const BYTE* bytes = static_cast<const BYTE*>(converted.Get());
+    descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(converted.Get()));
+    return true;
+}
+
+// One name directly inside `parent`: no separators, no "." or "..", so that the open stays there.
+bool IsSingleName(const std::wstring& name) {
+    return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+// `name` directly inside `parent`, for the native calls that look it up relative to the handle, so that
+// nothing above it is looked up by path again.
+class ChildName {
+public:
+    ChildName(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security) {
+        unicode_.Buffer = const_cast<PWSTR>(name.c_str());
+        unicode_.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+        unicode_.MaximumLength = unicode_.Length;
+        InitializeObjectAttributes(&attributes_, &unicode_, OBJ_CASE_INSENSITIVE, parent, security);
+    }
+    ChildName(const ChildName&) = delete;
+    ChildName& operator=(const ChildName&) = delete;
+    POBJECT_ATTRIBUTES Attributes() { return &attributes_; }
+
+private:
+    UNICODE_STRING unicode_;
+    OBJECT_ATTRIBUTES attributes_;
+};
+
+// Opens or makes `name` inside `parent`. `created` says whether this call made it.
+DWORD OpenChild(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG disposition, ULONG options,
+                PSECURITY_DESCRIPTOR security, KernelHandle& child, bool& created) {
+    created = false;
+    if (!IsSingleName(name) || name.size() > 255) return ERROR_INVALID_NAME;
+    ChildName childName(parent, name, security);
+    IO_STATUS_BLOCK status = {};
+    HANDLE opened = nullptr;
+    const NTSTATUS result = NtCreateFile(&opened, access, childName.Attributes(), &status, nullptr,
+                                         FILE_ATTRIBUTE_NORMAL, kLevelSharing, disposition, options, nullptr, 0);
+    if (!NT_SUCCESS(result)) return RtlNtStatusToDosError(result);
+    child.Attach(opened);
+    created = status.Information == FILE_CREATED;
+    return ERROR_SUCCESS;
+}
+
+// The attributes of the entry `name` as the folder `parent` lists it, a link not followed. Asked besides
+// the opened handle's own: where a system follows a link in spite of FILE_OPEN_REPARSE_POINT (Wine, for a
+// Unix symbolic link), the listing still shows what the entry is. INVALID_FILE_ATTRIBUTES when the
+// folder does not list it.
+DWORD EntryAttributes(HANDLE parent, const std::wstring& name) {
+    if (name.find_first_of(L"*?<>\"") != std::wstring::npos) return INVALID_FILE_ATTRIBUTES;
+    UNICODE_STRING pattern;
+    pattern.Buffer = const_cast<PWSTR>(name.c_str());
+    pattern.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    pattern.MaximumLength = pattern.Length;
+    // Room for the entry and a name of the longest length a folder allows.
+    alignas(8) BYTE buffer[sizeof(FILE_DIRECTORY_INFORMATION) + 256 * sizeof(wchar_t)];
+    IO_STATUS_BLOCK status = {};
+    if (!NT_SUCCESS(NtQueryDirectoryFile(parent, nullptr, nullptr, nullptr, &status, buffer, sizeof buffer,
+                                         FileDirectoryInformation, TRUE, &pattern, TRUE)))
+        return INVALID_FILE_ATTRIBUTES;
+    return reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(buffer)->FileAttributes;
+}
+
+}  // namespace
+
+ProtectedDataFolder::ProtectedDataFolder(const wchar_t* leaf) {
+    // TidewashDataFolder names the levels below the common application data folder; they are split off
+    // again here so that each is opened on its own.
+    static const wchar_t kTidewashLevels[] = L"\\Quorvel\\Tidewash";
+    const std::size_t suffix = wcslen(kTidewashLevels);
+    const std::wstring below = TidewashDataFolder(nullptr);
+    const std::wstring root = below.size() > suffix ? below.substr(0, below.size() - suffix) : std::wstring();
+    if (root.empty() || below.compare(root.size(), std::wstring::npos, kTidewashLevels) != 0) {
+        Fail(L"the common application data folder is not known");
+        return;
+    }
+    std::vector<std::wstring> levels = {L"Quorvel", L"Tidewash"};
+    if (leaf && *leaf) levels.push_back(leaf);
+    Open(root, levels);
+}
+
+ProtectedDataFolder::ProtectedDataFolder(const std::wstring& root, const std::vector<std::wstring>& levels) {
+    Open(root, levels);
+}
+
+bool ProtectedDataFolder::Fail(const std::wstring& reason) {
+    failure_ = reason;
+    leaf_.Close();
+    levels_.clear();
+    return false;
+}
+
+bool ProtectedDataFolder::Open(const std::wstring& root, const std::vector<std::wstring>& levels) {
+    path_ = root;
+    for (const std::wstring& level : levels) path_ += L"\\" + level;
+    if (levels.empty()) return Fail(L"no folder is named below " + root);
+
+    // The common application data folder is the system's; it is only required to be a folder, not a link.
+    KernelHandle parent(CreateFileW(root.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!parent.IsValid()) return Fail(root + L" cannot be opened (" + ErrorText(GetLastError()) + L")");
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(parent.Get(), &information) || !IsPlainFolder(information.dwFileAttributes))
+        return Fail(root + L" is not a plain folder");
+    levels_.push_back(std::move(parent));
+
+    std::vector<BYTE> ownerOnly, protectedSecurity;
+    if (!DescriptorFrom(kOwnerOnlySecurity, ownerOnly) || !ProtectedSecurity(protectedSecurity))
+        return Fail(L"the security descriptor cannot be built (" + ErrorText(GetLastError()) + L")");
+
+    std::wstring path = root;
+    for (std::size_t index = 0; index < levels.size(); ++index) {
+        const bool last = index + 1 == levels.size();
+        path += L"\\" + levels[index];
+        KernelHandle level;
+        bool created = false;
+        const DWORD error =
+            OpenChild(levels_.back().Get(), levels[index], kLevelAccess | (last ? WRITE_DAC | WRITE_OWNER : 0),
+                      FILE_OPEN_IF, kLevelOptions, last ? protectedSecurity.data() : ownerOnly.data(), level, created);
+        if (error == ERROR_DIRECTORY) return Fail(path + L" is not a folder");
+        if (error != ERROR_SUCCESS) return Fail(path + L" cannot be opened (" + ErrorText(error) + L")");
+        if (!CheckLevel(level.Get(), EntryAttributes(levels_.back().Get(), levels[index]), path, created))
+            return false;
+        if (last) {
+            // Straight onto this handle, without the walk through everything inside that SetSecurityInfo
+            // would make to pass the entries on: what is inside keeps its own list, and no link that
+            // someone may have left in there is ever followed.
+            if (!SetKernelObjectSecurity(level.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         protectedSecurity.data()))
+                return Fail(L"the access list of " + path + L" cannot be set (" + ErrorText(GetLastError()) + L")");
+            leaf_ = std::move(level);
+        } else {
+            levels_.push_back(std::move(level));
+        }
+    }
+    failure_.clear();
+    return true;
+}
+
+bool ProtectedDataFolder::CheckLevel(HANDLE level, DWORD entryAttributes, const std::wstring& path, bool created) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(level, &information))
+        return Fail(L"the attributes of " + path + L" cannot be read (" + ErrorText(GetLastError()) + L")");
+    if (entryAttributes == INVALID_FILE_ATTRIBUTES) return Fail(path + L" is not listed in the folder above it");
+    if ((information.dwFileAttributes | entryAttributes) & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Fail(path + L" is a link");
+    if (!IsPlainFolder(information.dwFileAttributes)) return Fail(path + L" is not a folder");
+    // Made by this call with our descriptor: nobody else has had it.
+    if (created) return true;
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    PSID owner = nullptr;
+    const DWORD error = GetSecurityInfo(level, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                        nullptr, descriptor.Receive());
+    if (error != ERROR_SUCCESS) return Fail(L"the owner of " + path + L" cannot be read (" + ErrorText(error) + L")");
+    if (IsTrustedOwner(descriptor.Get(), nullptr)) return true;
+
+    if (!ownOwnerKnown_) {
+        // What owner does this system record for a folder we make asking for Administrators? Learnt on a
+        // folder that is made inside the common application data folder and goes when its handle closes.
+        ownOwnerKnown_ = true;
+        std::vector<BYTE> ownerOnly;
+        wchar_t probeName[64];
+        _snwprintf(probeName, 64, L"Tidewash-owner-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
+        probeName[63] = L'\0';
+        KernelHandle probe;
+        bool probeCreated = false;
+        if (DescriptorFrom(kOwnerOnlySecurity, ownerOnly) &&
+            OpenChild(levels_.front().Get(), probeName, READ_CONTROL | DELETE | SYNCHRONIZE, FILE_CREATE,
+                      kLevelOptions | FILE_DELETE_ON_CLOSE, ownerOnly.data(), probe, probeCreated) == ERROR_SUCCESS) {
+            LocalMemory<PSECURITY_DESCRIPTOR> probeDescriptor;
+            PSID probeOwner = nullptr;
+            if (GetSecurityInfo(probe.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &probeOwner, nullptr,
+                                nullptr, nullptr, probeDescriptor.Receive()) == ERROR_SUCCESS &&
+                probeOwner && IsValidSid(probeOwner)) {
+                const BYTE* bytes = static_cast<const BYTE*>(probeOwner);
+                ownOwner_.assign(bytes, bytes + GetLengthSid(probeOwner));
+            }
+        }
+    }
+    if (!ownOwner_.empty() && IsTrustedOwner(descriptor.Get(), ownOwner_.data())) return true;
+    return Fail(path + L" is owned by " + SidText(owner) + L", not by Administrators or SYSTEM");
+}
+
+KernelHandle ProtectedDataFolder::CreateNewFolder(HANDLE parent, const std::wstring& name, std::wstring& failure) {
+    KernelHandle folder;
+    std::vector<BYTE> security;
+    if (!ProtectedSecurity(security)) {
+        failure = L"the security descriptor cannot be built (" + ErrorText(GetLastError()) + L")";
+        return folder;
+    }
+    bool created = false;
+    const DWORD error =
+        OpenChild(parent, name, kLevelAccess | WRITE_DAC | WRITE_OWNER, FILE_CREATE, kLevelOptions, security.data(),
+                  folder, created);
+    if (error == ERROR_SUCCESS && created) return folder;
+    folder.Close();
+    failure = error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+                  ? name + L" exists already"
+                  : name + L" cannot be made (" + ErrorText(error) + L")";
+    return folder;
+}
+
+bool ProtectedDataFolder::ProtectedSecurity(std::vector<BYTE>& descriptor) {
+    return DescriptorFrom(kProtectedSecurity, descriptor);
+}
+
+bool ProtectedDataFolder::IsPlainFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool ProtectedDataFolder::IsTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID ownOwner) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsValidSid(owner))
+        return false;
+    if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
+    return ownOwner && IsValidSid(ownOwner) && EqualSid(owner, ownOwner);
+}

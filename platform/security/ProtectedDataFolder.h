@@ -1,0 +1,64 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/KernelHandle.h"
+
+// One of the tool's per-machine folders ("Reports", "Quarantine", "Work" under
+// "<common application data>\Quorvel\Tidewash"), opened so that a program running as SYSTEM may act in
+// it. Every level below the common application data folder is made where missing and opened relative to
+// the handle of the level above, never following a link; each must be a plain folder owned by
+// Administrators or SYSTEM. The last level is then given owner Administrators and a list of its own
+// (Administrators and SYSTEM, full control, handed down to everything inside) through the same handle.
+//
+// The open handles do not share delete access: while this object lives, no level can be renamed or
+// removed, so a path below Path() keeps naming what was checked. Path() is for showing and for naming
+// files inside; act on Handle() where the system allows it.
+class ProtectedDataFolder {
+public:
+    // TidewashDataFolder(leaf), made safe as above.
+    explicit ProtectedDataFolder(const wchar_t* leaf);
+    // `levels` below an existing folder `root` (which is opened as it is, not checked for its owner).
+    ProtectedDataFolder(const std::wstring& root, const std::vector<std::wstring>& levels);
+    ProtectedDataFolder(const ProtectedDataFolder&) = delete;
+    ProtectedDataFolder& operator=(const ProtectedDataFolder&) = delete;
+
+    bool IsOpen() const { return leaf_.IsValid(); }
+    HANDLE Handle() const { return leaf_.Get(); }
+    // The full path; also set when opening failed, so that the failure can name it.
+    const std::wstring& Path() const { return path_; }
+    // Why the folder is not open ("... is a link", "... is owned by S-1-5-21-..."); empty when open.
+    const std::wstring& Failure() const { return failure_; }
+
+    // A new folder `name` directly inside `parent`, made by this very call (never one that was there),
+    // owned by Administrators with the protected list. The handle shares no delete access. On failure
+    // an invalid handle and the reason in `failure`.
+    static KernelHandle CreateNewFolder(HANDLE parent, const std::wstring& name, std::wstring& failure);
+
+    // The descriptor the last level gets: owner Administrators; Administrators and SYSTEM full control,
+    // inherited by everything inside; nothing inherited from above.
+    static bool ProtectedSecurity(std::vector<BYTE>& descriptor);
+
+    // The decisions, apart so that tests can feed them what Wine cannot make.
+    // A folder to go on with: a directory and no reparse point (junction, mount point, link).
+    static bool IsPlainFolder(DWORD attributes);
+    // The owner in `descriptor` is Administrators, SYSTEM, or `ownOwner` (may be null): the owner this
+    // system records for a folder this process creates asking for Administrators. Where the system keeps
+    // the owner asked for, that is Administrators again; where it keeps none (a volume without security,
+    // Wine), it is the one every process of the session gets.
+    static bool IsTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID ownOwner);
+
+private:
+    bool Open(const std::wstring& root, const std::vector<std::wstring>& levels);
+    bool CheckLevel(HANDLE level, DWORD entryAttributes, const std::wstring& path, bool created);
+    bool Fail(const std::wstring& reason);
+
+    std::vector<KernelHandle> levels_;  // every level above the last, held so that none can move
+    KernelHandle leaf_;
+    std::wstring path_;
+    std::wstring failure_;
+    std::vector<BYTE> ownOwner_;  // learnt once, when an existing level needs it
+    bool ownOwnerKnown_ = false;
+};
