@@ -1,5 +1,8 @@
 #pragma once
+#include <string>
+
 #include "app/CommandLineOptions.h"
+#include "app/StartUp.h"
 
 // The program started with arguments: no window and no message box, whatever happens, so that a
 // start-up script, a scheduled task or a service account never waits for a click.
@@ -7,10 +10,21 @@ namespace unattended {
 
 // The exit code for a command line that was not understood.
 constexpr int kUsage = 87;  // ERROR_INVALID_PARAMETER
-// The report could not be written where asked; it went to the per-machine reports folder.
-constexpr int kReportElsewhere = 5;
+// Another Tidewash run is in progress on this machine: nothing was done (as startup::kAlreadyRunning).
+constexpr int kAlreadyRunning = startup::kAlreadyRunning;
+// Added to the outcome (never to -1, 87 or 170): the report could not be written where asked and went to
+// the per-machine reports folder; or it could not be written at all, not even there.
+constexpr int kReportElsewhere = 16;
+constexpr int kReportLost = 32;
 
-// Runs a scan or a clean as `options` asks, or only writes the usage, and returns the exit code.
+// What the cleanup engine's exit code of -list or -restore= means, for the report.
+std::wstring EngineOutcomeText(int exitCode);
+
+// Adds what befell the report to a run's outcome, so that neither hides the other.
+int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost);
+
+// Runs what `options` asks (scan, clean, quarantine listing, restore), or only writes the usage, and
+// returns the exit code.
 int Run(const CommandLineOptions& options);
 
 }  // namespace unattended
