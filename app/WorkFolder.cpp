@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "app/StartUp.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/FileUtility.h"
+#include "platform/win32/FindHandle.h"
 
 namespace {
 
@@ -23,6 +25,23 @@ std::wstring UniqueRunName(int attempt) {
                now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
     name[63] = L'\0';
     return name;
+}
+
+// Folders of runs that ended without removing theirs (a power cut, a killed process). Only one run is
+// alive at a time (SingleRunGuard), so nothing in there is in use by another run; what cannot be removed
+// (a file still held open) stays for a later run.
+void RemoveLeftovers(const std::wstring& workFolders) {
+    WIN32_FIND_DATAW entry;
+    FindHandle search(FindFirstFileW((workFolders + L"\\*").c_str(), &entry));
+    if (!search.IsValid()) return;
+    std::vector<std::wstring> leftovers;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            leftovers.push_back(workFolders + L"\\" + entry.cFileName);
+    } while (FindNextFileW(search.Get(), &entry));
+    // A link is removed as a link; the tree behind it is never entered.
+    for (const std::wstring& leftover : leftovers)
+        if (!RemoveDirectoryRecursiveW(leftover)) DeleteFileW(leftover.c_str());
 }
 
 }  // namespace
@@ -71,6 +90,7 @@ void WorkFolder::MakeUnderMachineFolder() {
         failure_ = machineFolder_->Failure();
         return;
     }
+    RemoveLeftovers(machineFolder_->Path());
     std::wstring failure;
     for (int attempt = 1; attempt <= kUniqueNameAttempts && !folder_.IsValid(); ++attempt) {
         const std::wstring name = UniqueRunName(attempt);

@@ -14,7 +14,8 @@
 // The dialog's folder is "GRIMLET专杀" in the current directory and stays after the run, as it always
 // has; an unattended run's folder is a new one under the per-machine "Work" folder and is removed when
 // the run ends, so that a script started in a folder ordinary users may write (%TEMP% of SYSTEM) never
-// runs what they put there.
+// runs what they put there. Make an unattended one only while holding SingleRunGuard: folders that
+// earlier runs left there are removed first.
 class WorkFolder {
 public:
     enum class Place { CurrentDirectory, MachineFolder };

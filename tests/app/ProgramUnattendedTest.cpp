@@ -371,10 +371,16 @@ TEST_F(ProgramUnattended, AScanFromAFolderUsersMayWriteNeverTouchesOrLoadsWhatIs
     HANDLE held = CreateFileW((plugin + L"\\planted.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // A folder that a run cut short left under Work goes too.
     const std::set<std::wstring> workBefore = EntriesIn(DataFolder(L"Work"));
+    const std::wstring leftover = DataFolder(L"Work") + L"\\cut-short-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(DataFolder(L"Work").c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(leftover.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(leftover + L"\\grimlet.dll", "MZ left behind"));
     WindowCreationWatch::Outcome outcome =
         WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", L"/scan /report=scan.txt", scratch_.Path());
     CloseHandle(held);
+    EXPECT_FALSE(DirectoryExists(leftover));
     EXPECT_TRUE(outcome.attempts.empty());
     EXPECT_TRUE(outcome.exitCode == 0 || outcome.exitCode == 1) << outcome.exitCode;
     EXPECT_TRUE(Records(Report(scratch_ / L"scan.txt"), "ERROR").empty());
