@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/DialogRunner.h"
+#include "app/dialog/DialogRunner.h"
 #include "app/PreparedWorkFolder.h"
 #include "app/SingleRunGuard.h"
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/DetectionPage.h"
+#include "app/dialog/DetectionPage.h"
 #include "app/IDetectionEngine.h"
-#include "app/MyCheckListCtrl.h"
+#include "app/controls/MyCheckListCtrl.h"
 #include "app/Resource.h"
 #include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"

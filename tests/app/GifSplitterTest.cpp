@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/GifSplitter.h"
+#include "app/controls/GifSplitter.h"
 #include "app/Resource.h"
 #include "tests/app/GifBuilder.h"
 

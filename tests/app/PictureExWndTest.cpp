@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/PictureExWnd.h"
+#include "app/controls/PictureExWnd.h"
 #include "app/Resource.h"
 #include "tests/app/GifBuilder.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLineOptions.h"
-#include "app/ScanReport.h"
-#include "app/UnattendedRun.h"
-#include "app/UnattendedStartUp.h"
+#include "app/unattended/CommandLineOptions.h"
+#include "app/unattended/ScanReport.h"
+#include "app/unattended/UnattendedRun.h"
+#include "app/unattended/UnattendedStartUp.h"
 #include "platform/system/Utf8.h"
 #include "platform/system/UtcTime.h"
 #include "tests/support/TestSupport.h"

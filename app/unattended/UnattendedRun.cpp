@@ -1,6 +1,6 @@
-#include "app/UnattendedRun.h"
+#include "app/unattended/UnattendedRun.h"
 
-#include "app/ScanReport.h"
+#include "app/unattended/ScanReport.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 

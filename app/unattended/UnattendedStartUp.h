@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "app/CommandLineOptions.h"
+#include "app/unattended/CommandLineOptions.h"
 #include "app/StartUp.h"
 
 // The program started with arguments: no window and no message box, whatever happens, so that a

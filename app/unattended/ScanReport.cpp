@@ -1,4 +1,4 @@
-#include "app/ScanReport.h"
+#include "app/unattended/ScanReport.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/CommandLineOptions.h"
+#include "app/unattended/CommandLineOptions.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,4 +1,4 @@
-#include "app/EngineCommand.h"
+#include "app/unattended/EngineCommand.h"
 
 #include <windows.h>
 

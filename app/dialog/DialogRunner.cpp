@@ -1,4 +1,4 @@
-#include "app/DialogRunner.h"
+#include "app/dialog/DialogRunner.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "app/AppModule.h"
-#include "app/DetectionPage.h"
+#include "app/controls/AppModule.h"
+#include "app/dialog/DetectionPage.h"
 #include "app/ScanControllerEngine.h"
 
 namespace {

@@ -1,16 +1,16 @@
-#include "app/UnattendedStartUp.h"
+#include "app/unattended/UnattendedStartUp.h"
 
 #include <windows.h>
 #include <objbase.h>
 
 #include <cstdlib>
 
-#include "app/EngineCommand.h"
+#include "app/unattended/EngineCommand.h"
 #include "app/PreparedWorkFolder.h"
 #include "app/ScanControllerEngine.h"
-#include "app/ScanReport.h"
+#include "app/unattended/ScanReport.h"
 #include "app/SingleRunGuard.h"
-#include "app/UnattendedRun.h"
+#include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"
 #include "platform/system/UtcTime.h"
