@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/dialog/DialogRunner.h"
 #include "app/PreparedWorkFolder.h"
 #include "app/SingleRunGuard.h"
+#include "app/dialog/DialogRunner.h"
 
 namespace startup {
 

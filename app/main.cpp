@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/unattended/CommandLineOptions.h"
 #include "app/StartUp.h"
+#include "app/unattended/CommandLineOptions.h"
 #include "app/unattended/UnattendedStartUp.h"
 
 // Without arguments the command line plays no part: the dialog, as always. With arguments the program

@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "app/controls/DataExchange.h"
 #include "app/Resource.h"
+#include "app/controls/DataExchange.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 

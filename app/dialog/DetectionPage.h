@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "app/IDetectionEngine.h"
 #include "app/controls/BitmapButton.h"
 #include "app/controls/DialogRegionT.h"
-#include "app/IDetectionEngine.h"
 #include "app/controls/ModalDialog.h"
 #include "app/controls/MyCheckListCtrl.h"
 #include "app/controls/PictureExWnd.h"

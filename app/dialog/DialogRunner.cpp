@@ -6,9 +6,9 @@
 
 #include <memory>
 
+#include "app/ScanControllerEngine.h"
 #include "app/controls/AppModule.h"
 #include "app/dialog/DetectionPage.h"
-#include "app/ScanControllerEngine.h"
 
 namespace {
 constexpr DWORD kWorkerGraceMs = 30000;

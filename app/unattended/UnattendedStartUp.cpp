@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 
-#include "app/unattended/EngineCommand.h"
 #include "app/PreparedWorkFolder.h"
 #include "app/ScanControllerEngine.h"
-#include "app/unattended/ScanReport.h"
 #include "app/SingleRunGuard.h"
+#include "app/unattended/EngineCommand.h"
+#include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"

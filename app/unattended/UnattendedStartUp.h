@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "app/unattended/CommandLineOptions.h"
 #include "app/StartUp.h"
+#include "app/unattended/CommandLineOptions.h"
 
 // The program started with arguments: no window and no message box, whatever happens, so that a
 // start-up script, a scheduled task or a service account never waits for a click.

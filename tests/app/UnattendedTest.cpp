@@ -13,8 +13,8 @@
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "app/unattended/UnattendedStartUp.h"
-#include "platform/system/Utf8.h"
 #include "platform/system/UtcTime.h"
+#include "platform/system/Utf8.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
