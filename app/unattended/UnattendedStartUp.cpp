@@ -8,7 +8,7 @@
 #include "app/PreparedWorkFolder.h"
 #include "app/ScanControllerEngine.h"
 #include "app/SingleRunGuard.h"
-#include "app/unattended/EngineCommand.h"
+#include "app/unattended/QuarantineRun.h"
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
@@ -50,14 +50,6 @@ void WriteUsage(const CommandLineOptions& options) {
     for (const std::wstring& line : UsageLines()) usage.Record(L"USAGE", {line});
 }
 
-// The dialog's start-up without the dialog: the same log and components, in a work folder of its own
-// under the per-machine folder. False, with the ERROR record, when they cannot be prepared.
-bool Prepared(const PreparedWorkFolder& workFolder, ScanReport& report) {
-    if (workFolder.Prepared()) return true;
-    report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (" + workFolder.Failure() + L")"});
-    return false;
-}
-
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
     PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
     if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
@@ -83,69 +75,6 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
     return exitCode;
 }
 
-// Standard output, when it is a file or a pipe (a script's redirection); a program without a console has
-// none otherwise.
-void WriteToStandardOutput(const std::string& line) {
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-    const DWORD type = GetFileType(output);
-    if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) return;
-    const std::string bytes = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-// One ITEM record per quarantined item, from the engine's own listing: SHA-1, original path, services,
-// time and state.
-int ListQuarantine(ScanReport& report) {
-    PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
-    if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
-    EngineCommand engine(workFolder.Path());
-    int exitCode = 0;
-    if (!engine.Run(L"-list", exitCode)) {
-        report.Record(L"ERROR", {engine.Failure()});
-        return UnattendedRun::kNotPrepared;
-    }
-    report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
-    int items = 0;
-    for (const std::wstring& line : engine.OutputLines()) {
-        if (line.empty()) continue;
-        std::vector<std::wstring> fields;
-        for (std::size_t start = 0;;) {
-            const std::size_t tab = line.find(L'\t', start);
-            fields.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-            if (tab == std::wstring::npos) break;
-            start = tab + 1;
-        }
-        report.Record(L"ITEM", fields);
-        WriteToStandardOutput(ScanReport::Line(L"ITEM", fields));
-        ++items;
-    }
-    if (exitCode != 0) {
-        report.Record(L"ERROR", {EngineOutcomeText(exitCode)});
-        return exitCode;
-    }
-    report.RecordText(L"SUMMARY", L"items=" + std::to_wstring(items));
-    return 0;
-}
-
-// Puts one item back through the engine; the engine's exit code is the run's.
-int RestoreItem(const std::wstring& sha1, ScanReport& report) {
-    PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
-    if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
-    EngineCommand engine(workFolder.Path());
-    int exitCode = 0;
-    if (!engine.Run(L"-restore=" + sha1, exitCode)) {
-        report.Record(L"ERROR", {engine.Failure()});
-        return UnattendedRun::kNotPrepared;
-    }
-    if (exitCode == 0)
-        report.Record(L"RESTORED", {sha1});
-    else
-        report.Record(L"ERROR", {L"not restored: " + sha1 + L": " + EngineOutcomeText(exitCode)});
-    return exitCode;
-}
-
 const wchar_t* ModeWord(CommandLineOptions::Mode mode) {
     switch (mode) {
         case CommandLineOptions::Mode::Clean: return L"clean";
@@ -157,14 +86,10 @@ const wchar_t* ModeWord(CommandLineOptions::Mode mode) {
 
 }  // namespace
 
-std::wstring EngineOutcomeText(int exitCode) {
-    switch (exitCode) {
-        case 7: return L"the manifest, the stored copy or the saved keys are missing, damaged or malformed";
-        case 8: return L"no item with that SHA-1 is in quarantine (none, or restored already)";
-        case 9: return L"refused: the original path is taken or a service key exists; nothing changed";
-        case 10: return L"writing failed; what was written is undone";
-        default: return L"the cleanup engine ended with code " + std::to_wstring(exitCode);
-    }
+bool Prepared(const PreparedWorkFolder& workFolder, ScanReport& report) {
+    if (workFolder.Prepared()) return true;
+    report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (" + workFolder.Failure() + L")"});
+    return false;
 }
 
 int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost) {

@@ -4,6 +4,9 @@
 #include "app/StartUp.h"
 #include "app/unattended/CommandLineOptions.h"
 
+class PreparedWorkFolder;
+class ScanReport;
+
 // The program started with arguments: no window and no message box, whatever happens, so that a
 // start-up script, a scheduled task or a service account never waits for a click.
 namespace unattended {
@@ -17,8 +20,9 @@ constexpr int kAlreadyRunning = startup::kAlreadyRunning;
 constexpr int kReportElsewhere = 16;
 constexpr int kReportLost = 32;
 
-// What the cleanup engine's exit code of -list or -restore= means, for the report.
-std::wstring EngineOutcomeText(int exitCode);
+// The dialog's start-up without the dialog: the same log and components, in a work folder of its own
+// under the per-machine folder. False, with the ERROR record, when they cannot be prepared.
+bool Prepared(const PreparedWorkFolder& workFolder, ScanReport& report);
 
 // Adds what befell the report to a run's outcome, so that neither hides the other.
 int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost);
