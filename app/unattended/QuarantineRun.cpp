@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,15 +18,15 @@ namespace unattended {
 namespace {
 
 // Standard output, when it is a file or a pipe (a script's redirection); a program without a console has
-// none otherwise.
+// none otherwise. Through the C run-time's stream, which the unpacking writes its progress line to as
+// well, so that the lines keep their order.
 void WriteToStandardOutput(const std::string& line) {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     const DWORD type = GetFileType(output);
     if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) return;
-    const std::string bytes = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
 }
 
 std::vector<std::wstring> TabSeparated(const std::wstring& line) {
