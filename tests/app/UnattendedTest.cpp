@@ -283,6 +283,19 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
     EXPECT_TRUE(engine_.cleans.empty());
 }
 
+// A clean that needs a restart, whose report cannot be written where asked: 3 + 16, as the program ends.
+TEST_F(UnattendedRunTest, ARestartNeededWithAReportElsewhereGives19) {
+    engine_.threats = 1;
+    engine_.outcomes = {{10, 3}};
+    ScanReport report(scratch_ / L"missing\\run.txt", [this] {
+        return std::unique_ptr<ProtectedDataFolder>(new ProtectedDataFolder(scratch_.Path(), {L"Reports"}));
+    }, L"PC.txt");
+    UnattendedRun run(engine_, report);
+    const int outcome = run.Run(UnattendedRun::Work::Clean);
+    EXPECT_EQ(outcome, 3);
+    EXPECT_EQ(unattended::WithReportOutcome(outcome, report.WentElsewhere(), report.Lost()), 19);
+}
+
 TEST_F(UnattendedRunTest, AnEngineThatCannotStartIsAnErrorLineAndMinusOne) {
     engine_.initialiseSucceeds = false;
     engine_.threats = 1;
