@@ -2,6 +2,8 @@
 
 #include "platform/payload/PackageManager.h"
 
+static const wchar_t kLogSource[] = L"StartUp";
+
 namespace {
 
 // The folder a guard may switch into: none at all when the work folder was not made, so that the run
@@ -14,7 +16,10 @@ PreparedWorkFolder::PreparedWorkFolder(WorkFolder::Place place)
     : folder_(place),
       inWorkFolder_(ReadyPath(folder_)),
       logger_(),
-      prepared_(folder_.IsReady() && inWorkFolder_.Switched() && PrepareComponents(folder_.Path())) {}
+      prepared_(folder_.IsReady() && inWorkFolder_.Switched() && PrepareComponents(folder_.Path())) {
+    // The dialog shows only its box; the reason goes to the log.
+    if (!prepared_) TW_LOG(LogLevel::Error, "The components are not prepared: %S", Failure().c_str());
+}
 
 std::wstring PreparedWorkFolder::Failure() const {
     if (prepared_) return std::wstring();
