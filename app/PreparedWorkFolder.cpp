@@ -1,23 +1,29 @@
 #include "app/PreparedWorkFolder.h"
 
-#include "app/StartUp.h"
 #include "platform/payload/PackageManager.h"
+
+static const wchar_t kLogSource[] = L"StartUp";
 
 namespace {
 
-// A folder left by an earlier run is replaced; failures show up when the payload is unpacked. An
-// unresolved (empty) path names no folder at all: nothing is deleted or created, and the unpacking
-// refuses it.
-std::wstring FreshWorkFolder() {
-    const std::wstring path = GetFullPath(startup::kWorkFolderName);
-    if (!path.empty()) {
-        RemoveDirectoryRecursiveW(path);
-        CreateDirectoryRecursive(path, true);
-    }
-    return path;
-}
+// The folder a guard may switch into: none at all when the work folder was not made, so that the run
+// never works in a folder of that name that someone else put there.
+std::wstring ReadyPath(const WorkFolder& folder) { return folder.IsReady() ? folder.Path() : std::wstring(); }
 
 }  // namespace
 
-PreparedWorkFolder::PreparedWorkFolder()
-    : path_(FreshWorkFolder()), inWorkFolder_(path_), logger_(), prepared_(PrepareComponents(path_)) {}
+PreparedWorkFolder::PreparedWorkFolder(WorkFolder::Place place)
+    : folder_(place),
+      inWorkFolder_(ReadyPath(folder_)),
+      logger_(),
+      prepared_(folder_.IsReady() && inWorkFolder_.Switched() && PrepareComponents(folder_.Path())) {
+    // The dialog shows only its box; the reason goes to the log.
+    if (!prepared_) TW_LOG(LogLevel::Error, "The components are not prepared: %S", Failure().c_str());
+}
+
+std::wstring PreparedWorkFolder::Failure() const {
+    if (prepared_) return std::wstring();
+    if (!folder_.IsReady()) return folder_.Failure();
+    if (!inWorkFolder_.Switched()) return L"the work folder " + folder_.Path() + L" cannot be entered";
+    return L"the components could not be prepared in " + folder_.Path();
+}

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include "app/DialogRunner.h"
 #include "app/PreparedWorkFolder.h"
+#include "app/SingleRunGuard.h"
+#include "app/dialog/DialogRunner.h"
 
 namespace startup {
 
@@ -13,11 +14,31 @@ namespace {
 
 const wchar_t kCaption[] = L"GRIMLET专杀工具";
 const wchar_t kPrepareFailed[] = L"初始化组件失败";
+const wchar_t kAlreadyRunningText[] = L"GRIMLET专杀工具已在运行。";
+// The detection dialog's caption (dialog template 203).
+const wchar_t kDialogCaption[] = L"Quorvel Tidewash Fix Tool";
+const wchar_t kDialogClass[] = L"#32770";
+
+// The running dialog, if it is on this desktop, to the front; otherwise a plain word that it runs
+// (it may be finishing, or an unattended run in another session).
+void ShowTheRunningOne() {
+    HWND running = FindWindowW(kDialogClass, kDialogCaption);
+    if (running) {
+        if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+        if (SetForegroundWindow(running)) return;
+    }
+    MessageBoxW(nullptr, kAlreadyRunningText, kCaption, MB_ICONINFORMATION);
+}
 
 }  // namespace
 
 int Run() {
-    PreparedWorkFolder workFolder;
+    SingleRunGuard onlyRun;
+    if (!onlyRun.IsOnlyRun()) {
+        ShowTheRunningOne();
+        return kAlreadyRunning;
+    }
+    PreparedWorkFolder workFolder(WorkFolder::Place::CurrentDirectory);
     if (!workFolder.Prepared()) {
         MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
         return -1;

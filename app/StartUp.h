@@ -7,8 +7,11 @@ namespace startup {
 // The work folder's name, resolved against the current directory at start.
 extern const wchar_t kWorkFolderName[];
 
+// The exit code of a start while another Tidewash run is in progress: nothing was done.
+constexpr int kAlreadyRunning = 170;  // ERROR_BUSY
+
 // Runs the whole program and returns its exit code: -1 when the components cannot be prepared,
-// otherwise the dialog's result.
+// kAlreadyRunning when another run is in progress, otherwise the dialog's result.
 int Run();
 
 }  // namespace startup

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "app/CommandLineOptions.h"
 #include "app/StartUp.h"
-#include "app/UnattendedStartUp.h"
+#include "app/unattended/CommandLineOptions.h"
+#include "app/unattended/UnattendedStartUp.h"
 
 // Without arguments the command line plays no part: the dialog, as always. With arguments the program
 // runs unattended (scan or clean and a report), without any window.

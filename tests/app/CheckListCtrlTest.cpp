@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/MyCheckListCtrl.h"
+#include "app/controls/MyCheckListCtrl.h"
 
 namespace {
 

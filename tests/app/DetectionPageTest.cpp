@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/DetectionPage.h"
 #include "app/IDetectionEngine.h"
-#include "app/MyCheckListCtrl.h"
 #include "app/Resource.h"
+#include "app/controls/MyCheckListCtrl.h"
+#include "app/dialog/DetectionPage.h"
 #include "platform/log/Logger.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/GifSplitter.h"
 #include "app/Resource.h"
+#include "app/controls/GifSplitter.h"
 #include "tests/app/GifBuilder.h"
 
 using gifbuilder::Build;

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/PictureExWnd.h"
 #include "app/Resource.h"
+#include "app/controls/PictureExWnd.h"
 #include "tests/app/GifBuilder.h"
 
 using gifbuilder::Build;

@@ -91,14 +91,21 @@ public:
           hiddenDll_(scratch / L"hidden.dll"),
           locked_(stem + L"1Locked", kNetsvcs, lockedDll_.c_str()),
           hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()) {
-        planted_ = WriteFileBytes(lockedDll_, "MZ simulated GRIMLET service DLL") &&
-                   WriteFileBytes(hiddenDll_, "MZ simulated GRIMLET service DLL") &&
+        // Contents of their own, never seen before, so that each is its own quarantined item.
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const std::string unique = Narrow(stem) + " " + std::to_string(now.dwHighDateTime) + "." +
+                                   std::to_string(now.dwLowDateTime);
+        planted_ = WriteFileBytes(lockedDll_, "MZ simulated GRIMLET service DLL, locked key, " + unique) &&
+                   WriteFileBytes(hiddenDll_, "MZ simulated GRIMLET service DLL, hidden, " + unique) &&
                    SetFileAttributesW(hiddenDll_.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY) &&
                    FakeService::DenyEverybody(locked_.KeyPath());
     }
     bool Planted() const { return planted_; }
     const FakeService& Locked() const { return locked_; }
     const FakeService& Hidden() const { return hidden_; }
+    const std::wstring& LockedDll() const { return lockedDll_; }
+    const std::wstring& HiddenDll() const { return hiddenDll_; }
     // The descriptions the report gives the two services, in the order the plug-in finds them.
     std::vector<std::string> Descriptions() const {
         return {Narrow(L"服务:[" + locked_.KeyPath() + L"] 文件:[" + lockedDll_ + L"]"),
@@ -132,11 +139,27 @@ protected:
         for (const std::wstring& report : NewMachineReports()) DeleteFileW(report.c_str());
     }
 
+    // The names in a folder, files and folders.
+    static std::set<std::wstring> EntriesIn(const std::wstring& folder) {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) names.insert(entry.cFileName);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+        return names;
+    }
+
     // The shipped Tidewash.exe with `arguments`, from the scratch folder. No run may make a window or
-    // show a box, whatever its outcome.
+    // show a box, whatever its outcome, and none leaves a work folder behind.
     int Run(const std::wstring& arguments) {
+        const std::set<std::wstring> workBefore = EntriesIn(DataFolder(L"Work"));
         WindowCreationWatch::Outcome outcome =
             WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", arguments, scratch_.Path());
+        EXPECT_EQ(EntriesIn(DataFolder(L"Work")), workBefore) << Narrow(arguments) << " left its work folder";
+        EXPECT_FALSE(DirectoryExists(scratch_ / L"GRIMLET专杀")) << Narrow(arguments) << " unpacked where it started";
         EXPECT_GT(outcome.breakpointsArmed, 0) << "the watch never saw user32 in the program";
         EXPECT_TRUE(outcome.attempts.empty()) << Narrow(arguments) << " tried to show a window:\n"
                                               << WindowCreationWatch::Describe(outcome.attempts);
@@ -212,9 +235,14 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(scan[2], "OS\t" + logged);
     EXPECT_TRUE(NewMachineReports().empty()) << "a report reached the share and went nowhere else";
 
-    // Clean, reporting to the per-machine folder.
-    const int clean = Run(L"/clean");
-    EXPECT_TRUE(clean == 2 || clean == 3) << clean;
+    // Clean, with the locked service's DLL held open (on Windows it then goes at the next restart, which
+    // the plug-in still reports as removed once the key is gone) and a report that cannot be written
+    // where asked: 16 on top of the clean's own outcome, the report in the per-machine folder.
+    HANDLE held = CreateFileW(infection.LockedDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const int clean = Run(L"/clean \"/report=" + (scratch_ / L"missing\\clean.txt") + L"\"");
+    CloseHandle(held);
     EXPECT_FALSE(infection.AnyKeyLeft());
     const std::vector<std::wstring> machineReports = NewMachineReports();
     ASSERT_EQ(machineReports.size(), 1u);
@@ -222,13 +250,46 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     const std::vector<std::string> cleaned = Report(machineReports[0]);
     ExpectHeader(cleaned, "clean");
     const std::vector<std::string> outcomes = Records(cleaned, "CLEANED");
-    for (const std::string& description : infection.Descriptions()) {
-        const bool removed = std::count(outcomes.begin(), outcomes.end(), description + "\tOK") +
-                                 std::count(outcomes.begin(), outcomes.end(), description + "\tRESTART") == 1;
-        EXPECT_TRUE(removed) << description;
-    }
+    const auto restarts = std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[0] + "\tRESTART");
+    EXPECT_EQ(restarts + std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[0] + "\tOK"), 1);
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[1] + "\tOK"), 1);
+    EXPECT_EQ(clean, restarts ? 19 : 18);
     EXPECT_EQ(Records(cleaned, "QUARANTINE"), (std::vector<std::string>{Narrow(DataFolder(L"Quarantine"))}));
     EXPECT_EQ(Records(cleaned, "FOUND").size(), outcomes.size());
+
+    // The administrator's way back: the listing names both removed DLLs, in the report and on standard
+    // output; the hidden one's restore puts its file and key back; a second restore has nothing to do.
+    EXPECT_EQ(Run(L"/quarantine /report=list.txt"), 0);
+    const std::vector<std::string> listed = Report(scratch_ / L"list.txt");
+    ExpectHeader(listed, "quarantine");
+    std::string hiddenSha1;
+    bool lockedListed = false;
+    for (const std::string& item : Records(listed, "ITEM")) {
+        if (item.find(Narrow(infection.HiddenDll())) != std::string::npos) hiddenSha1 = item.substr(0, 40);
+        lockedListed = lockedListed || item.find(Narrow(infection.LockedDll())) != std::string::npos;
+    }
+    EXPECT_TRUE(lockedListed) << ReadFileBytes(scratch_ / L"list.txt");
+    ASSERT_EQ(hiddenSha1.size(), 40u) << ReadFileBytes(scratch_ / L"list.txt");
+    std::string output;
+    EXPECT_EQ(RunProgram(ProductFolder() + L"\\Tidewash.exe", L"/quarantine /report=list2.txt", scratch_.Path(), 120000,
+                         &output),
+              0);
+    EXPECT_NE(output.find("ITEM\t" + hiddenSha1 + "\t" + Narrow(infection.HiddenDll())), std::string::npos) << output;
+
+    const std::string quarantineBefore = ReadFileBytes(DataFolder(L"Quarantine") + L"\\manifest.txt");
+    EXPECT_EQ(Run(L"/restore=" + Widen(hiddenSha1.substr(0, 39)) + L" /report=bad.txt"), 87);
+    EXPECT_EQ(Run(L"/restore=" + Widen(hiddenSha1) + L" /clean"), 87);
+    EXPECT_EQ(ReadFileBytes(DataFolder(L"Quarantine") + L"\\manifest.txt"), quarantineBefore);
+    EXPECT_FALSE(FileExists(infection.HiddenDll()));
+
+    EXPECT_EQ(Run(L"/restore=" + Widen(hiddenSha1) + L" /report=restore.txt"), 0);
+    EXPECT_EQ(Records(Report(scratch_ / L"restore.txt"), "RESTORED"), (std::vector<std::string>{hiddenSha1}));
+    EXPECT_TRUE(FileExists(infection.HiddenDll()));
+    EXPECT_TRUE(FakeService::KeyExists(infection.Hidden().KeyPath()));
+    EXPECT_EQ(Run(L"/restore=" + Widen(hiddenSha1) + L" /report=again.txt"), 8);
+    EXPECT_EQ(Records(Report(scratch_ / L"again.txt"), "ERROR").size(), 1u);
+    // The restored service is the worm's again for the clean below.
+    EXPECT_EQ(Run(L"/clean /report=reclean.txt"), 2);
 
     // A second clean finds nothing left.
     EXPECT_EQ(Run(L"-CLEAN -Report=second.txt"), 0);
@@ -277,23 +338,84 @@ TEST_F(ProgramUnattended, ACommandLineItDoesNotUnderstandChangesNothingAndGives8
     EXPECT_FALSE(Records(usage, "USAGE").empty());
 }
 
-TEST_F(ProgramUnattended, AReportFolderThatDoesNotExistGives5AndTheReportGoesToTheMachinesFolder) {
-    EXPECT_EQ(Run(L"/scan \"/report=" + (scratch_ / L"missing\\report.txt") + L"\""), 5);
+// A report path that leads to another file (a second hard link here; Wine makes no symbolic links) is
+// never written through: the file keeps its bytes, the report goes to the per-machine folder and the
+// exit code carries 16 beside the scan's own outcome.
+TEST_F(ProgramUnattended, AReportPathThatIsALinkOrCannotBeWrittenAdds16AndTheReportGoesToTheMachinesFolder) {
+    ASSERT_TRUE(WriteFileBytes(scratch_ / L"target.ini", "someone else's"));
+    ASSERT_TRUE(CreateHardLinkW((scratch_ / L"linked.txt").c_str(), (scratch_ / L"target.ini").c_str(), nullptr));
+    for (const std::wstring& path : {scratch_ / L"linked.txt", scratch_ / L"missing\\report.txt"}) {
+        const int code = Run(L"/scan \"/report=" + path + L"\"");
+        const std::vector<std::wstring> machineReports = NewMachineReports();
+        ASSERT_EQ(machineReports.size(), 1u) << Narrow(path);
+        const std::vector<std::string> report = Report(machineReports[0]);
+        ExpectHeader(report, "scan");
+        ASSERT_EQ(Records(report, "SUMMARY").size(), 1u);
+        EXPECT_EQ(code, 16 + (Records(report, "SUMMARY")[0].rfind("found=0 ", 0) == 0 ? 0 : 1)) << Narrow(path);
+        DeleteFileW(machineReports[0].c_str());
+    }
+    EXPECT_EQ(ReadFileBytes(scratch_ / L"target.ini"), "someone else's");
     EXPECT_FALSE(DirectoryExists(scratch_ / L"missing"));
-    const std::vector<std::wstring> machineReports = NewMachineReports();
-    ASSERT_EQ(machineReports.size(), 1u);
-    const std::vector<std::string> report = Report(machineReports[0]);
-    ExpectHeader(report, "scan");
-    EXPECT_EQ(Records(report, "SUMMARY").size(), 1u);
+}
+
+// Started from a folder where users may write, with an old work folder there whose planted DLL is held
+// open: the run works in a folder of its own under the per-machine folder and leaves the old one alone.
+TEST_F(ProgramUnattended, AScanFromAFolderUsersMayWriteNeverTouchesOrLoadsWhatIsThere) {
+    const std::wstring plugin = scratch_ / L"GRIMLET专杀\\plugin";
+    ASSERT_TRUE(CreateDirectoryW((scratch_ / L"GRIMLET专杀").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(plugin.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(plugin + L"\\planted.dll", "MZ not ours"));
+    HANDLE held = CreateFileW((plugin + L"\\planted.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // A folder that a run cut short left under Work goes too.
+    const std::set<std::wstring> workBefore = EntriesIn(DataFolder(L"Work"));
+    const std::wstring leftover = DataFolder(L"Work") + L"\\cut-short-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(DataFolder(L"Work").c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(leftover.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(leftover + L"\\grimlet.dll", "MZ left behind"));
+    WindowCreationWatch::Outcome outcome =
+        WindowCreationWatch::Run(ProductFolder() + L"\\Tidewash.exe", L"/scan /report=scan.txt", scratch_.Path());
+    CloseHandle(held);
+    EXPECT_FALSE(DirectoryExists(leftover));
+    EXPECT_TRUE(outcome.attempts.empty());
+    EXPECT_TRUE(outcome.exitCode == 0 || outcome.exitCode == 1) << outcome.exitCode;
+    EXPECT_TRUE(Records(Report(scratch_ / L"scan.txt"), "ERROR").empty());
+    EXPECT_EQ(Records(Report(scratch_ / L"scan.txt"), "SUMMARY").size(), 1u);
+    EXPECT_EQ(EntriesIn(plugin), (std::set<std::wstring>{L"planted.dll"}));
+    EXPECT_EQ(EntriesIn(DataFolder(L"Work")), workBefore);
+    RemoveDirectoryW(plugin.c_str());
+}
+
+// While another run is alive (played by holding its name), a start touches nothing and says why.
+TEST_F(ProgramUnattended, ASecondStartWhileAnotherRunsTouchesNothingAndGives170) {
+    HANDLE firstRun = CreateMutexW(nullptr, TRUE, L"Global\\Quorvel.Tidewash.Run");
+    ASSERT_NE(firstRun, nullptr);
+    const std::string quarantineBefore = ReadFileBytes(DataFolder(L"Quarantine") + L"\\manifest.txt");
+    const int code = Run(L"/clean /report=busy.txt");
+    CloseHandle(firstRun);
+    EXPECT_EQ(code, 170);
+    const std::vector<std::string> report = Report(scratch_ / L"busy.txt");
+    ExpectHeader(report, "clean");
+    EXPECT_EQ(Records(report, "ERROR"),
+              (std::vector<std::string>{"another Tidewash run is in progress on this machine; nothing was done"}));
+    EXPECT_TRUE(Records(report, "SUMMARY").empty());
+    EXPECT_EQ(ReadFileBytes(DataFolder(L"Quarantine") + L"\\manifest.txt"), quarantineBefore);
 }
 
 TEST_F(ProgramUnattended, ComponentsThatCannotBePreparedAreAnErrorRecordAndMinusOneWithoutABox) {
-    // A file where the work folder must go: nothing can be unpacked.
-    ASSERT_TRUE(WriteFileBytes(scratch_ / L"GRIMLET专杀", "in the way"));
-    EXPECT_EQ(Run(L"/clean /report=failed.txt"), -1);
+    // A file where the per-machine Work folder must go: no work folder, nothing unpacked or loaded.
+    const std::wstring work = DataFolder(L"Work");
+    RemoveDirectoryW(work.c_str());  // empty between runs
+    ASSERT_TRUE(WriteFileBytes(work, "in the way"));
+    const int code = Run(L"/clean /report=failed.txt");
+    DeleteFileW(work.c_str());
+    EXPECT_EQ(code, -1);
     const std::vector<std::string> report = Report(scratch_ / L"failed.txt");
     ExpectHeader(report, "clean");
     ASSERT_EQ(Records(report, "ERROR").size(), 1u);
+    EXPECT_NE(Records(report, "ERROR")[0].find(Narrow(work) + " is not a folder"), std::string::npos)
+        << Records(report, "ERROR")[0];
     EXPECT_EQ(Records(report, "ERROR")[0].rfind("\xE5\x88\x9D\xE5\xA7\x8B\xE5\x8C\x96\xE7\xBB\x84\xE4\xBB\xB6"
                                                 "\xE5\xA4\xB1\xE8\xB4\xA5", 0), 0u);  // 初始化组件失败
     EXPECT_TRUE(Records(report, "SUMMARY").empty()) << "a stopped run has no summary";

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/Resource.h"
-#include "app/SkinRegion.h"
+#include "app/controls/SkinRegion.h"
 
 namespace {
 

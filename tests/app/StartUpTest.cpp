@@ -15,11 +15,17 @@ std::wstring ProductLog() { return ProductFolder() + L"\\qvcleantool.log"; }
 
 // Starts the program, closes its dialog as a user would and returns the exit code (the dialog's result).
 // A message box it answered on the way (the start-up's error box) is named in the failure.
-int RunAndCloseDialog(const std::wstring& currentDirectory) {
+int RunAndCloseDialog(const std::wstring& currentDirectory, const std::wstring& arguments = std::wstring()) {
     MessageBoxAnswerer closer(L"GRIMLET专杀工具");
-    const MessageBoxAnswerer::Outcome outcome = closer.Run(ProductExe(), currentDirectory, true);
+    const MessageBoxAnswerer::Outcome outcome = closer.Run(ProductExe(), currentDirectory, true, 60000, arguments);
     EXPECT_FALSE(outcome.boxSeen) << "the program showed: " << Narrow(outcome.boxText);
     return outcome.exitCode;
+}
+
+// Starts the program and answers the box it shows; returns the box's text ("" when none) and exit code.
+MessageBoxAnswerer::Outcome RunAndAnswerBox(const std::wstring& currentDirectory) {
+    MessageBoxAnswerer answerer(L"GRIMLET专杀工具");
+    return answerer.Run(ProductExe(), currentDirectory, true);
 }
 
 TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMask) {
@@ -33,7 +39,8 @@ TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMa
     SetFileAttributesW((work + L"\\old\\stale.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
     DebugLevelValue level(0x2200007F);
-    EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
+    // A file dropped on the program is no request: the dialog, as without arguments.
+    EXPECT_EQ(RunAndCloseDialog(scratch.Path(), L"\"" + (scratch / L"dropped.txt") + L"\""), 1);
     EXPECT_TRUE(DirectoryExists(work));
     EXPECT_FALSE(FileExists(work + L"\\readonly.txt"));
     EXPECT_FALSE(DirectoryExists(work + L"\\old"));
@@ -51,6 +58,41 @@ TEST(StartUp, WithoutConfigurationDeletesThePreviousLogAndWritesNone) {
     EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     EXPECT_FALSE(FileExists(ProductLog()));
     EXPECT_TRUE(DirectoryExists(scratch / L"GRIMLET专杀"));
+}
+
+// A DLL someone left in an old work folder and holds open keeps the folder from being removed: the run
+// stops with the preparation error and never loads it, or anything else, from there.
+TEST(StartUp, AnOldWorkFolderThatCannotBeRemovedStopsTheRunAsAPreparationFailure) {
+    ScratchFolder scratch;
+    const std::wstring plugin = scratch / L"GRIMLET专杀\\plugin";
+    ASSERT_TRUE(CreateDirectoryW((scratch / L"GRIMLET专杀").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(plugin.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), (plugin + L"\\planted.dll").c_str(), FALSE));
+    HANDLE held = CreateFileW((plugin + L"\\planted.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const MessageBoxAnswerer::Outcome outcome = RunAndAnswerBox(scratch.Path());
+    CloseHandle(held);
+    EXPECT_TRUE(outcome.boxSeen);
+    EXPECT_EQ(outcome.boxText, L"初始化组件失败");
+    EXPECT_EQ(outcome.exitCode, -1);
+    EXPECT_TRUE(FileExists(plugin + L"\\planted.dll"));
+    EXPECT_FALSE(FileExists(plugin + L"\\grimlet.dll")) << "unpacked beside the stranger's DLL";
+}
+
+// While another run is alive (played here by holding its name), a start touches nothing and says why.
+TEST(StartUp, ASecondStartTouchesNothingAndSaysThatTidewashIsRunning) {
+    ScratchFolder scratch;
+    ASSERT_TRUE(CreateDirectoryW((scratch / L"GRIMLET专杀").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(scratch / L"GRIMLET专杀\\first-run.txt", "the first run's"));
+    HANDLE firstRun = CreateMutexW(nullptr, TRUE, L"Global\\Quorvel.Tidewash.Run");
+    ASSERT_NE(firstRun, nullptr);
+    const MessageBoxAnswerer::Outcome outcome = RunAndAnswerBox(scratch.Path());
+    CloseHandle(firstRun);
+    EXPECT_TRUE(outcome.boxSeen);
+    EXPECT_EQ(outcome.boxText, L"GRIMLET专杀工具已在运行。");
+    EXPECT_EQ(outcome.exitCode, 170);
+    EXPECT_EQ(ReadFileBytes(scratch / L"GRIMLET专杀\\first-run.txt"), "the first run's");
 }
 
 // Every shipped program asks for an administrator's full token, in the form that Windows XP reads too,

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLineOptions.h"
-#include "app/ScanReport.h"
-#include "app/UnattendedRun.h"
-#include "platform/system/Utf8.h"
+#include "app/unattended/CommandLineOptions.h"
+#include "app/unattended/ScanReport.h"
+#include "app/unattended/UnattendedRun.h"
+#include "app/unattended/UnattendedStartUp.h"
 #include "platform/system/UtcTime.h"
+#include "platform/system/Utf8.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -34,6 +35,15 @@ TEST(CommandLine, SwitchesInEitherCaseAndWithEitherPrefix) {
     // Quotes around the whole switch or only the path; the path keeps its case.
     EXPECT_EQ(CommandLineOptions::Parse(L"/scan \"/report=C:\\My Reports\\A.txt\"").reportPath, L"C:\\My Reports\\A.txt");
     EXPECT_EQ(CommandLineOptions::Parse(L"/report=\"C:\\My Reports\\A.txt\" /scan").reportPath, L"C:\\My Reports\\A.txt");
+
+    // A plain argument alone (a file dropped on the program) is no request: the dialog.
+    EXPECT_EQ(CommandLineOptions::Parse(L"\"C:\\Users\\me\\Desktop\\x.txt\"").mode, Mode::Dialog);
+    EXPECT_EQ(CommandLineOptions::Parse(L"scan").mode, Mode::Dialog);
+
+    EXPECT_EQ(CommandLineOptions::Parse(L"/Quarantine /report=q.txt").mode, Mode::Quarantine);
+    CommandLineOptions restore = CommandLineOptions::Parse(L"-RESTORE=0123456789abcdef0123456789ABCDEF01234567");
+    EXPECT_EQ(restore.mode, Mode::Restore);
+    EXPECT_EQ(restore.sha1, L"0123456789ABCDEF0123456789ABCDEF01234567");
 }
 
 TEST(CommandLine, AnythingNotUnderstoodIsRefusedWithItsReason) {
@@ -44,12 +54,21 @@ TEST(CommandLine, AnythingNotUnderstoodIsRefusedWithItsReason) {
     } cases[] = {
         {L"/scan /bogus", L"unknown switch: /bogus", L""},
         {L"/bogus /report=r.txt", L"unknown switch: /bogus", L"r.txt"},
-        {L"/report=r.txt", L"/report needs /scan or /clean", L"r.txt"},
+        {L"/report=r.txt", L"/report needs /scan, /clean, /quarantine or /restore=", L"r.txt"},
         {L"/scan /report=", L"the report switch names no file: /report=", L""},
         {L"/scan /report", L"unknown switch: /report", L""},
-        {L"/scan /clean", L"/scan and /clean cannot be given together", L""},
-        {L"scan", L"unexpected argument: scan", L""},
-        {L"/", L"unexpected argument: /", L""},
+        {L"/scan /clean", L"only one of /scan, /clean, /quarantine and /restore= can be given", L""},
+        {L"/clean /quarantine", L"only one of /scan, /clean, /quarantine and /restore= can be given", L""},
+        {L"/restore=0123456789ABCDEF0123456789ABCDEF01234567 /scan",
+         L"only one of /scan, /clean, /quarantine and /restore= can be given", L""},
+        {L"/restore=0123456789ABCDEF0123456789ABCDEF0123456", L"not a SHA-1 of 40 hexadecimal digits: "
+                                                            L"/restore=0123456789ABCDEF0123456789ABCDEF0123456", L""},
+        {L"/restore=..\\..\\0123456789ABCDEF0123456789ABCDEF0123",
+         L"not a SHA-1 of 40 hexadecimal digits: /restore=..\\..\\0123456789ABCDEF0123456789ABCDEF0123", L""},
+        {L"/restore=", L"not a SHA-1 of 40 hexadecimal digits: /restore=", L""},
+        // Switches select the unattended mode; a plain argument beside them is not understood.
+        {L"scan /clean", L"unexpected argument: scan", L""},
+        {L"/ /scan", L"unexpected argument: /", L""},
         {L"/scan /report=a.txt /report=b.txt", L"the report switch is given more than once", L"a.txt"},
     };
     for (const Case& c : cases) {
@@ -81,11 +100,18 @@ TEST(Report, RecordsAreOneUtf8LinePerRecordWhateverTheNamesHold) {
     EXPECT_EQ(IsoUtcText(utc), L"2009-01-02T03:04:05Z");
 }
 
+ScanReport::FallbackFolder FallbackIn(const ScratchFolder& scratch) {
+    const std::wstring root = scratch.Path();
+    return [root] {
+        return std::unique_ptr<ProtectedDataFolder>(new ProtectedDataFolder(root, {L"machine", L"Reports"}));
+    };
+}
+
 TEST(Report, GoesWhereAskedOrElseToANewFileOfTheFallbackFolder) {
     ScratchFolder scratch(L"report");
     const std::wstring fallback = scratch / L"machine\\Reports";
     {
-        ScanReport report(scratch / L"asked.txt", fallback, L"PC-1.txt");
+        ScanReport report(scratch / L"asked.txt", FallbackIn(scratch), L"PC-1.txt");
         report.Record(L"TIDEWASH", {L"1.60.0.1000"});
         report.RecordText(L"SUMMARY", L"found=0 removed=0");
         EXPECT_FALSE(report.WentElsewhere());
@@ -97,18 +123,64 @@ TEST(Report, GoesWhereAskedOrElseToANewFileOfTheFallbackFolder) {
     // A folder that does not exist: the fallback folder is made, and a second run never overwrites the
     // first one's file.
     for (int run = 0; run < 2; ++run) {
-        ScanReport report(scratch / L"missing\\asked.txt", fallback, L"PC-1.txt");
+        ScanReport report(scratch / L"missing\\asked.txt", FallbackIn(scratch), L"PC-1.txt");
         report.Record(L"START", {L"run " + std::to_wstring(run)});
         EXPECT_TRUE(report.WentElsewhere());
+        EXPECT_FALSE(report.Lost());
     }
     EXPECT_FALSE(DirectoryExists(scratch / L"missing"));
     EXPECT_EQ(ReadFileBytes(fallback + L"\\PC-1.txt"), "START\trun 0\r\n");
     EXPECT_EQ(ReadFileBytes(fallback + L"\\PC-1-2.txt"), "START\trun 1\r\n");
 
     // Nothing asked: straight to the fallback folder, which is not "elsewhere".
-    ScanReport unasked(L"", fallback, L"PC-2.txt");
+    ScanReport unasked(L"", FallbackIn(scratch), L"PC-2.txt");
     EXPECT_FALSE(unasked.WentElsewhere());
     EXPECT_EQ(unasked.Path(), fallback + L"\\PC-2.txt");
+
+    // Without a fallback folder the records are lost, and the run says so.
+    ScanReport nowhere(scratch / L"missing\\asked.txt", nullptr, L"PC-3.txt");
+    nowhere.Record(L"START", {L"lost"});
+    EXPECT_TRUE(nowhere.Lost());
+}
+
+// A name that leads to another file is never written through: a second hard link (which Wine makes;
+// a symbolic link it cannot) or a folder. The file behind keeps its bytes, the report goes elsewhere.
+TEST(Report, NeverWritesThroughASecondLinkOrIntoAFolder) {
+    ScratchFolder scratch(L"report");
+    ASSERT_TRUE(WriteFileBytes(scratch / L"system.ini", "precious"));
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"linked.txt").c_str(), (scratch / L"system.ini").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((scratch / L"folder.txt").c_str(), nullptr));
+    for (const wchar_t* name : {L"linked.txt", L"folder.txt"}) {
+        ScanReport report(scratch / name, FallbackIn(scratch), L"PC-1.txt");
+        report.Record(L"TIDEWASH", {L"1.60.0.1000"});
+        EXPECT_TRUE(report.WentElsewhere()) << Narrow(name);
+        EXPECT_EQ(report.Path().rfind(scratch / L"machine\\Reports\\PC-1", 0), 0u) << Narrow(report.Path());
+    }
+    EXPECT_EQ(ReadFileBytes(scratch / L"system.ini"), "precious");
+
+    BY_HANDLE_FILE_INFORMATION plain = {};
+    plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    plain.nNumberOfLinks = 1;
+    EXPECT_TRUE(ScanReport::IsPlainFile(FILE_TYPE_DISK, plain));
+    EXPECT_FALSE(ScanReport::IsPlainFile(FILE_TYPE_PIPE, plain));
+    EXPECT_FALSE(ScanReport::IsPlainFile(FILE_TYPE_CHAR, plain));
+    BY_HANDLE_FILE_INFORMATION link = plain;
+    link.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;  // a symbolic link opened as itself
+    EXPECT_FALSE(ScanReport::IsPlainFile(FILE_TYPE_DISK, link));
+    BY_HANDLE_FILE_INFORMATION twoNames = plain;
+    twoNames.nNumberOfLinks = 2;
+    EXPECT_FALSE(ScanReport::IsPlainFile(FILE_TYPE_DISK, twoNames));
+}
+
+TEST(Report, TheExitCodeCarriesTheReportsFateWithoutHidingTheOutcome) {
+    using unattended::WithReportOutcome;
+    for (int outcome : {0, 1, 2, 3, 4}) {
+        EXPECT_EQ(WithReportOutcome(outcome, false, false), outcome);
+        EXPECT_EQ(WithReportOutcome(outcome, true, false), 16 + outcome);
+        EXPECT_EQ(WithReportOutcome(outcome, true, true), 32 + outcome);
+        EXPECT_EQ(WithReportOutcome(outcome, false, true), 32 + outcome);  // the machine's folder failed
+    }
+    for (int kept : {-1, 87, 170}) EXPECT_EQ(WithReportOutcome(kept, true, true), kept);
 }
 
 // An engine whose scan reports threats "A", "B", ... with ids 10, 11, ... and whose clean answers with
@@ -117,6 +189,7 @@ class ScriptedEngine final : public IDetectionEngine {
 public:
     bool Initialize(IUiProgressCB* ui) override {
         ui_ = ui;
+        initialisedOn = GetCurrentThreadId();
         return initialiseSucceeds;
     }
     void Deinitialize() override { ++deinitialised; }
@@ -136,6 +209,7 @@ public:
     std::map<int32_t, int32_t> outcomes;  // item id -> outcome; absent: never answered
     bool initialiseSucceeds = true;
     int deinitialised = 0;
+    DWORD initialisedOn = 0;
     std::vector<std::vector<int32_t>> cleans;
 
 private:
@@ -149,7 +223,7 @@ protected:
         const std::wstring path = scratch_ / L"run.txt";
         int code;
         {
-            ScanReport report(path, scratch_.Path(), L"unused.txt");
+            ScanReport report(path, nullptr, L"unused.txt");
             UnattendedRun run(engine_, report);
             code = run.Run(work);
             summary_ = run.GetSummary();
@@ -169,6 +243,9 @@ TEST_F(UnattendedRunTest, AScanReportsEveryThreatAndCleansNothing) {
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 1);
     EXPECT_TRUE(engine_.cleans.empty());
     EXPECT_EQ(lines_, (std::vector<std::string>{"FOUND\tT\tA", "FOUND\tT\tB"}));
+    // On a worker thread of its own, as the dialog's engine.
+    EXPECT_NE(engine_.initialisedOn, GetCurrentThreadId());
+    EXPECT_NE(engine_.initialisedOn, 0u);
     engine_.threats = 0;
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 0);
     EXPECT_TRUE(lines_.empty());
@@ -204,6 +281,19 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
     engine_.cleans.clear();
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 0);
     EXPECT_TRUE(engine_.cleans.empty());
+}
+
+// A clean that needs a restart, whose report cannot be written where asked: 3 + 16, as the program ends.
+TEST_F(UnattendedRunTest, ARestartNeededWithAReportElsewhereGives19) {
+    engine_.threats = 1;
+    engine_.outcomes = {{10, 3}};
+    ScanReport report(scratch_ / L"missing\\run.txt", [this] {
+        return std::unique_ptr<ProtectedDataFolder>(new ProtectedDataFolder(scratch_.Path(), {L"Reports"}));
+    }, L"PC.txt");
+    UnattendedRun run(engine_, report);
+    const int outcome = run.Run(UnattendedRun::Work::Clean);
+    EXPECT_EQ(outcome, 3);
+    EXPECT_EQ(unattended::WithReportOutcome(outcome, report.WentElsewhere(), report.Lost()), 19);
 }
 
 TEST_F(UnattendedRunTest, AnEngineThatCannotStartIsAnErrorLineAndMinusOne) {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/GifSplitter.h"
+#include "app/controls/GifSplitter.h"
 
 namespace {
 

@@ -84,9 +84,11 @@ std::wstring MessageBoxAnswerer::ReadText(HWND box) {
 }
 
 MessageBoxAnswerer::Outcome MessageBoxAnswerer::Run(const std::wstring& exe, const std::wstring& currentDirectory,
-                                                    bool closeOtherWindows, DWORD timeoutMs) const {
+                                                    bool closeOtherWindows, DWORD timeoutMs,
+                                                    const std::wstring& arguments) const {
     Outcome outcome;
     std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(0);
     TestDesktop desktop;

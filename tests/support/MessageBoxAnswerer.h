@@ -17,7 +17,7 @@ public:
     explicit MessageBoxAnswerer(std::wstring caption) : caption_(std::move(caption)) {}
 
     Outcome Run(const std::wstring& exe, const std::wstring& currentDirectory, bool closeOtherWindows = false,
-                DWORD timeoutMs = 60000) const;
+                DWORD timeoutMs = 60000, const std::wstring& arguments = std::wstring()) const;
 
 private:
     HWND FindWindowOf(HDESK desktop, DWORD processId, bool withCaption) const;

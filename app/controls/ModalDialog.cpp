@@ -1,4 +1,4 @@
-#include "app/ModalDialog.h"
+#include "app/controls/ModalDialog.h"
 
 INT_PTR CModalDialog::DoModal(HINSTANCE instance, UINT templateId, HWND owner) {
     return DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, &CModalDialog::DialogProc,

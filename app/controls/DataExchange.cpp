@@ -1,4 +1,4 @@
-#include "app/DataExchange.h"
+#include "app/controls/DataExchange.h"
 
 #include <vector>
 

@@ -1,12 +1,12 @@
-#include "app/DetectionPage.h"
+#include "app/dialog/DetectionPage.h"
 
 #include <commctrl.h>
 
 #include <new>
 #include <vector>
 
-#include "app/DataExchange.h"
 #include "app/Resource.h"
+#include "app/controls/DataExchange.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 

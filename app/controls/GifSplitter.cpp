@@ -1,4 +1,4 @@
-#include "app/GifSplitter.h"
+#include "app/controls/GifSplitter.h"
 
 #include <cstring>
 

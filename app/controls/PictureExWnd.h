@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/WindowSubclass.h"
+#include "app/controls/WindowSubclass.h"
 #include "platform/log/Lock.h"
 #include "platform/win32/KernelHandle.h"
 

@@ -1,4 +1,4 @@
-#include "app/SkinRegion.h"
+#include "app/controls/SkinRegion.h"
 
 namespace SkinRegion {
 

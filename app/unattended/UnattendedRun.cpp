@@ -1,7 +1,8 @@
-#include "app/UnattendedRun.h"
+#include "app/unattended/UnattendedRun.h"
 
-#include "app/ScanReport.h"
+#include "app/unattended/ScanReport.h"
 #include "platform/log/Logger.h"
+#include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"Unattended";
 
@@ -12,7 +13,31 @@ constexpr int32_t kOutcomeRestart = 3;
 
 }  // namespace
 
+struct UnattendedRun::WorkerStart {
+    UnattendedRun* run;
+    Work work;
+    int exitCode;
+};
+
 int UnattendedRun::Run(Work work) {
+    WorkerStart start = {this, work, kNotPrepared};
+    KernelHandle worker(CreateThread(nullptr, 0, &UnattendedRun::WorkerProc, &start, 0, nullptr));
+    if (!worker.IsValid()) {
+        TW_LOG(LogLevel::Error, "CreateThread() Error=%d", static_cast<int>(GetLastError()));
+        report_.Record(L"ERROR", {L"the scan engine could not be started (no worker thread)"});
+        return kNotPrepared;
+    }
+    WaitForSingleObject(worker.Get(), INFINITE);
+    return start.exitCode;
+}
+
+DWORD WINAPI UnattendedRun::WorkerProc(void* parameter) {
+    WorkerStart* start = static_cast<WorkerStart*>(parameter);
+    start->exitCode = start->run->RunHere(start->work);
+    return 0;
+}
+
+int UnattendedRun::RunHere(Work work) {
     TW_LOG_SCOPE("UnattendedRun::Run()");
     if (!engine_.Initialize(this)) {
         TW_LOG(LogLevel::Error, "ScanController init failed");

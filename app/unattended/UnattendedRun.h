@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -37,7 +39,8 @@ public:
     UnattendedRun(IDetectionEngine& engine, ScanReport& report) : engine_(engine), report_(report) {}
 
     // Records FOUND and CLEANED lines (and ERROR when the engine cannot start) and returns the exit
-    // code: 0, 1, 2, 3, 4, or -1 when the engine could not be started.
+    // code: 0, 1, 2, 3, 4, or -1 when the engine could not be started. The engine runs on a worker
+    // thread of its own, as the dialog's does, while the calling thread waits.
     int Run(Work work);
     const Summary& GetSummary() const { return summary_; }
 
@@ -49,6 +52,9 @@ public:
     int ReportCleanResult(const CleanOutcomeRecord& result) override;
 
 private:
+    struct WorkerStart;
+    static DWORD WINAPI WorkerProc(void* parameter);
+    int RunHere(Work work);
     void RecordCleanOutcomes();
 
     IDetectionEngine& engine_;

@@ -1,4 +1,4 @@
-#include "app/AppModule.h"
+#include "app/controls/AppModule.h"
 
 #include <new>
 

@@ -1,8 +1,7 @@
-#include "app/ScanReport.h"
+#include "app/unattended/ScanReport.h"
 
 #include <cstdio>
 
-#include "platform/system/FileUtility.h"
 #include "platform/system/Utf8.h"
 
 namespace {
@@ -26,15 +25,15 @@ std::wstring NumberedName(const std::wstring& name, int number) {
 
 }  // namespace
 
-ScanReport::ScanReport(std::wstring askedPath, std::wstring fallbackFolder, std::wstring fallbackName)
+ScanReport::ScanReport(std::wstring askedPath, FallbackFolder fallbackFolder, std::wstring fallbackName)
     : askedPath_(std::move(askedPath)),
-      fallbackFolder_(std::move(fallbackFolder)),
+      openFallbackFolder_(std::move(fallbackFolder)),
       fallbackName_(std::move(fallbackName)) {
     // Opened now, while the current directory is still the caller's: a relative path means what the
     // caller meant by it.
     if (askedPath_.empty() || !OpenAsked()) {
         wentElsewhere_ = !askedPath_.empty();
-        OpenFallback();
+        if (!OpenFallback()) lost_ = true;
     }
 }
 
@@ -43,6 +42,11 @@ ScanReport::~ScanReport() { Close(); }
 void ScanReport::Record(const wchar_t* word, const std::vector<std::wstring>& fields) { Append(Line(word, fields)); }
 
 void ScanReport::RecordText(const wchar_t* word, const std::wstring& text) { Append(Line(word, {text}, L' ')); }
+
+bool ScanReport::Lost() const {
+    CLockGuard guard(lock_);
+    return lost_ || !file_.IsValid();
+}
 
 std::wstring ScanReport::Path() const {
     CLockGuard guard(lock_);
@@ -63,28 +67,47 @@ void ScanReport::Append(const std::string& line) {
     const std::string bytes = line + kLineBreak;
     written_ += bytes;
     if (file_.IsValid() && WriteAll(file_.Get(), bytes)) return;
-    if (onFallback_) return;  // nowhere else to go; the record is kept for nothing
+    if (onFallback_) {
+        lost_ = true;  // nowhere else to go; the record is kept for nothing
+        return;
+    }
     // The asked file broke off (a share went away): the whole report moves to the fallback file.
     Close();
     wentElsewhere_ = true;
-    if (OpenFallback()) WriteAll(file_.Get(), written_);
+    if (!OpenFallback() || !WriteAll(file_.Get(), written_)) lost_ = true;
 }
 
 bool ScanReport::OpenAsked() {
-    file_.Attach(CreateFileW(askedPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_.IsValid()) return false;
+    // OPEN_ALWAYS, not CREATE_ALWAYS: nothing is truncated before the handle has been looked at.
+    KernelHandle file(CreateFileW(askedPath_.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.IsValid()) return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file.Get(), &information) || !IsPlainFile(GetFileType(file.Get()), information))
+        return false;
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get())) return false;
+    file_ = std::move(file);
     path_ = askedPath_;
     return true;
+}
+
+bool ScanReport::IsPlainFile(DWORD fileType, const BY_HANDLE_FILE_INFORMATION& information) {
+    return fileType == FILE_TYPE_DISK &&
+           !(information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           information.nNumberOfLinks == 1;
 }
 
 bool ScanReport::OpenFallback() {
     onFallback_ = true;
     path_.clear();
-    if (fallbackFolder_.empty()) return false;
-    CreateDirectoryRecursive(fallbackFolder_, true);
+    if (!openFallbackFolder_) return false;
+    fallbackFolder_ = openFallbackFolder_();
+    if (!fallbackFolder_ || !fallbackFolder_->IsOpen()) return false;
+    // The folder is held open and only Administrators and SYSTEM may add to it: a name inside it stays
+    // what CREATE_NEW made it.
     for (int number = 1; number < 1000; ++number) {
-        const std::wstring path = fallbackFolder_ + L"\\" + NumberedName(fallbackName_, number);
+        const std::wstring path = fallbackFolder_->Path() + L"\\" + NumberedName(fallbackName_, number);
         // CREATE_NEW: one file per run, never someone else's report overwritten.
         file_.Attach(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));

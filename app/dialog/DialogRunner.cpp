@@ -1,4 +1,4 @@
-#include "app/DialogRunner.h"
+#include "app/dialog/DialogRunner.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "app/AppModule.h"
-#include "app/DetectionPage.h"
 #include "app/ScanControllerEngine.h"
+#include "app/controls/AppModule.h"
+#include "app/dialog/DetectionPage.h"
 
 namespace {
 constexpr DWORD kWorkerGraceMs = 30000;

@@ -1,4 +1,4 @@
-#include "app/WindowSubclass.h"
+#include "app/controls/WindowSubclass.h"
 
 namespace {
 // The object behind a subclassed window lives in a window property, so any number of windows can be

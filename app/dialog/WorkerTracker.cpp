@@ -1,4 +1,4 @@
-#include "app/WorkerTracker.h"
+#include "app/dialog/WorkerTracker.h"
 
 WorkerTracker::WorkerTracker() : noneRunning_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 

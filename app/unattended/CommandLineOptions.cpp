@@ -1,4 +1,4 @@
-#include "app/CommandLineOptions.h"
+#include "app/unattended/CommandLineOptions.h"
 
 #include <cwchar>
 #include <cwctype>
@@ -21,6 +21,23 @@ CommandLineOptions Refuse(const std::wstring& problem, const std::wstring& repor
 }
 
 const wchar_t kReportSwitch[] = L"report=";
+const wchar_t kRestoreSwitch[] = L"restore=";
+
+bool IsSwitch(const std::wstring& argument) {
+    return argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
+}
+
+std::wstring Upper(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+}
+
+bool IsSha1Text(const std::wstring& text) {
+    if (text.size() != 40) return false;
+    for (wchar_t c : text)
+        if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -69,20 +86,30 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
 CommandLineOptions CommandLineOptions::Parse(const std::wstring& commandLine) {
     const std::vector<std::wstring> arguments = SplitCommandLine(commandLine);
     CommandLineOptions options;
-    if (arguments.empty()) return options;  // the dialog, exactly as without a command line
+    bool anySwitch = false;
+    for (const std::wstring& argument : arguments) anySwitch = anySwitch || IsSwitch(argument);
+    // No switch at all: the dialog, exactly as without a command line (a dropped file is no request).
+    if (!anySwitch) return options;
 
     Mode mode = Mode::Dialog;
     bool reportGiven = false;
     std::wstring reportPath;
+    std::wstring sha1;
     std::wstring problem;
     for (const std::wstring& argument : arguments) {
-        const bool isSwitch = argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
+        const bool isSwitch = IsSwitch(argument);
         const std::wstring name = isSwitch ? Lower(argument.substr(1)) : std::wstring();
         Mode asked = Mode::Dialog;
         if (name == L"scan") {
             asked = Mode::Scan;
         } else if (name == L"clean") {
             asked = Mode::Clean;
+        } else if (name == L"quarantine") {
+            asked = Mode::Quarantine;
+        } else if (name.compare(0, wcslen(kRestoreSwitch), kRestoreSwitch) == 0) {
+            asked = Mode::Restore;
+            sha1 = Upper(argument.substr(1 + wcslen(kRestoreSwitch)));
+            if (!IsSha1Text(sha1) && problem.empty()) problem = L"not a SHA-1 of 40 hexadecimal digits: " + argument;
         } else if (name.compare(0, wcslen(kReportSwitch), kReportSwitch) == 0) {
             if (reportGiven) {
                 if (problem.empty()) problem = L"the report switch is given more than once";
@@ -98,25 +125,30 @@ CommandLineOptions CommandLineOptions::Parse(const std::wstring& commandLine) {
             continue;
         }
         if (mode != Mode::Dialog && mode != asked && problem.empty())
-            problem = L"/scan and /clean cannot be given together";
+            problem = L"only one of /scan, /clean, /quarantine and /restore= can be given";
         mode = asked;
     }
-    if (problem.empty() && mode == Mode::Dialog) problem = L"/report needs /scan or /clean";
+    if (problem.empty() && mode == Mode::Dialog) problem = L"/report needs /scan, /clean, /quarantine or /restore=";
     if (!problem.empty()) return Refuse(problem, reportPath);
     options.mode = mode;
     options.reportPath = reportPath;
+    if (mode == Mode::Restore) options.sha1 = sha1;
     return options;
 }
 
 std::vector<std::wstring> UsageLines() {
     return {
-        L"Tidewash.exe                 the dialog",
+        L"Tidewash.exe                 the dialog (also with a file or other plain argument)",
         L"Tidewash.exe /scan [/report=PATH]    scan, remove nothing; exit 0 nothing found, 1 threats found",
         L"Tidewash.exe /clean [/report=PATH]   scan and remove every threat; exit 0 nothing found, 2 all removed,"
         L" 3 a restart finishes the removal, 4 not all removed",
+        L"Tidewash.exe /quarantine [/report=PATH]   list the quarantine as ITEM records; exit 0",
+        L"Tidewash.exe /restore=SHA-1 [/report=PATH]   put one quarantined item back; exit 0 restored,"
+        L" 7 quarantine damaged, 8 nothing to restore, 9 refused, 10 writing failed",
         L"switches are case-insensitive and may begin with / or -; without /report= the report goes to"
         L" the common application data folder under Quorvel\\Tidewash\\Reports",
-        L"exit 5: the report could not be written at PATH (it went to the reports folder); -1: the components"
-        L" could not be prepared; 87: the command line was not understood",
+        L"16 is added to the code when the report could not be written at PATH (it went to the reports folder),"
+        L" 32 when it could not be written at all; -1: the components could not be prepared;"
+        L" 87: the command line was not understood; 170: another Tidewash run is in progress",
     };
 }

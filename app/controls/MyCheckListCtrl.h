@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/WindowSubclass.h"
+#include "app/controls/WindowSubclass.h"
 
 // The threat list: a report-view list with a check box per row. Toggling the check box of a selected row
 // (space bar or a click on the box) gives every selected row the same new state, so several threats can

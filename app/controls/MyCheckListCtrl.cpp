@@ -1,4 +1,4 @@
-#include "app/MyCheckListCtrl.h"
+#include "app/controls/MyCheckListCtrl.h"
 
 namespace {
 bool CtrlHeld() { return (GetKeyState(VK_CONTROL) & 0x8000) != 0; }

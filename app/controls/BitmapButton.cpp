@@ -1,4 +1,4 @@
-#include "app/BitmapButton.h"
+#include "app/controls/BitmapButton.h"
 
 CBitmapButton::~CBitmapButton() {
     if (images_) ImageList_Destroy(images_);

@@ -2,15 +2,18 @@
 #include <string>
 #include <vector>
 
-// What the command line asks for. Without arguments the program is the dialog; with them it runs
-// unattended (scan or clean, then a report) or, for anything it does not understand, only explains
-// its usage. Pure: tested without Windows.
+// What the command line asks for. Without switches the program is the dialog (also with a plain
+// argument, such as a file dropped on the program). Switches alone select an unattended run: a scan,
+// a clean, the listing of the quarantine or the restore of one item, each with a report; anything not
+// understood only explains the usage. Pure: tested without Windows.
 struct CommandLineOptions {
-    enum class Mode { Dialog, Scan, Clean, Usage };
+    enum class Mode { Dialog, Scan, Clean, Quarantine, Restore, Usage };
 
     Mode mode = Mode::Dialog;
     // Where the report goes; empty: the per-machine reports folder.
     std::wstring reportPath;
+    // Restore only: the item's SHA-1, 40 hexadecimal digits in upper case.
+    std::wstring sha1;
     // Why the command line was refused (Usage only), for the report.
     std::wstring problem;
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/SkinRegion.h"
+#include "app/controls/SkinRegion.h"
 
 // Mixed into a dialog (T derives from it and has Hwnd()): turns the window into a borderless one shaped
 // and painted by a skin bitmap, which can be dragged from any point.

@@ -1,4 +1,4 @@
-#include "app/UnattendedStartUp.h"
+#include "app/unattended/UnattendedStartUp.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -7,8 +7,10 @@
 
 #include "app/PreparedWorkFolder.h"
 #include "app/ScanControllerEngine.h"
-#include "app/ScanReport.h"
-#include "app/UnattendedRun.h"
+#include "app/SingleRunGuard.h"
+#include "app/unattended/QuarantineRun.h"
+#include "app/unattended/ScanReport.h"
+#include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"
 #include "platform/system/UtcTime.h"
@@ -42,22 +44,15 @@ std::wstring ReportFileName(const std::wstring& computer, const SYSTEMTIME& star
 void WriteUsage(const CommandLineOptions& options) {
     // Only where asked: a command line that was not understood leaves nothing on the machine.
     if (options.reportPath.empty()) return;
-    ScanReport usage(options.reportPath, std::wstring(), std::wstring());
+    ScanReport usage(options.reportPath, nullptr, std::wstring());
     usage.Record(L"TIDEWASH", {kVersion});
     usage.Record(L"ERROR", {options.problem});
     for (const std::wstring& line : UsageLines()) usage.Record(L"USAGE", {line});
 }
 
-// The dialog's start-up without the dialog: the same work folder, log and components.
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
-    PreparedWorkFolder workFolder;
-    if (!workFolder.Prepared()) {
-        const std::wstring where = workFolder.Path().empty() ? L"(the work folder cannot be named)"
-                                                             : L"(the components could not be prepared in " +
-                                                                   workFolder.Path() + L")";
-        report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" " + where});
-        return UnattendedRun::kNotPrepared;
-    }
+    PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
+    if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
     // The apartment the dialog's threads run in, so that the engine and the plug-ins find the same.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int exitCode;
@@ -80,7 +75,29 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
     return exitCode;
 }
 
+const wchar_t* ModeWord(CommandLineOptions::Mode mode) {
+    switch (mode) {
+        case CommandLineOptions::Mode::Clean: return L"clean";
+        case CommandLineOptions::Mode::Quarantine: return L"quarantine";
+        case CommandLineOptions::Mode::Restore: return L"restore";
+        default: return L"scan";
+    }
+}
+
 }  // namespace
+
+bool Prepared(const PreparedWorkFolder& workFolder, ScanReport& report) {
+    if (workFolder.Prepared()) return true;
+    report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (" + workFolder.Failure() + L")"});
+    return false;
+}
+
+int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost) {
+    if (outcome == UnattendedRun::kNotPrepared || outcome == kUsage || outcome == kAlreadyRunning) return outcome;
+    if (reportLost) return outcome + kReportLost;
+    if (reportElsewhere) return outcome + kReportElsewhere;
+    return outcome;
+}
 
 int Run(const CommandLineOptions& options) {
     // No system error box either: no "insert a disk" prompt, no crash dialog. Child processes (the
@@ -93,21 +110,33 @@ int Run(const CommandLineOptions& options) {
         return kUsage;
     }
 
-    const UnattendedRun::Work work =
-        options.mode == CommandLineOptions::Mode::Clean ? UnattendedRun::Work::Clean : UnattendedRun::Work::Scan;
     SYSTEMTIME start;
     GetSystemTime(&start);
     const std::wstring computer = ComputerName();
-    ScanReport report(options.reportPath, TidewashDataFolder(kReportsLeaf), ReportFileName(computer, start));
-    report.Record(L"TIDEWASH", {kVersion, work == UnattendedRun::Work::Clean ? L"clean" : L"scan"});
+    ScanReport report(options.reportPath,
+                      [] { return std::unique_ptr<ProtectedDataFolder>(new ProtectedDataFolder(kReportsLeaf)); },
+                      ReportFileName(computer, start));
+    report.Record(L"TIDEWASH", {kVersion, ModeWord(options.mode)});
     report.Record(L"COMPUTER", {computer});
     report.Record(L"OS", {DescribeRunningSystem()});
     report.Record(L"START", {IsoUtcText(start)});
 
-    const int exitCode = ScanOrClean(work, report);
+    int exitCode;
+    SingleRunGuard onlyRun;
+    if (!onlyRun.IsOnlyRun()) {
+        report.Record(L"ERROR", {L"another Tidewash run is in progress on this machine; nothing was done"});
+        exitCode = kAlreadyRunning;
+    } else if (options.mode == CommandLineOptions::Mode::Quarantine) {
+        exitCode = ListQuarantine(report);
+    } else if (options.mode == CommandLineOptions::Mode::Restore) {
+        exitCode = RestoreItem(options.sha1, report);
+    } else {
+        exitCode = ScanOrClean(options.mode == CommandLineOptions::Mode::Clean ? UnattendedRun::Work::Clean
+                                                                              : UnattendedRun::Work::Scan,
+                               report);
+    }
     report.Record(L"END", {IsoUtcNow()});
-    if (exitCode != UnattendedRun::kNotPrepared && report.WentElsewhere()) return kReportElsewhere;
-    return exitCode;
+    return WithReportOutcome(exitCode, report.WentElsewhere(), report.Lost());
 }
 
 }  // namespace unattended

@@ -1,6 +1,6 @@
-#include "app/PictureExWnd.h"
+#include "app/controls/PictureExWnd.h"
 
-#include "app/GifSplitter.h"
+#include "app/controls/GifSplitter.h"
 #include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"PictureExWnd";

@@ -8,13 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "app/BitmapButton.h"
-#include "app/DialogRegionT.h"
 #include "app/IDetectionEngine.h"
-#include "app/ModalDialog.h"
-#include "app/MyCheckListCtrl.h"
-#include "app/PictureExWnd.h"
-#include "app/WorkerTracker.h"
+#include "app/controls/BitmapButton.h"
+#include "app/controls/DialogRegionT.h"
+#include "app/controls/ModalDialog.h"
+#include "app/controls/MyCheckListCtrl.h"
+#include "app/controls/PictureExWnd.h"
+#include "app/dialog/WorkerTracker.h"
 #include "engine/IUiProgressCB.h"
 
 // The program's one window: choose how to clean, scan, see the threats, choose them and clean them.

@@ -1,0 +1,105 @@
+#include "app/WorkFolder.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "app/StartUp.h"
+#include "platform/system/DataFolder.h"
+#include "platform/system/FileUtility.h"
+#include "platform/win32/FindHandle.h"
+
+namespace {
+
+const wchar_t kWorkLeaf[] = L"Work";
+constexpr int kUniqueNameAttempts = 16;
+
+// "20240501T083000Z-1234-1": the run's start in UTC, the process and an attempt number, so that runs
+// never share a folder.
+std::wstring UniqueRunName(int attempt) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wchar_t name[64];
+    _snwprintf(name, 64, L"%04u%02u%02uT%02u%02u%02uZ-%lu-%d", now.wYear, now.wMonth, now.wDay, now.wHour,
+               now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
+    name[63] = L'\0';
+    return name;
+}
+
+// Folders of runs that ended without removing theirs (a power cut, a killed process). Only one run is
+// alive at a time (SingleRunGuard), so nothing in there is in use by another run; what cannot be removed
+// (a file still held open) stays for a later run.
+void RemoveLeftovers(const std::wstring& workFolders) {
+    WIN32_FIND_DATAW entry;
+    FindHandle search(FindFirstFileW((workFolders + L"\\*").c_str(), &entry));
+    if (!search.IsValid()) return;
+    std::vector<std::wstring> leftovers;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            leftovers.push_back(workFolders + L"\\" + entry.cFileName);
+    } while (FindNextFileW(search.Get(), &entry));
+    // A link is removed as a link; the tree behind it is never entered.
+    for (const std::wstring& leftover : leftovers)
+        if (!RemoveDirectoryRecursiveW(leftover)) DeleteFileW(leftover.c_str());
+}
+
+}  // namespace
+
+WorkFolder::WorkFolder(Place place) {
+    if (place == Place::CurrentDirectory)
+        MakeInCurrentDirectory();
+    else
+        MakeUnderMachineFolder();
+}
+
+WorkFolder::~WorkFolder() {
+    folder_.Close();
+    if (removeAtEnd_) RemoveDirectoryRecursiveW(path_);
+}
+
+void WorkFolder::MakeInCurrentDirectory() {
+    path_ = GetFullPath(startup::kWorkFolderName);
+    const std::size_t slash = path_.rfind(L'\\');
+    if (path_.empty() || slash == std::wstring::npos) {
+        failure_ = L"the work folder cannot be named";
+        path_.clear();
+        return;
+    }
+    // Removed as a link where it is one; whatever cannot be removed keeps the new folder from being made.
+    if (GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveDirectoryRecursiveW(path_);
+    std::wstring parentPath = path_.substr(0, slash);
+    if (parentPath.size() == 2) parentPath += L'\\';  // "C:" alone would be the drive's current directory
+    KernelHandle parent(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                                            SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!parent.IsValid()) {
+        failure_ = parentPath + L" cannot be opened (error " + std::to_wstring(GetLastError()) + L")";
+        return;
+    }
+    std::wstring failure;
+    folder_ = ProtectedDataFolder::CreateNewFolder(parent.Get(), startup::kWorkFolderName, failure);
+    if (!folder_.IsValid()) failure_ = parentPath + L"\\" + failure;
+}
+
+void WorkFolder::MakeUnderMachineFolder() {
+    machineFolder_.reset(new ProtectedDataFolder(kWorkLeaf));
+    if (!machineFolder_->IsOpen()) {
+        path_ = machineFolder_->Path();
+        failure_ = machineFolder_->Failure();
+        return;
+    }
+    RemoveLeftovers(machineFolder_->Path());
+    std::wstring failure;
+    for (int attempt = 1; attempt <= kUniqueNameAttempts && !folder_.IsValid(); ++attempt) {
+        const std::wstring name = UniqueRunName(attempt);
+        path_ = machineFolder_->Path() + L"\\" + name;
+        folder_ = ProtectedDataFolder::CreateNewFolder(machineFolder_->Handle(), name, failure);
+    }
+    if (!folder_.IsValid()) {
+        failure_ = machineFolder_->Path() + L"\\" + failure;
+        return;
+    }
+    removeAtEnd_ = true;
+}
