@@ -95,6 +95,48 @@ TEST(StartUp, ASecondStartTouchesNothingAndSaysThatTidewashIsRunning) {
     EXPECT_EQ(ReadFileBytes(scratch / L"GRIMLET专杀\\first-run.txt"), "the first run's");
 }
 
+// A real first run, a dialog waiting for its user: a second dialog and an unattended run both leave its
+// work folder and plug-in alone and say why.
+TEST(StartUp, WhileTheDialogRunsASecondDialogAndAnUnattendedRunTouchNothing) {
+    ScratchFolder first, second;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION dialogRun = {};
+    std::wstring line = L"\"" + ProductExe() + L"\"";
+    ASSERT_TRUE(CreateProcessW(ProductExe().c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               first.Path().c_str(), &startup, &dialogRun));
+    HWND dialog = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tidewash Fix Tool")) != nullptr; }));
+    const std::wstring plugin = first / L"GRIMLET专杀\\plugin\\grimlet.dll";
+    const std::string pluginBytes = ReadFileBytes(plugin);
+    EXPECT_FALSE(pluginBytes.empty());
+
+    // The second dialog runs on a desktop of its own, where it cannot bring the first one forward.
+    const MessageBoxAnswerer::Outcome secondDialog = RunAndAnswerBox(second.Path());
+    EXPECT_EQ(secondDialog.boxText, L"GRIMLET专杀工具已在运行。");
+    EXPECT_EQ(secondDialog.exitCode, 170);
+    EXPECT_FALSE(DirectoryExists(second / L"GRIMLET专杀"));
+
+    PROCESS_INFORMATION unattended = {};
+    std::wstring scanLine = L"\"" + ProductExe() + L"\" /scan /report=busy.txt";
+    ASSERT_TRUE(CreateProcessW(ProductExe().c_str(), &scanLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               second.Path().c_str(), &startup, &unattended));
+    EXPECT_EQ(WaitForSingleObject(unattended.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD scanCode = 0;
+    GetExitCodeProcess(unattended.hProcess, &scanCode);
+    CloseHandle(unattended.hThread);
+    CloseHandle(unattended.hProcess);
+    EXPECT_EQ(scanCode, 170u);
+    EXPECT_NE(ReadFileBytes(second / L"busy.txt").find("ERROR\tanother Tidewash run is in progress"), std::string::npos);
+
+    EXPECT_EQ(WaitForSingleObject(dialogRun.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the first run ended";
+    EXPECT_EQ(ReadFileBytes(plugin), pluginBytes);
+    if (dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(dialogRun.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(dialogRun.hProcess, 1);
+    CloseHandle(dialogRun.hThread);
+    CloseHandle(dialogRun.hProcess);
+}
+
 // Every shipped program asks for an administrator's full token, in the form that Windows XP reads too,
 // and asks for nothing else that would change its look or behaviour.
 TEST(StartUp, TheProgramsCarryAManifestThatRequiresAdministratorRights) {
