@@ -13,18 +13,14 @@
 #include <vector>
 
 #include "platform/access/SKDirEnum.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
 
-double NowSeconds() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowSeconds() { return testsupport::NowMs() / 1e3; }
 
 struct Counts {
     long files = 0;

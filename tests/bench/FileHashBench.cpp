@@ -16,18 +16,14 @@
 #include "Sha1.h"
 #include "platform/access/SKSmartFD.h"
 #include "platform/hash/SKFileHash.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
 
-double NowSeconds() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowSeconds() { return testsupport::NowMs() / 1e3; }
 
 std::string Hex(const uint8_t* bytes, std::size_t size) {
     std::string text;

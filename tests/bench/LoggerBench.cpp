@@ -5,18 +5,14 @@
 #include <cstdio>
 
 #include "platform/log/Logger.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
 
-double NowNs() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
-}
+double NowNs() { return testsupport::NowMs() * 1e6; }
 
 double PlainAppendNs(const std::wstring& path, int count) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);

@@ -13,18 +13,14 @@
 
 #include "platform/payload/PackageManager.h"
 #include "platform/system/FileUtility.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
 
 namespace {
 
-double NowSeconds() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowSeconds() { return testsupport::NowMs() / 1e3; }
 
 // Best of `runs`: the run least disturbed by the other work on the machine. -1 when the work failed.
 double BestSeconds(int runs, const std::function<void()>& prepare, const std::function<bool()>& work) {

@@ -12,6 +12,7 @@
 #include "plugin_host/ISKFileScanner.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -21,16 +22,7 @@ namespace {
 const int kFolders = 100;
 const int kFilesPerFolder = 1000;
 
-double NowSeconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowSeconds() { return testsupport::NowMs() / 1e3; }
 
 bool MakeTree(const std::wstring& root) {
     for (int folder = 0; folder < kFolders; ++folder) {

@@ -8,8 +8,8 @@
 
 #include "grimlet/services/ServiceScan.h"
 #include "grimlet/services/WormServiceStep.h"
-#include "tests/support/FakeService.h"
 #include "tests/support/BenchClock.h"
+#include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

@@ -22,9 +22,9 @@
 #include "grimlet/threads/WormThreadList.h"
 #include "grimlet/threads/WormThreadSearch.h"
 #include "grimlet/threads/WormThreadStep.h"
+#include "tests/support/BenchClock.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
-#include "tests/support/BenchClock.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
