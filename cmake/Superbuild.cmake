@@ -1,5 +1,6 @@
 # The super-build: three cross trees built from these sources, and one CTest run over both test tiers.
 include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/TestLocks.cmake)
 
 # A release is signed when the environment of the configure run names a code-signing key
 # (tools/build.sh): the deliver tree alone gets it, and every configure run passes it on, so that a run
@@ -99,8 +100,9 @@ set_tests_properties(deliverables.budget PROPERTIES LABELS i686)
 # unpacks and scans under Wine as the unsigned program does.
 add_test(NAME deliverables.signing
   COMMAND ${CMAKE_SOURCE_DIR}/tests/deliverables/check_signing.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+# It starts the shipped program in the run's prefix, so it takes the one-run guard's lock.
 set_tests_properties(deliverables.signing PROPERTIES LABELS i686 TIMEOUT 300 FIXTURES_REQUIRED wineprefix
-  RESOURCE_LOCK "grimlet_services;worm_threads" ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
+  RESOURCE_LOCK "grimlet_services;worm_threads;${TIDEWASH_LOCK_ONE_RUN}" ENVIRONMENT "WINEPREFIX=${TIDEWASH_PREFIX}")
 
 # Native fuzzing of the parser cores (clang, libFuzzer, ASan, UBSan). Every test run replays each
 # target's seeds and kept regression inputs, without mutation, so that its verdict depends only on the

@@ -59,15 +59,34 @@ function(tidewash_ship target)
     VERBATIM)
 endfunction()
 
+include(${CMAKE_CURRENT_LIST_DIR}/TestLocks.cmake)
+
 # Test programs run under Wine. Each cross tree writes the list of its tests into ctest_tests.cmake;
 # the super-build's CTest run includes the files of both tiers.
 set_property(GLOBAL PROPERTY TIDEWASH_TESTS "")
 
-# tidewash_add_test(NAME SOURCES src... [LIBS lib...] [RESOURCE_LOCK name...] [TIMEOUT s] [GUI | HEADLESS])
+# tidewash_add_test(NAME SOURCES src... [LIBS lib...] [RESOURCE_LOCK name...] [TIMEOUT s] [GUI | HEADLESS]
+#                   [STARTS_PROGRAM] [CHANGES_PREFIX])
 # GUI: the test drives windows on the run's display. HEADLESS: the test runs in a Wine session without
 # any display (tools/wine_headless_run.sh), with a prefix of its own.
+# STARTS_PROGRAM: the test starts a program that holds the one-run guard, or holds the guard itself.
+# CHANGES_PREFIX: the test changes state of the whole prefix (and puts it back). Each takes its lock of
+# cmake/TestLocks.cmake.
 function(tidewash_add_test name)
-  cmake_parse_arguments(T "GUI;HEADLESS" "TIMEOUT" "SOURCES;LIBS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(T "GUI;HEADLESS;STARTS_PROGRAM;CHANGES_PREFIX" "TIMEOUT" "SOURCES;LIBS;RESOURCE_LOCK"
+                        ${ARGN})
+  if(T_STARTS_PROGRAM)
+    if(T_HEADLESS)
+      list(APPEND T_RESOURCE_LOCK ${TIDEWASH_LOCK_ONE_RUN_HEADLESS})
+    else()
+      list(APPEND T_RESOURCE_LOCK ${TIDEWASH_LOCK_ONE_RUN})
+    endif()
+  endif()
+  if(T_CHANGES_PREFIX)
+    list(APPEND T_RESOURCE_LOCK ${TIDEWASH_LOCK_PREFIX_STATE})
+  endif()
+  # Names given as "a,b" and as a list are one list.
+  string(REPLACE ";" "," T_RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
