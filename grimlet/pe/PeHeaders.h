@@ -21,7 +21,7 @@ struct PeSection {
 struct PeHeaders {
     static constexpr uint16_t kPe32Magic = 0x10B;
     static constexpr uint16_t kPe32PlusMagic = 0x20B;
-    static constexpr uint32_t kDirectoryCount = 3;  // export, import, resource
+    static constexpr uint32_t kDirectoryCount = 6;  // export, import, resource, exception, security, base relocation
 
     uint32_t ntHeadersOffset = 0;
     uint16_t machine = 0;

@@ -2,6 +2,8 @@
 
 #include <wchar.h>
 
+#include <algorithm>
+
 #include "grimlet/common/EnablePrivilege.h"
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/CleanRecord.h"
@@ -25,6 +27,7 @@ PluginSteps PluginSteps::Product() {
     steps.scanWormThreads = &ScanWormThreads;
     steps.scanApiHooks = &ScanApiHooks;
     steps.cleanRecord = &CleanRecord;
+    steps.repairHooks = &RepairWormHooks;
     return steps;
 }
 
@@ -88,18 +91,68 @@ void PluginGeneralImpl::Scan() {
     }
 }
 
+std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundIds, unsigned int count) {
+    const std::vector<ScanRecord>& results = PluginState::Instance().results;
+    std::vector<std::vector<int>> hookGroups;  // one per process, in the order first chosen
+    std::vector<uint32_t> groupProcesses;
+    std::vector<std::vector<int>> rest;
+    for (unsigned int k = 0; k < count; ++k) {
+        const int id = foundIds[k];
+        auto entry = found_.find(id);
+        const int index = entry == found_.end() ? -1 : entry->second.GetId();
+        const bool hook = index >= 0 && static_cast<std::size_t>(index) < results.size() &&
+                          results[index].kind >= kScanRecordApiHookFirst && results[index].kind <= kScanRecordApiHookLast;
+        if (!hook) {
+            rest.push_back({id});
+            continue;
+        }
+        const uint32_t process = results[index].processId;
+        auto group = std::find(groupProcesses.begin(), groupProcesses.end(), process);
+        if (group == groupProcesses.end()) {
+            groupProcesses.push_back(process);
+            hookGroups.push_back({id});
+        } else {
+            hookGroups[group - groupProcesses.begin()].push_back(id);
+        }
+    }
+    hookGroups.insert(hookGroups.end(), rest.begin(), rest.end());
+    return hookGroups;
+}
+
+void PluginGeneralImpl::Report(int id, bool removed) {
+    auto entry = found_.find(id);
+    if (entry == found_.end() || !reporter_) return;
+    reporter_->ReportCleanResult(PluginState::Instance().pluginId, &entry->second,
+                                 removed ? kPluginCleanDone : kPluginCleanFailed);
+}
+
 void PluginGeneralImpl::Clean(const int* foundIds, unsigned int count) {
     if (!foundIds) return;
     PluginState& state = PluginState::Instance();
-    for (unsigned int k = 0; k < count; ++k) {
-        const int id = foundIds[k];
-        TW_LOG(LogLevel::Detail, "PluginGeneralImpl::Clean(%d)", id);
-        auto entry = found_.find(id);
-        if (entry == found_.end()) continue;
-        const int index = entry->second.GetId();
-        const bool removed = index >= 0 && steps_.cleanRecord(state.results, static_cast<uint32_t>(index));
-        if (reporter_) {
-            reporter_->ReportCleanResult(state.pluginId, &entry->second, removed ? kPluginCleanDone : kPluginCleanFailed);
+    for (const std::vector<int>& group : RemovalOrder(foundIds, count)) {
+        for (int id : group) TW_LOG(LogLevel::Detail, "PluginGeneralImpl::Clean(%d)", id);
+        std::vector<int> known;
+        std::vector<const ScanRecord*> records;
+        for (int id : group) {
+            auto entry = found_.find(id);
+            if (entry == found_.end()) continue;
+            const int index = entry->second.GetId();
+            known.push_back(id);
+            records.push_back(index >= 0 && static_cast<std::size_t>(index) < state.results.size()
+                                  ? &state.results[index]
+                                  : nullptr);
+        }
+        const bool hookGroup = !records.empty() && records.front() &&
+                               records.front()->kind >= kScanRecordApiHookFirst &&
+                               records.front()->kind <= kScanRecordApiHookLast;
+        if (hookGroup && steps_.repairHooks) {
+            const std::vector<bool> repaired = steps_.repairHooks(records);
+            for (std::size_t i = 0; i < known.size(); ++i) Report(known[i], i < repaired.size() && repaired[i]);
+            continue;
+        }
+        for (std::size_t i = 0; i < known.size(); ++i) {
+            const int index = found_.find(known[i])->second.GetId();
+            Report(known[i], index >= 0 && steps_.cleanRecord(state.results, static_cast<uint32_t>(index)));
         }
     }
 }

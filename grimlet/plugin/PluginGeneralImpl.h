@@ -17,6 +17,9 @@ struct PluginSteps {
     void (*scanWormThreads)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
     void (*scanApiHooks)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
     bool (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);
+    // Undoes the hooks of one process (the records all name it); one result per record. When null,
+    // each hook record goes through cleanRecord.
+    std::vector<bool> (*repairHooks)(const std::vector<const ScanRecord*>& records) = nullptr;
 
     static PluginSteps Product();
 };
@@ -44,6 +47,11 @@ public:
     void SK_PLUGIN_CALL Clean(const int* foundIds, unsigned int count) override;
 
 private:
+    // The chosen findings in the order of their removal: every hook first, grouped by process, so that
+    // no hook restarts a worm thread once the threads are ended; then the rest in the order chosen.
+    std::vector<std::vector<int>> RemovalOrder(const int* foundIds, unsigned int count);
+    void Report(int id, bool removed);
+
     PluginSteps steps_;
     IPluginReporter* reporter_ = nullptr;      // the host's; not owned
     std::map<int, PluginFoundImpl> found_;     // every finding reported so far, for Clean

@@ -19,4 +19,5 @@ struct ScanRecord {
     // next scan); worm threads -> nothing (the worm-thread list holds them); API hook -> the process id.
     const ServiceEntry* service = nullptr;
     uint32_t processId = 0;
+    uint64_t processCreationTime = 0;  // API hook: with the id, names the process for good
 };

@@ -17,6 +17,12 @@ public:
 
     void Clear() { entries_.clear(); }
     void Add(const Entry& entry) { entries_.push_back(entry); }
+    bool Contains(DWORD threadId, DWORD processId, uint64_t creationTime) const {
+        for (const Entry& entry : entries_)
+            if (entry.threadId == threadId && entry.processId == processId && entry.creationTime == creationTime)
+                return true;
+        return false;
+    }
     const std::vector<Entry>& Entries() const { return entries_; }
     bool Empty() const { return entries_.empty(); }
 

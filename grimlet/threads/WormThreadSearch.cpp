@@ -35,6 +35,7 @@ bool TestThreads(const ProcessInfo& process) {
         if (WormThreadProof::Examine(process, thread.Get(), start) != ThreadVerdict::Worm) continue;
         // Without its creation time the removal could not tell this thread from a later one with its id.
         if (!WormThreadProof::CreationTime(thread.Get(), created)) continue;
+        if (WormThreadList::Instance().Contains(entry.threadId, process.Id(), created)) continue;
         WormThreadList::Instance().Add({entry.threadId, process.Id(), start, created});
         TW_LOG(LogLevel::Detail, "WORM_GRIMLET thread found, ThreadId: [%d] ( in process [%d])\n\n",
                static_cast<int>(entry.threadId), static_cast<int>(process.Id()));
@@ -44,6 +45,18 @@ bool TestThreads(const ProcessInfo& process) {
 }
 
 }  // namespace
+
+int FindNewWormThreadsIn(DWORD processId) {
+    if (!ThreadSnapshot::Instance().Refill()) return 0;
+    ProcessInfo process(processId);
+    const ModuleListing listing = process.FillModuleList();
+    if (listing != ModuleListing::Complete) {
+        TW_LOG(LogLevel::Detail, "Process [%d] not searched again: its module list %s", static_cast<int>(processId),
+               DescribeModuleListing(listing));
+        return 0;
+    }
+    return TestThreads(process) ? 1 : 0;
+}
 
 int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFilter,
                     OutOfReachProcesses* outOfReach, const ModuleLister& lister) {

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "grimlet/hooks/SystemModules.h"
 #include "grimlet/threads/NtApi.h"
 #include "grimlet/threads/ProcessInfo.h"
+#include "grimlet/threads/ThreadStopPoint.h"
 #include "grimlet/threads/WormThreadList.h"
 #include "grimlet/threads/WormThreadProof.h"
 #include "platform/log/Logger.h"
@@ -24,6 +26,10 @@ constexpr DWORD kThreadAllAccess = 0x1F03FF;  // the full thread access that Win
 constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 // TerminateThread only asks for the end; a thread that has not ended after this long is reported.
 constexpr DWORD kEndWaitMs = 5000;
+// A worm thread that stands where ending it could leave a lock held is let run this long, this often,
+// until it stands in the worm's own code or waits there.
+constexpr int kStopPointTries = 10;
+constexpr DWORD kStopPointPauseMs = 30;
 
 // Raises the calling thread to time-critical priority for a scope and restores its priority after.
 class TimeCriticalPriority {
@@ -128,6 +134,8 @@ private:
         const ModuleListing listing = process.FillModuleList();
         DWORD lockOwner = 0;
         const bool lockRead = ReadLoaderLockOwner(process.Handle(), lockOwner);
+        SystemModuleFiles files;
+        const ThreadStopPoint stopPoint(process.Handle(), files);
         for (Target& target : targets_) {
             if (!target.suspended) continue;
             if (listing != ModuleListing::Complete) {
@@ -147,6 +155,8 @@ private:
                 // Ending the owner would leave the lock held for good, and every later thread start or
                 // module load of the service host would hang on it.
                 LeaveRunning(target, "it holds the loader lock of its process");
+            } else if (!StandsWhereItMayEnd(process, stopPoint, target)) {
+                continue;
             } else if (TerminateThread(target.thread.Get(), 0)) {
                 TW_LOG(LogLevel::Detail, "Terminate thread [%d] success ", target.Id());
                 target.terminated = true;
@@ -154,6 +164,34 @@ private:
                 TW_LOG(LogLevel::Detail, "Terminate thread [%d] failed ", target.Id());
             }
         }
+    }
+
+    // True when the suspended thread stands where ending it leaves no lock held; otherwise it is let
+    // run briefly and looked at again, a bounded number of times, and then left running.
+    bool StandsWhereItMayEnd(const ProcessInfo& process, const ThreadStopPoint& stopPoint, Target& target) {
+        ThreadStopPoint::Place place = stopPoint.Judge(target.thread.Get());
+        for (int attempt = 1; attempt < kStopPointTries && place != ThreadStopPoint::Place::WormCode &&
+                              place != ThreadStopPoint::Place::WaitFromWormCode;
+             ++attempt) {
+            ResumeThread(target.thread.Get());
+            Sleep(kStopPointPauseMs);
+            if (SuspendThread(target.thread.Get()) == kSuspendFailed) {
+                target.suspended = false;
+                target.ended = HasEnded(target.thread.Get());
+                if (!target.ended) LeaveRunning(target, "it cannot be suspended again");
+                return false;
+            }
+            // While it ran it may have taken the loader lock.
+            DWORD lockOwner = 0;
+            if (!ReadLoaderLockOwner(process.Handle(), lockOwner) || lockOwner == target.entry->threadId) {
+                place = ThreadStopPoint::Place::Elsewhere;
+                continue;
+            }
+            place = stopPoint.Judge(target.thread.Get());
+        }
+        if (place == ThreadStopPoint::Place::WormCode || place == ThreadStopPoint::Place::WaitFromWormCode) return true;
+        LeaveRunning(target, ThreadStopPoint::Describe(place));
+        return false;
     }
 
     void AwaitTheirEnd() {

@@ -51,6 +51,7 @@ FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile) {
         if (kind == "edge") threads.edge.push_back(id);
         if (kind == "imageview") threads.imageView.push_back(id);
         if (kind == "locker") threads.locker.push_back(id);
+        if (kind == "busy") threads.busy.push_back(id);
     }
     return threads;
 }

@@ -39,6 +39,7 @@ struct FakeWormThreads {
     std::vector<DWORD> edge;     // started exactly at the end of its image (absent where it could not)
     std::vector<DWORD> imageView;  // started in an image view outside the loader's list (--look-alike)
     std::vector<DWORD> locker;     // foreign, and holding the loader lock (--hold-loader-lock)
+    std::vector<DWORD> busy;       // foreign, and running on in the image's code (--busy-in-module)
 };
 FakeWormThreads ReadFakeWormThreads(const std::wstring& readyFile);
 

@@ -1,5 +1,6 @@
 // The hook test on a process that patched ws2_32!sendto in its own memory, and its repair; the scan
-// step's shared test against testing each entry alone, among 30 more processes.
+// step's shared test against testing each entry alone, among 30 more processes; the worm's own hooks
+// in a fake worm host, proven, shown and undone, and hooks that are not the worm's left alone.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,11 +8,19 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "grimlet/hooks/ApiHookCheck.h"
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/OutOfReachProcesses.h"
+#include "grimlet/threads/StackCalibration.h"
+#include "grimlet/threads/ThreadSnapshot.h"
+#include "grimlet/threads/WormThreadList.h"
+#include "grimlet/threads/WormThreadSearch.h"
+#include "grimlet/threads/WormThreadTermination.h"
 #include "tests/support/FixtureProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestSupport.h"
 
 using namespace grimlettest;
@@ -33,23 +42,58 @@ protected:
         HANDLE process = OpenProcess(access, FALSE, hooked_->Id());
         return process ? CheckApiHook(entry, module, repair, process) : -1;
     }
-    std::vector<ScanRecord> RecordsOfFixture() {
-        std::vector<ScanRecord> mine;
-        for (ScanRecord& record : CollectApiHookRecords())
-            if (record.processId == hooked_->Id()) mine.push_back(std::move(record));
-        return mine;
-    }
-
     testsupport::ScratchFolder scratch_{L"apihook"};
     std::unique_ptr<FixtureProcess> hooked_;
 };
 
-TEST_F(ApiHook, DetectsAndRepairsAPatchedEntry) {
-    if (!GetModuleHandleA("ws2_32.dll")) {
-        // Resolved in this process: a module this process has not loaded cannot be resolved.
-        EXPECT_EQ(ApiHookResult::kUnresolved, Check("sendto", "ws2_32.dll"));
-        ASSERT_NE(nullptr, LoadLibraryA("ws2_32.dll"));
+// A fake worm host whose hooks are those of the worm's, or not, with a thread of its own that keeps
+// resolving names through the hooked entry.
+class WormHost {
+public:
+    WormHost(const std::wstring& folder, const std::wstring& options)
+        : status_(folder + L"\\dns" + std::to_wstring(++count_) + L".status"),
+          worm_(folder, L"svchost.exe", L"-k netsvcs --hook-dns \"" + status_ + L"\" " + options) {}
+    bool Ready() { return worm_.Ready() && WaitForFile(status_); }
+    const FakeWorm& Worm() const { return worm_; }
+    // "calls N hook N last N", as the host last wrote it.
+    void Status(unsigned long& calls, unsigned long& hookRuns, long& last) const {
+        std::istringstream in(testsupport::ReadFileBytes(status_));
+        std::string word;
+        in >> word >> calls >> word >> hookRuns >> word >> last;
     }
+
+private:
+    static int count_;
+    std::wstring status_;
+    FakeWorm worm_;
+};
+int WormHost::count_ = 0;
+
+std::vector<ScanRecord> ScanLikeThePlugIn() {
+    // The stack layout that the thread search needs, proven once on a worker thread as Initialize does.
+    static const bool proven = [] {
+        std::thread([] { SetUpOsInfo(); }).join();
+        return true;
+    }();
+    (void)proven;
+    std::vector<ScanRecord> results;
+    OutOfReachProcesses outOfReach;
+    ThreadSnapshot::Instance().Refill();
+    WormThreadList::Instance().Clear();
+    FindWormThreads(L"svchost.exe", L"-k netsvcs");
+    ScanApiHooks(results, outOfReach);
+    return results;
+}
+
+std::vector<const ScanRecord*> RecordsOf(const std::vector<ScanRecord>& records, DWORD processId) {
+    std::vector<const ScanRecord*> mine;
+    for (const ScanRecord& record : records)
+        if (record.processId == processId) mine.push_back(&record);
+    return mine;
+}
+
+TEST_F(ApiHook, DetectsAndRepairsAPatchedEntry) {
+    // Resolved from the system folder's file: the module need not be loaded in this process.
     EXPECT_EQ(ApiHookResult::kHooked, Check("sendto", "WS2_32.DLL"));
     EXPECT_EQ(ApiHookResult::kClean, Check("ZwQueryInformationProcess", "ntdll.dll"));
     EXPECT_EQ(ApiHookResult::kClean, Check("DnsQuery_A", "dnsapi.dll")) << "a module the process does not have";
@@ -76,62 +120,27 @@ TEST_F(ApiHook, UnreadableProcessesAndHandleOwnership) {
     EXPECT_FALSE(GetHandleInformation(process, &flags));
 }
 
-TEST_F(ApiHook, TheScanStepFormsRecordsButKeepsThemOutOfTheResults) {
-    LoadLibraryA("ws2_32.dll");
-    const std::vector<ScanRecord> records = RecordsOfFixture();
-    ASSERT_EQ(1u, records.size());
-    const ScanRecord& record = records[0];
-    EXPECT_EQ(4u, record.kind);
-    EXPECT_EQ(L"API挂钩", record.title);
-    // The process is named by its path without the drive.
-    std::wstring path = scratch_ / L"hooked.exe";
-    path = path.substr(path.find(L'\\') + 1);
-    EXPECT_EQ(L"进程:[" + path + L"] ID:[" + std::to_wstring(hooked_->Id()) + L"], API:[sendto]", record.detail);
-
+TEST_F(ApiHook, AHookInAProcessWithoutWormThreadsIsNeitherShownNorTouched) {
+    WormThreadList::Instance().Clear();
     std::vector<ScanRecord> results;
     OutOfReachProcesses outOfReach;
     ScanApiHooks(results, outOfReach);
-    EXPECT_TRUE(results.empty());
+    for (const ScanRecord& record : results) EXPECT_NE(hooked_->Id(), record.processId);
+    EXPECT_EQ(ApiHookResult::kHooked, Check("sendto", "ws2_32.dll")) << "left as it was";
 
-    EXPECT_TRUE(RepairApiHookRecord(record));
-    EXPECT_TRUE(RecordsOfFixture().empty());
+    // The record names the process by the kernel's path of its image, without the drive.
+    std::wstring path = scratch_ / L"hooked.exe";
+    path = path.substr(path.find(L'\\') + 1);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, hooked_->Id());
+    ASSERT_NE(nullptr, process);
+    const ScanRecord record = ApiHookRecord(kHookedEntries[1], KernelImagePath(process), hooked_->Id());
+    CloseHandle(process);
+    EXPECT_EQ(4u, record.kind);
+    EXPECT_EQ(L"API挂钩", record.title);
+    EXPECT_EQ(L"进程:[" + path + L"] ID:[" + std::to_wstring(hooked_->Id()) + L"], API:[sendto]", record.detail);
     ScanRecord gone = record;
     gone.processId = 0x7FFFFFF0;  // no such process
     EXPECT_FALSE(RepairApiHookRecord(gone));
-}
-
-// The hook step as testing each entry alone gives it: the image path through a handle of its own, then
-// one handle and one CheckApiHook call per entry.
-std::vector<ScanRecord> RecordsEntryByEntry() {
-    std::vector<DWORD> ids(1024);
-    DWORD bytes = 0;
-    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return {};
-    ids.resize(bytes / sizeof(DWORD));
-    std::vector<ScanRecord> records;
-    for (DWORD id : ids) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-        if (!process) continue;
-        char path[MAX_PATH] = {};
-        const bool named = GetModuleFileNameExA(process, nullptr, path, MAX_PATH) != 0;
-        CloseHandle(process);
-        if (!named) continue;
-        for (const HookedEntry& entry : kHookedEntries) {
-            HANDLE hookHandle = OpenProcess(kHookAccess, FALSE, id);
-            if (hookHandle && CheckApiHook(entry.entry, entry.module, false, hookHandle) == ApiHookResult::kHooked)
-                records.push_back(ApiHookRecord(entry, NormaliseImagePath(path), id));
-        }
-    }
-    return records;
-}
-
-// Other tests' processes may come and go between two passes over the machine: only ours are compared.
-std::vector<std::wstring> DescribedFor(const std::vector<ScanRecord>& records, const std::set<DWORD>& ids) {
-    std::vector<std::wstring> described;
-    for (const ScanRecord& record : records)
-        if (ids.count(record.processId))
-            described.push_back(std::to_wstring(record.kind) + L"|" + record.title + L"|" + record.detail + L"|" +
-                                std::to_wstring(record.processId));
-    return described;
 }
 
 std::array<int, kHookedEntryCount> CodesEntryByEntry(HANDLE process) {
@@ -145,8 +154,6 @@ std::array<int, kHookedEntryCount> CodesEntryByEntry(HANDLE process) {
 }
 
 TEST_F(ApiHook, TheScanStepSharesWorkButGivesWhatTestingEachEntryAloneGives) {
-    // Every module of the table loaded here too, so that its entries resolve.
-    for (const char* module : {"ws2_32.dll", "dnsapi.dll", "netapi32.dll"}) LoadLibraryA(module);
     std::vector<std::unique_ptr<FixtureProcess>> others;
     std::vector<std::wstring> readyFiles;
     for (int i = 0; i < 20; ++i) {
@@ -167,9 +174,8 @@ TEST_F(ApiHook, TheScanStepSharesWorkButGivesWhatTestingEachEntryAloneGives) {
         ours.insert(worm->Process().Id());
     }
 
-    const std::vector<std::wstring> shared = DescribedFor(CollectApiHookRecords(), ours);
-    EXPECT_EQ(DescribedFor(RecordsEntryByEntry(), ours), shared);
-    EXPECT_EQ(21u, shared.size()) << "sendto in each hooked process, nothing else";
+    // Hooked processes without worm threads, and worm hosts without hooks: nothing is the worm's.
+    for (const ScanRecord& record : ScanLikeThePlugIn()) EXPECT_FALSE(ours.count(record.processId));
 
     // Codes too, whatever they are, on each of this test's processes, and on a handle that may not read
     // memory. Other processes of the machine belong to tests running beside this one: they load modules
@@ -193,6 +199,63 @@ TEST_F(ApiHook, TheScanStepSharesWorkButGivesWhatTestingEachEntryAloneGives) {
     CloseHandle(blind);
 }
 
+constexpr long kWormsAnswer = 9003;
+
+TEST_F(ApiHook, TheWormsHooksAreShownAndUndoneAndItsThreadsDoNotComeBack) {
+    WormHost host(scratch_.Path(), L"");
+    ASSERT_TRUE(host.Ready());
+    const DWORD id = host.Worm().Process().Id();
+    const std::vector<ScanRecord> results = ScanLikeThePlugIn();
+    const std::vector<const ScanRecord*> hooks = RecordsOf(results, id);
+    ASSERT_EQ(2u, hooks.size()) << "DnsQuery_A and DnsQuery_W, one row each";
+    EXPECT_EQ(5u, hooks[0]->kind);
+    EXPECT_EQ(6u, hooks[1]->kind);
+    EXPECT_NE(std::wstring::npos, hooks[0]->detail.find(L"svchost.exe] ID:[" + std::to_wstring(id) + L"], API:[DnsQuery_A]"));
+
+    // The hook keeps starting worm threads until it is undone.
+    unsigned long calls = 0, runs = 0;
+    long last = 0;
+    const std::size_t foundAtScan = WormThreadList::Instance().Entries().size();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { host.Status(calls, runs, last); return runs >= 40; }, 20000));
+    EXPECT_EQ(kWormsAnswer, last);
+
+    const std::vector<bool> repaired = RepairWormHooks(hooks);
+    EXPECT_EQ(std::vector<bool>({true, true}), repaired);
+    HANDLE look = OpenProcess(kHookAccess, FALSE, id);
+    EXPECT_EQ(ApiHookResult::kClean, CheckApiHook("DnsQuery_A", "dnsapi.dll", false, look));
+    EXPECT_GT(WormThreadList::Instance().Entries().size(), foundAtScan) << "the threads its hook started since";
+    EXPECT_TRUE(TerminateWormThreads());
+
+    // The host goes on resolving names, the hook no longer runs, and no worm thread comes back.
+    host.Status(calls, runs, last);
+    const unsigned long callsAfter = calls, runsAfter = runs;
+    ASSERT_TRUE(testsupport::WaitUntil([&] { host.Status(calls, runs, last); return calls > callsAfter + 40; }, 20000));
+    EXPECT_EQ(runsAfter, runs);
+    EXPECT_NE(kWormsAnswer, last);
+    EXPECT_TRUE(host.Worm().Process().Running());
+    EXPECT_TRUE(RecordsOf(ScanLikeThePlugIn(), id).empty());
+    EXPECT_TRUE(WormThreadList::Instance().Empty()) << "a second scan finds nothing";
+}
+
+TEST_F(ApiHook, HooksThatAreNotTheWormsAreLeftAlone) {
+    WormHost intoModule(scratch_.Path(), L"--hook-into-module");
+    WormHost relay(scratch_.Path(), L"--foreign-relay");
+    ASSERT_TRUE(intoModule.Ready());
+    ASSERT_TRUE(relay.Ready());
+    LogCapture log("grimlet_api_hook_test.log");
+    const std::vector<ScanRecord> results = ScanLikeThePlugIn();
+    EXPECT_FALSE(WormThreadList::Instance().Empty()) << "both hosts have worm threads";
+    for (const WormHost* host : {&intoModule, &relay}) {
+        const DWORD id = host->Worm().Process().Id();
+        EXPECT_TRUE(RecordsOf(results, id).empty()) << id;
+        HANDLE look = OpenProcess(kHookAccess, FALSE, id);
+        EXPECT_EQ(ApiHookResult::kHooked, CheckApiHook("DnsQuery_A", "dnsapi.dll", false, look)) << "untouched";
+        EXPECT_TRUE(host->Worm().Process().Running());
+    }
+    EXPECT_EQ(1u, log.Count("left alone: it jumps into a module"));
+    EXPECT_EQ(1u, log.Count("left alone: it jumps into private code that no worm thread shares"));
+}
+
 TEST(ApiHookPath, SystemPathsBecomeFilePaths) {
     char systemRoot[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableA("SystemRoot", systemRoot, MAX_PATH), 0u);
@@ -209,6 +272,9 @@ TEST(ApiHookTable, SevenEntriesInTestingOrder) {
     EXPECT_STREQ("ZwQueryInformationProcess", kHookedEntries[0].entry);
     EXPECT_STREQ(L"ZwQuertInformationProcess", kHookedEntries[0].displayName);
     EXPECT_STREQ("netapi32.dll", kHookedEntries[6].module);
+    // The export's own name is looked up; the finding keeps the name it has always shown.
+    EXPECT_STREQ("NetpwPathCanonicalize", kHookedEntries[6].entry);
+    EXPECT_STREQ(L"NetpwPathCannonicalize", kHookedEntries[6].displayName);
 }
 
 }  // namespace
