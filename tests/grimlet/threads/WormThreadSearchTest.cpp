@@ -402,6 +402,24 @@ TEST_F(WormThreadSearch, AThreadHoldingTheLoaderLockIsLeftRunningAndTheOthersEnd
     for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
 }
 
+// Ending a thread that stands in a module's code could leave a heap, loader or socket lock held: a
+// worm thread running on in the image is let run and looked at again, then left running; those that
+// wait in the worm's own memory end.
+TEST_F(WormThreadSearch, AThreadBusyInAModulesCodeIsLeftRunningAndThoseWaitingInTheWormsMemoryEnd) {
+    FakeWorm worm(Folder(L"busy"), L"svchost.exe", L"-k netsvcs --busy-in-module");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_EQ(1u, worm.Threads().busy.size());
+    ASSERT_EQ(1, Search(L"svchost.exe", L"-k netsvcs"));
+    ASSERT_TRUE(Contains(FoundIds(), worm.Threads().busy[0]));
+    LogCapture log("worm_thread_test.log");
+    EXPECT_FALSE(TerminateWormThreads());
+    EXPECT_EQ(1u, log.Count("left running: it stands in a module's code, where it may hold a lock"));
+    EXPECT_TRUE(ThreadRunning(worm.Threads().busy[0]));
+    EXPECT_EQ(0u, SuspendCount(worm.Threads().busy[0]));
+    for (DWORD id : worm.Threads().foreign) EXPECT_FALSE(ThreadRunning(id));
+    EXPECT_TRUE(worm.Process().Running());
+}
+
 TEST_F(WormThreadSearch, AThreadInAnImageViewOutsideTheLoaderListIsNoWormThread) {
     FakeWorm lookAlike(Folder(L"lookalike"), L"svchost.exe", L"-k netsvcs --look-alike");
     ASSERT_TRUE(lookAlike.Ready());
