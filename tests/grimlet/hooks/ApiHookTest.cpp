@@ -237,6 +237,43 @@ TEST_F(ApiHook, TheWormsHooksAreShownAndUndoneAndItsThreadsDoNotComeBack) {
     EXPECT_TRUE(WormThreadList::Instance().Empty()) << "a second scan finds nothing";
 }
 
+// The host names a pipe and a share for its hooked module in its loader list: the hook test never reads
+// that name, so nothing connects to the pipe and the scan does not wait on it.
+TEST_F(ApiHook, AModuleThatTheLoaderListNamesAPipeOrAShareIsStillReadFromTheSystemFolder) {
+    const std::wstring pipeName = L"\\\\.\\pipe\\tidewash-hooked-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 0,
+                                   0, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    OVERLAPPED connect = {};
+    connect.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ConnectNamedPipe(pipe, &connect);
+    WormHost toPipe(scratch_.Path(), L"--rename-dnsapi " + pipeName);
+    WormHost toShare(scratch_.Path(), L"--rename-dnsapi \\\\tidewash-test\\share\\dnsapi.dll");
+    ASSERT_TRUE(toPipe.Ready());
+    ASSERT_TRUE(toShare.Ready());
+    // What the old test would have opened.
+    HMODULE modules[256] = {};
+    DWORD needed = 0;
+    wchar_t named[MAX_PATH] = {};
+    HANDLE look = OpenProcess(kHookAccess, FALSE, toPipe.Worm().Process().Id());
+    ASSERT_TRUE(EnumProcessModules(look, modules, sizeof modules, &needed));
+    bool listsThePipe = false;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 256; ++i)
+        listsThePipe = listsThePipe || (GetModuleFileNameExW(look, modules[i], named, MAX_PATH) && pipeName == named);
+    CloseHandle(look);
+    EXPECT_TRUE(listsThePipe);
+
+    const DWORD started = GetTickCount();
+    const std::vector<ScanRecord> results = ScanLikeThePlugIn();
+    EXPECT_LT(GetTickCount() - started, 60000u);
+    EXPECT_EQ(2u, RecordsOf(results, toPipe.Worm().Process().Id()).size());
+    EXPECT_EQ(2u, RecordsOf(results, toShare.Worm().Process().Id()).size());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(connect.hEvent, 0)) << "something connected to the pipe";
+    CancelIo(pipe);
+    CloseHandle(connect.hEvent);
+    CloseHandle(pipe);
+}
+
 TEST_F(ApiHook, HooksThatAreNotTheWormsAreLeftAlone) {
     WormHost intoModule(scratch_.Path(), L"--hook-into-module");
     WormHost relay(scratch_.Path(), L"--foreign-relay");

@@ -21,6 +21,8 @@ struct World {
     std::vector<std::wstring> calls;
     std::vector<uint32_t> cleanedIndexes;
     bool privilegesWork = true;
+    std::vector<std::pair<uint32_t, uint32_t>> hooks;  // (process, kind), one record each
+    std::vector<std::vector<uint32_t>> repairedGroups;  // the kinds of each repairHooks call
 } g_world;
 
 ScanRecord Record(uint32_t kind, const std::wstring& title, const std::wstring& detail) {
@@ -48,7 +50,14 @@ PluginSteps StandInSteps() {
         g_world.calls.push_back(L"threads");
         if (g_world.threads) results.push_back(Record(kScanRecordWormThreads, L"GRIMLET线程:", L"由病毒创建的恶意线程"));
     };
-    s.scanApiHooks = [](std::vector<ScanRecord>&, OutOfReachProcesses&) { g_world.calls.push_back(L"hooks"); };
+    s.scanApiHooks = [](std::vector<ScanRecord>& results, OutOfReachProcesses&) {
+        g_world.calls.push_back(L"hooks");
+        for (const auto& hook : g_world.hooks) {
+            ScanRecord record = Record(hook.second, L"API挂钩", L"hook");
+            record.processId = hook.first;
+            results.push_back(record);
+        }
+    };
     s.cleanRecord = [](const std::vector<ScanRecord>& results, uint32_t index) {
         g_world.cleanedIndexes.push_back(index);
         return index < results.size() && results[index].kind == kScanRecordWormService;
@@ -132,6 +141,31 @@ TEST_F(GeneralHandler, CleanReportsEachKnownIdWithItsOutcome) {
     EXPECT_EQ(reporter_.cleaned[0].outcome, 1);  // the stand-in cannot remove threads
     EXPECT_EQ(reporter_.cleaned[1].id, 0);
     EXPECT_EQ(reporter_.cleaned[1].outcome, 0);
+}
+
+// A hook can start the worm's threads again: every chosen hook goes first, one call per process, and
+// the threads and services after, in the order chosen.
+TEST_F(GeneralHandler, CleanUndoesTheHooksFirstOneProcessAtATime) {
+    g_world.services = {L"svc"};
+    g_world.threads = true;
+    g_world.hooks = {{100, 5}, {200, 5}, {100, 6}};
+    PluginSteps steps = StandInSteps();
+    steps.repairHooks = [](const std::vector<const ScanRecord*>& records) {
+        std::vector<uint32_t> kinds;
+        for (const ScanRecord* record : records) kinds.push_back(record->processId * 10 + record->kind);
+        g_world.repairedGroups.push_back(kinds);
+        return std::vector<bool>(records.size(), kinds.front() / 10 == 100);
+    };
+    PluginGeneralImpl handler(steps);
+    handler.SetReporter(&reporter_);
+    handler.Scan();  // ids: 0 service, 1 threads, 2 to 4 hooks
+    const int ids[] = {1, 0, 4, 3, 2};
+    handler.Clean(ids, 5);
+    EXPECT_EQ(g_world.repairedGroups, (std::vector<std::vector<uint32_t>>{{1006, 1005}, {2005}}));
+    EXPECT_EQ(g_world.cleanedIndexes, (std::vector<uint32_t>{1, 0}));
+    std::vector<std::pair<int, int>> outcomes;
+    for (const auto& result : reporter_.cleaned) outcomes.emplace_back(result.id, result.outcome);
+    EXPECT_EQ(outcomes, (std::vector<std::pair<int, int>>{{4, 0}, {2, 0}, {3, 1}, {1, 1}, {0, 0}}));
 }
 
 TEST_F(GeneralHandler, OldIdsKeepTheirFirstFindingAndCleanTheCurrentListAtThatIndex) {
