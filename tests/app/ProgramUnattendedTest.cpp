@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <set>
 #include <string>
@@ -322,6 +323,76 @@ TEST_F(ProgramUnattended, TheFakeWormsForeignThreadsAreReportedByAScanAndEndedBy
     for (DWORD thread : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(thread)) << "the host's own thread";
 
     EXPECT_EQ(Run(L"/clean /report=again.txt"), 0);
+}
+
+// The worm's hooks in its host: shown by a scan, undone by a clean before its threads are ended, and
+// the host keeps resolving names without reaching the worm's code; as the system is, and as Windows XP.
+void HooksAreShownAndUndone(const ScratchFolder& scratch, const std::function<int(const std::wstring&)>& run) {
+    const std::wstring status = scratch / L"dns.status";
+    grimlettest::FakeWorm worm(scratch / L"hooked", L"svchost.exe", L"-k netsvcs --hook-dns \"" + status + L"\"");
+    ASSERT_TRUE(worm.Ready());
+    ASSERT_TRUE(grimlettest::WaitForFile(status));
+    const std::string hookRow = "API\xE6\x8C\x82\xE9\x92\xA9\t";  // "API挂钩"
+    const std::string id = "ID:[" + std::to_string(worm.Process().Id()) + "], API:[";
+
+    EXPECT_EQ(run(L"/scan /report=hooks-scan.txt"), 1);
+    std::vector<std::string> found = Records(SplitLines(ReadFileBytes(scratch / L"hooks-scan.txt")), "FOUND");
+    for (const char* entry : {"DnsQuery_A]", "DnsQuery_W]"})
+        EXPECT_EQ(1, std::count_if(found.begin(), found.end(), [&](const std::string& line) {
+                      return line.rfind(hookRow, 0) == 0 && line.find(id + entry) != std::string::npos;
+                  })) << entry;
+    EXPECT_EQ(grimlettest::ReadDnsHookStatus(status).last, grimlettest::kWormsDnsAnswer) << "the scan changed nothing";
+
+    const int clean = run(L"/clean /report=hooks-clean.txt");
+    EXPECT_TRUE(clean == 2 || clean == 3) << clean;
+    const std::vector<std::string> cleaned = Records(SplitLines(ReadFileBytes(scratch / L"hooks-clean.txt")), "CLEANED");
+    EXPECT_EQ(2, std::count_if(cleaned.begin(), cleaned.end(), [&](const std::string& line) {
+                  return line.find(id) != std::string::npos && line.size() > 3 && line.compare(line.size() - 3, 3, "\tOK") == 0;
+              }));
+    const grimlettest::DnsHookStatus after = grimlettest::ReadDnsHookStatus(status);
+    EXPECT_TRUE(WaitUntil([&] { return grimlettest::ReadDnsHookStatus(status).calls > after.calls + 40; }, 20000));
+    const grimlettest::DnsHookStatus later = grimlettest::ReadDnsHookStatus(status);
+    EXPECT_EQ(later.hookRuns, after.hookRuns) << "the worm's code still runs";
+    EXPECT_NE(later.last, grimlettest::kWormsDnsAnswer);
+    EXPECT_TRUE(worm.Process().Running());
+    for (DWORD thread : worm.Threads().foreign) EXPECT_FALSE(grimlettest::ThreadRunning(thread));
+    EXPECT_EQ(run(L"/scan /report=hooks-again.txt"), 0) << "no worm thread came back";
+}
+
+TEST_F(ProgramUnattended, TheWormsHooksAreShownAndUndoneAndItsCodeIsNoLongerReached) {
+    HooksAreShownAndUndone(scratch_, [this](const std::wstring& arguments) { return Run(arguments); });
+}
+
+TEST_F(ProgramUnattended, TheWormsHooksAreShownAndUndoneOnWindowsXp) {
+    const WineVersionForProgram xp(L"Tidewash.exe", sizeof(void*) == 8 ? L"winxp64" : L"winxp");
+    HooksAreShownAndUndone(scratch_, [this](const std::wstring& arguments) { return Run(arguments); });
+    const std::vector<std::string> os = Records(Report(scratch_ / L"hooks-scan.txt"), "OS");
+    ASSERT_EQ(os.size(), 1u);
+    EXPECT_NE(os[0].find("Windows XP"), std::string::npos) << os[0];
+}
+
+// As Windows XP: hooks that are not the worm's are neither shown nor touched, and a worm thread that
+// runs on in a module's code is left running, which the clean reports.
+TEST_F(ProgramUnattended, HooksThatAreNotTheWormsAndABusyWormThreadAreLeftAloneOnWindowsXp) {
+    const WineVersionForProgram xp(L"Tidewash.exe", sizeof(void*) == 8 ? L"winxp64" : L"winxp");
+    const std::wstring intoModule = scratch_ / L"module.status", relay = scratch_ / L"relay.status";
+    grimlettest::FakeWorm module(scratch_ / L"module", L"svchost.exe",
+                                 L"-k netsvcs --hook-dns \"" + intoModule + L"\" --hook-into-module --busy-in-module");
+    grimlettest::FakeWorm foreign(scratch_ / L"relay", L"svchost.exe",
+                                  L"-k netsvcs --hook-dns \"" + relay + L"\" --foreign-relay");
+    ASSERT_TRUE(module.Ready() && foreign.Ready());
+    ASSERT_TRUE(grimlettest::WaitForFile(intoModule) && grimlettest::WaitForFile(relay));
+    EXPECT_EQ(Run(L"/clean /report=others.txt"), 4) << "the busy worm thread was left running";
+    const std::vector<std::string> report = Report(scratch_ / L"others.txt");
+    for (const std::string& line : Records(report, "FOUND")) EXPECT_EQ(line.find("API\xE6\x8C\x82"), std::string::npos) << line;
+    for (const std::wstring& status : {intoModule, relay}) {
+        const grimlettest::DnsHookStatus before = grimlettest::ReadDnsHookStatus(status);
+        EXPECT_TRUE(WaitUntil([&] { return grimlettest::ReadDnsHookStatus(status).calls > before.calls + 20; }, 20000));
+        EXPECT_EQ(grimlettest::ReadDnsHookStatus(status).last, grimlettest::kWormsDnsAnswer) << "the hook was left";
+    }
+    EXPECT_TRUE(grimlettest::ThreadRunning(module.Threads().busy.at(0)));
+    for (DWORD thread : module.Threads().foreign) EXPECT_FALSE(grimlettest::ThreadRunning(thread));
+    EXPECT_TRUE(module.Process().Running() && foreign.Process().Running());
 }
 
 TEST_F(ProgramUnattended, ACommandLineItDoesNotUnderstandChangesNothingAndGives87) {

@@ -70,6 +70,14 @@ FakeWorm::FakeWorm(const std::wstring& folder, const std::wstring& runAs, const 
     if (ready_) threads_ = ReadFakeWormThreads(readyFile_);
 }
 
+DnsHookStatus ReadDnsHookStatus(const std::wstring& path) {
+    DnsHookStatus status;
+    std::istringstream in(testsupport::ReadFileBytes(path));
+    std::string word;
+    in >> word >> status.calls >> word >> status.hookRuns >> word >> status.last;
+    return status;
+}
+
 bool ThreadRunning(DWORD threadId) {
     HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, threadId);
     if (!thread) return false;

@@ -58,6 +58,16 @@ private:
     FakeWormThreads threads_;
 };
 
+// What a fake worm host with --hook-dns last wrote: its calls of DnsQuery_A, the worm handler's runs and
+// the last result.
+struct DnsHookStatus {
+    unsigned long calls = 0;
+    unsigned long hookRuns = 0;
+    long last = 0;
+};
+DnsHookStatus ReadDnsHookStatus(const std::wstring& path);
+constexpr long kWormsDnsAnswer = 9003;  // what the worm's handler answers
+
 // True while the thread exists and has not ended.
 bool ThreadRunning(DWORD threadId);
 // Waits until none of the threads runs any more; false after `timeoutMs`.

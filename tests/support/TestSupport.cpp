@@ -237,3 +237,20 @@ std::wstring Widen(const std::string& text, UINT codePage) {
 }
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+WineVersionForProgram::WineVersionForProgram(const std::wstring& program, const std::wstring& version)
+    : key_(L"Software\\Wine\\AppDefaults\\" + program) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                   static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+WineVersionForProgram::~WineVersionForProgram() { RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
+
+}  // namespace testsupport

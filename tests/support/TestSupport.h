@@ -26,6 +26,19 @@ private:
 
 // Sets HKLM\SOFTWARE\Quorvel\Skerry "DebugLevel" for a scope (in this process's registry view) and
 // removes it afterwards. Tests that use it hold the "debuglevel" resource lock.
+// For the scope, Wine plays `version` ("winxp", "winxp64", "vista", ...) for one program of the prefix
+// (HKCU\Software\Wine\AppDefaults\<program>\Version), and for no other: other tests are not affected.
+class WineVersionForProgram {
+public:
+    WineVersionForProgram(const std::wstring& program, const std::wstring& version);
+    ~WineVersionForProgram();
+    WineVersionForProgram(const WineVersionForProgram&) = delete;
+    WineVersionForProgram& operator=(const WineVersionForProgram&) = delete;
+
+private:
+    std::wstring key_;
+};
+
 class DebugLevelValue {
 public:
     explicit DebugLevelValue(uint32_t mask);                          // REG_DWORD
