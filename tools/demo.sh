@@ -60,6 +60,8 @@ else
   say "no simulated infection was built (build/i686/bin/grimlet_demo_infection.exe): the scan will find nothing"
 fi
 
+dns_status=$WINEPREFIX/drive_c/windows/GrimletDemo/dns.status
+
 # --- the program --------------------------------------------------------------------------------------
 run=$WINEPREFIX/drive_c/Tidewash
 mkdir -p "$run"
@@ -145,6 +147,19 @@ sleep 3
 if grep -q "CDetectionPage::workThreadClean()" "$run/qvcleantool.log" 2>/dev/null; then
   box=$(wait_for_window "GRIMLET专杀工具" 600) || { say "the clean did not finish"; exit 1; }
   shot 05-clean-finished.png "$dialog" "$box"
+  # The simulated host keeps resolving names: after the clean its calls go on and the worm's hook no
+  # longer runs ("calls N hook N last N", the last result no longer the worm's 9003).
+  if [ -f "$dns_status" ]; then
+    read -r _ calls1 _ hook1 _ _ <"$dns_status"
+    sleep 3
+    read -r _ calls2 _ hook2 _ last2 <"$dns_status"
+    if [ "$calls2" -gt "$calls1" ] && [ "$hook2" = "$hook1" ] && [ "$last2" != 9003 ]; then
+      say "the worm's hook no longer runs: the host resolved $((calls2 - calls1)) more names, none reached it"
+    else
+      say "the worm's hook still runs: calls $calls1 -> $calls2, hook runs $hook1 -> $hook2, last result $last2"
+      exit 1
+    fi
+  fi
   acknowledge "$box"
   shot 06-after-clean.png "$dialog"
 else

@@ -1,7 +1,9 @@
 // Plants the simulated GRIMLET infection of the demonstration in the current Wine prefix, with the same
 // fixtures the worm tests use: services of the "netsvcs" group whose DLL carries no signature, one whose
 // key denies everybody everything and one whose DLL is hidden and read-only; and the running worm, a
-// fake worm started as svchost.exe -k netsvcs with two threads in memory it allocated.
+// fake worm started as svchost.exe -k netsvcs with two threads in memory it allocated and its hooks on
+// DnsQuery_A and DnsQuery_W, which lead into that memory and start its threads again. The host keeps
+// resolving names and writes what it meets to %SystemRoot%\GrimletDemo\dns.status.
 // usage: grimlet_demo_infection install
 #include <windows.h>
 
@@ -48,12 +50,14 @@ bool StartWorm() {
     const std::wstring folder = WindowsFolder() + L"\\GrimletDemo";
     const std::wstring image = folder + L"\\svchost.exe";
     const std::wstring ready = folder + L"\\svchost.ready";
+    const std::wstring status = folder + L"\\dns.status";
     CreateDirectoryW(folder.c_str(), nullptr);
     DeleteFileW(ready.c_str());
+    DeleteFileW(status.c_str());
     // A copy that is still in use is the one of an earlier run, which serves as well.
     const std::wstring fixture = BinFolder() + L"\\fake_worm.exe";
     if (!CopyFileW(fixture.c_str(), image.c_str(), FALSE) && !FileExists(image)) return false;
-    std::wstring line = L"\"" + image + L"\" -k netsvcs --ready \"" + ready + L"\"";
+    std::wstring line = L"\"" + image + L"\" -k netsvcs --hook-dns \"" + status + L"\" --ready \"" + ready + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -64,10 +68,11 @@ bool StartWorm() {
     CloseHandle(process.hProcess);
     if (!grimlettest::WaitForFile(ready)) return false;
     const grimlettest::FakeWormThreads threads = grimlettest::ReadFakeWormThreads(ready);
-    wprintf(L"simulated GRIMLET worm running: %ls -k netsvcs, process %lu, %u threads in memory it allocated\n",
+    wprintf(L"simulated GRIMLET worm running: %ls -k netsvcs, process %lu, %u threads in memory it allocated, "
+            L"DnsQuery_A and DnsQuery_W hooked into it\n",
             image.c_str(), static_cast<unsigned long>(process.dwProcessId),
             static_cast<unsigned>(threads.foreign.size()));
-    return threads.foreign.size() == 2;
+    return threads.foreign.size() == 2 && grimlettest::WaitForFile(status);
 }
 
 }  // namespace
