@@ -1,12 +1,15 @@
 // The PE reader behind CPEFile: header parse through the 4096-byte read window, the section table,
-// relative-address to file-offset conversion and the 5-byte reads the hook test makes. The input is
-// the module file itself.
+// relative-address to file-offset conversion and the 5-byte reads the hook test makes; the whole-file
+// reader the hook test resolves entries with (exports by name and ordinal, forwarders, base
+// relocations); and the jump decoder over the bytes at each export. The input is the module file itself.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "grimlet/hooks/HookJump.h"
+#include "grimlet/pe/PeFileImage.h"
 #include "grimlet/pe/PeHeaders.h"
 #include "grimlet/pe/PeReadWindow.h"
 
@@ -93,6 +96,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (uint32_t i = 0; i < count; ++i) {
                 ReadFiveBytesAt(headers, window, data, size, U32At(data, size, uint64_t{functions} + 4u * i));
             }
+        }
+    }
+
+    // The whole-file reader: whatever it resolves lies where the file says, and every byte it hands out
+    // is the file's.
+    PeFileImage image;
+    if (image.Parse(std::vector<uint8_t>(data, data + size))) {
+        const char* const names[] = {"DnsQuery_A", "sendto", "NetpwPathCanonicalize", "ZwQueryInformationProcess", ""};
+        for (const char* name : names) {
+            uint32_t rva = 0;
+            std::string forwarder;
+            const PeFileImage::Export found = image.FindExport(name, rva, forwarder);
+            if (found == PeFileImage::Export::Forwarder && forwarder.find('.') == std::string::npos) abort();
+            if (found != PeFileImage::Export::Code) continue;
+            uint8_t bytes[16];
+            for (uint32_t count : {1u, 5u, 16u}) {
+                if (!image.BytesAt(rva, count, bytes)) continue;
+                uint32_t offset = 0;
+                if (!headers.RvaToOffset(rva, offset) || offset >= size || bytes[0] != data[offset]) abort();
+            }
+            if (image.BytesAt(rva, 16, bytes))
+                for (bool is64 : {false, true}) {
+                    const HookJump jump = HookJump::Decode(bytes, sizeof bytes, 0x10000000u + rva, is64);
+                    if (jump.kind != HookJump::Kind::None && (jump.length < 2 || jump.length > 16)) abort();
+                }
+            image.NextExportAfter(rva);
+            std::vector<PeFileImage::Fixup> fixups;
+            if (image.FixupsIn(rva, 16, fixups))
+                for (const PeFileImage::Fixup& fixup : fixups)
+                    if ((fixup.width != 4 && fixup.width != 8) || uint64_t{fixup.rva} + fixup.width <= rva ||
+                        fixup.rva >= uint64_t{rva} + 16)
+                        abort();
+        }
+        for (uint32_t ordinal : {0u, 1u, 2u, 0xFFFFFFFFu}) {
+            uint32_t rva = 0;
+            std::string forwarder;
+            image.FindOrdinal(ordinal, rva, forwarder);
         }
     }
 
