@@ -1,6 +1,6 @@
 #include "grimlet/common/NativeFileView.h"
 
-#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/system/FileSystemRedirectionGuard.h"
 
 DWORD NativeFileAttributes(const std::wstring& path) {
     FileSystemRedirectionGuard nativeView;

@@ -1,6 +1,6 @@
 #include "grimlet/mendrel/FileRemover.h"
 
-#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/system/FileSystemRedirectionGuard.h"
 #include "platform/log/Logger.h"
 
 static const wchar_t kLogSource[] = L"RunMendrel";

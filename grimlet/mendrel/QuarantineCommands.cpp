@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/system/FileSystemRedirectionGuard.h"
 #include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
 #include "grimlet/mendrel/MendrelExitCode.h"

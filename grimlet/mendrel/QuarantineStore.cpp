@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/system/FileSystemRedirectionGuard.h"
 #include "grimlet/mendrel/FileRemover.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"

@@ -1,4 +1,4 @@
-#include "grimlet/common/FileSystemRedirectionGuard.h"
+#include "platform/system/FileSystemRedirectionGuard.h"
 
 #include "platform/system/Wow64.h"
 
