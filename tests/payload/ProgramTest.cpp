@@ -16,7 +16,6 @@ namespace {
 
 const wchar_t kCaption[] = L"GRIMLET专杀工具";
 const wchar_t kFailureText[] = L"初始化组件失败";
-const wchar_t kWorkFolder[] = L"GRIMLET专杀";
 const std::string kMarker = std::string("quorvel") + " tidewash clean tool";
 const std::string kStampTag = "TidewashPayload1";
 constexpr std::size_t kStampSize = 8 + PayloadStamp::kDigestSize;
@@ -68,38 +67,61 @@ TEST(DeliveredProgram, IsTheLinkedImageFollowedByTheMarkerAndA7zArchive) {
     EXPECT_LT(image.size(), 2u * 1024 * 1024);
 }
 
+// While the dialog waits for its user, its components lie in a folder of its own under the per-machine
+// Work folder, byte for byte, without the archive; the current directory stays empty, and the folder
+// goes when the dialog ends.
 TEST(DeliveredProgram, UnpacksThePackedComponentsIntoAFreshWorkFolderAndRemovesTheArchive) {
     ScratchFolder scratch;
-    MessageBoxAnswerer answerer(kCaption);
-    MessageBoxAnswerer::Outcome outcome = answerer.Run(ProductExe(), scratch.Path(), true);
-    EXPECT_FALSE(outcome.boxSeen) << Narrow(outcome.boxText);
-    EXPECT_NE(outcome.exitCode, -1);
-
-    const std::wstring plugin = scratch / kWorkFolder + L"\\plugin";
-    ASSERT_TRUE(DirectoryExists(plugin));
-    // Exactly the components this build packs, byte for byte.
+    const std::wstring work = MachineDataFolder(L"Work");
+    const std::set<std::wstring> before = EntriesIn(work);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION run = {};
+    std::wstring line = L"\"" + ProductExe() + L"\"";
+    ASSERT_TRUE(CreateProcessW(ProductExe().c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               scratch.Path().c_str(), &startup, &run));
+    HWND dialog = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tidewash Fix Tool")) != nullptr; }));
+    std::set<std::wstring> added;
+    for (const std::wstring& name : EntriesIn(work))
+        if (!before.count(name)) added.insert(name);
     std::set<std::wstring> expected;
     for (const wchar_t* name : {L"grimlet.dll", L"RunMendrel.exe"}) {
         if (FileExists(ProductFolder() + L"\\" + name)) expected.insert(name);
     }
-    EXPECT_EQ(FilesIn(plugin), expected);
-    for (const std::wstring& name : expected) {
-        EXPECT_TRUE(ReadFileBytes(plugin + L"\\" + name) == ReadFileBytes(ProductFolder() + L"\\" + name))
-            << Narrow(name);
+    if (added.size() == 1) {
+        const std::wstring folder = work + L"\\" + *added.begin();
+        EXPECT_EQ(FilesIn(folder + L"\\plugin"), expected);
+        for (const std::wstring& name : expected) {
+            EXPECT_TRUE(ReadFileBytes(folder + L"\\plugin\\" + name) == ReadFileBytes(ProductFolder() + L"\\" + name))
+                << Narrow(name);
+        }
+        EXPECT_FALSE(FileExists(folder + L"\\Real.7z"));
     }
-    EXPECT_FALSE(FileExists(scratch / kWorkFolder + L"\\Real.7z"));
+    EXPECT_EQ(added.size(), 1u);
+    EXPECT_TRUE(EntriesIn(scratch.Path()).empty());
+    if (dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(run.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(run.hProcess, 1);
+    CloseHandle(run.hThread);
+    CloseHandle(run.hProcess);
+    EXPECT_EQ(EntriesIn(work), before);
 }
 
 TEST(DeliveredProgram, ShowsTheErrorBoxAndEndsWithMinusOneWhenTheWorkFolderCannotBeMade) {
     ScratchFolder scratch;
-    // A file of the work folder's name is in the way: the folder cannot be made, "Real.7z" not written.
-    ASSERT_TRUE(WriteFileBytes(scratch / kWorkFolder, "in the way"));
+    // A file where the per-machine Work folder must go: no folder is made, "Real.7z" not written.
+    const std::wstring work = MachineDataFolder(L"Work");
+    RemoveDirectoryW(work.c_str());  // empty between runs
+    ASSERT_TRUE(WriteFileBytes(work, "in the way"));
     MessageBoxAnswerer answerer(kCaption);
     MessageBoxAnswerer::Outcome outcome = answerer.Run(ProductExe(), scratch.Path());
+    const std::string kept = ReadFileBytes(work);
+    DeleteFileW(work.c_str());
     EXPECT_TRUE(outcome.boxSeen);
     EXPECT_EQ(outcome.boxText, kFailureText);
     EXPECT_EQ(outcome.exitCode, -1);
-    EXPECT_EQ(ReadFileBytes(scratch / kWorkFolder), "in the way");
+    EXPECT_EQ(kept, "in the way");
+    EXPECT_TRUE(EntriesIn(scratch.Path()).empty());
 }
 
 TEST(DeliveredProgram, WithoutItsPayloadShowsTheErrorBoxAndLogsWhy) {
