@@ -152,8 +152,14 @@ std::unique_ptr<ProtectedDataFolder> ProtectedDataFolder::OpenExisting(const std
         start = end + 1;
     }
     if (levels.empty()) {
-        folder->path_ = path;
-        folder->Fail(path + L" is the root of a drive");
+        // The root of a drive is the volume's own: it is only required to be a folder, not a link.
+        folder->path_ = path.substr(0, 3);
+        folder->leaf_.Attach(CreateFileW(folder->path_.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!folder->leaf_.IsValid() || !GetFileInformationByHandle(folder->leaf_.Get(), &information) ||
+            !IsPlainFolder(information.dwFileAttributes))
+            folder->Fail(folder->path_ + L" cannot be opened as a folder");
         return folder;
     }
     folder->Open(path.substr(0, 3), levels);

@@ -179,6 +179,14 @@ TEST(Report, NeverWritesThroughASecondLinkOrIntoAFolder) {
     }
     EXPECT_EQ(ReadFileBytes(behind), "TIDEWASH\t1.60.0.1000\r\n");
     DeleteFileW(behind.c_str());
+    // A report at the root of a drive is written there.
+    const std::wstring atRoot = L"C:\\tw-report-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    {
+        ScanReport root(atRoot, FallbackIn(scratch), L"PC-1.txt");
+        EXPECT_FALSE(root.WentElsewhere());
+    }
+    EXPECT_TRUE(FileExists(atRoot));
+    DeleteFileW(atRoot.c_str());
 
     BY_HANDLE_FILE_INFORMATION plain = {};
     plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
