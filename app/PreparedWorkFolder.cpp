@@ -12,11 +12,12 @@ std::wstring ReadyPath(const WorkFolder& folder) { return folder.IsReady() ? fol
 
 }  // namespace
 
-PreparedWorkFolder::PreparedWorkFolder(WorkFolder::Place place)
-    : folder_(place),
+PreparedWorkFolder::PreparedWorkFolder()
+    : folder_(),
       inWorkFolder_(ReadyPath(folder_)),
       logger_(),
       prepared_(folder_.IsReady() && inWorkFolder_.Switched() && PrepareComponents(folder_.Path())) {
+    for (const std::wstring& note : folder_.TakenOver()) TW_LOG(LogLevel::Warning, "%S", note.c_str());
     // The dialog shows only its box; the reason goes to the log.
     if (!prepared_) TW_LOG(LogLevel::Error, "The components are not prepared: %S", Failure().c_str());
 }

@@ -12,7 +12,7 @@
 // is removed).
 class PreparedWorkFolder {
 public:
-    explicit PreparedWorkFolder(WorkFolder::Place place);
+    PreparedWorkFolder();
     PreparedWorkFolder(const PreparedWorkFolder&) = delete;
     PreparedWorkFolder& operator=(const PreparedWorkFolder&) = delete;
 
@@ -22,6 +22,8 @@ public:
     bool Prepared() const { return prepared_; }
     // Why the components are not ready, for an unattended run's report.
     std::wstring Failure() const;
+    // The per-machine levels this run took over from someone else, for the report's NOTE records.
+    std::vector<std::wstring> TakenOver() const { return folder_.TakenOver(); }
 
 private:
     // Members in the order of the steps: the destructors undo them in reverse.

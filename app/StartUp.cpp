@@ -8,8 +8,6 @@
 
 namespace startup {
 
-const wchar_t kWorkFolderName[] = L"GRIMLET专杀";
-
 namespace {
 
 const wchar_t kCaption[] = L"GRIMLET专杀工具";
@@ -38,7 +36,7 @@ int Run() {
         ShowTheRunningOne();
         return kAlreadyRunning;
     }
-    PreparedWorkFolder workFolder(WorkFolder::Place::CurrentDirectory);
+    PreparedWorkFolder workFolder;
     if (!workFolder.Prepared()) {
         MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
         return -1;

@@ -4,9 +4,6 @@
 // The program's start-up and shutdown around the detection dialog.
 namespace startup {
 
-// The work folder's name, resolved against the current directory at start.
-extern const wchar_t kWorkFolderName[];
-
 // The exit code of a start while another Tidewash run is in progress: nothing was done.
 constexpr int kAlreadyRunning = 170;  // ERROR_BUSY
 

@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/StartUp.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/FileUtility.h"
 #include "platform/win32/FindHandle.h"
@@ -46,51 +45,16 @@ void RemoveLeftovers(const std::wstring& workFolders) {
 
 }  // namespace
 
-WorkFolder::WorkFolder(Place place) {
-    if (place == Place::CurrentDirectory)
-        MakeInCurrentDirectory();
-    else
-        MakeUnderMachineFolder();
-}
-
-WorkFolder::~WorkFolder() {
-    folder_.Close();
-    if (removeAtEnd_) RemoveDirectoryRecursiveW(path_);
-}
-
-void WorkFolder::MakeInCurrentDirectory() {
-    path_ = GetFullPath(startup::kWorkFolderName);
-    const std::size_t slash = path_.rfind(L'\\');
-    if (path_.empty() || slash == std::wstring::npos) {
-        failure_ = L"the work folder cannot be named";
-        path_.clear();
-        return;
-    }
-    // Removed as a link where it is one; whatever cannot be removed keeps the new folder from being made.
-    if (GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveDirectoryRecursiveW(path_);
-    std::wstring parentPath = path_.substr(0, slash);
-    if (parentPath.size() == 2) parentPath += L'\\';  // "C:" alone would be the drive's current directory
-    KernelHandle parent(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
-                                                            SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!parent.IsValid()) {
-        failure_ = parentPath + L" cannot be opened (error " + std::to_wstring(GetLastError()) + L")";
-        return;
-    }
-    std::wstring failure;
-    folder_ = ProtectedDataFolder::CreateNewFolder(parent.Get(), startup::kWorkFolderName, failure);
-    if (!folder_.IsValid()) failure_ = parentPath + L"\\" + failure;
-}
-
-void WorkFolder::MakeUnderMachineFolder() {
+WorkFolder::WorkFolder() {
     machineFolder_.reset(new ProtectedDataFolder(kWorkLeaf));
     if (!machineFolder_->IsOpen()) {
         path_ = machineFolder_->Path();
         failure_ = machineFolder_->Failure();
         return;
     }
-    RemoveLeftovers(machineFolder_->Path());
+    // In a level someone else made, the maker may still hold a handle and change what is inside: only
+    // this run's own folder, made new through the handle, is trusted there, and nothing else is touched.
+    if (machineFolder_->TakenOver().empty()) RemoveLeftovers(machineFolder_->Path());
     std::wstring failure;
     for (int attempt = 1; attempt <= kUniqueNameAttempts && !folder_.IsValid(); ++attempt) {
         const std::wstring name = UniqueRunName(attempt);
@@ -102,4 +66,13 @@ void WorkFolder::MakeUnderMachineFolder() {
         return;
     }
     removeAtEnd_ = true;
+}
+
+std::vector<std::wstring> WorkFolder::TakenOver() const {
+    return machineFolder_ ? machineFolder_->TakenOver() : std::vector<std::wstring>();
+}
+
+WorkFolder::~WorkFolder() {
+    folder_.Close();
+    if (removeAtEnd_) RemoveDirectoryRecursiveW(path_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/security/ProtectedDataFolder.h"
 #include "platform/win32/KernelHandle.h"
@@ -11,16 +12,14 @@
 // that name left from before is removed first; if anything of it stays (a file held open by another
 // program), no folder is made and the run stops.
 //
-// The dialog's folder is "GRIMLET专杀" in the current directory and stays after the run, as it always
-// has; an unattended run's folder is a new one under the per-machine "Work" folder and is removed when
-// the run ends, so that a script started in a folder ordinary users may write (%TEMP% of SYSTEM) never
-// runs what they put there. Make an unattended one only while holding SingleRunGuard: folders that
-// earlier runs left there are removed first.
+// Every run, the dialog's as an unattended one, makes a new folder under the per-machine "Work" folder
+// and removes it when the run ends; the current directory plays no part, so that a program started in
+// a folder ordinary users may write (Downloads, a stick, %TEMP% of SYSTEM) never runs, or deletes, what
+// they put there. Make one only while holding SingleRunGuard: folders that earlier runs left there are
+// removed first.
 class WorkFolder {
 public:
-    enum class Place { CurrentDirectory, MachineFolder };
-
-    explicit WorkFolder(Place place);
+    WorkFolder();
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
@@ -30,10 +29,10 @@ public:
     const std::wstring& Path() const { return path_; }
     // Why there is no folder; empty when there is one.
     const std::wstring& Failure() const { return failure_; }
+    // The per-machine levels that someone else had made and this run took over (ProtectedDataFolder).
+    std::vector<std::wstring> TakenOver() const;
 
 private:
-    void MakeInCurrentDirectory();
-    void MakeUnderMachineFolder();
 
     std::unique_ptr<ProtectedDataFolder> machineFolder_;
     KernelHandle folder_;

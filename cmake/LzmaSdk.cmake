@@ -29,5 +29,6 @@ set(LZMA_SDK_DECODER_SOURCES
 set(LZMA_SDK_DECODER_DEFINITIONS Z7_NO_METHOD_LZMA2 Z7_EXTRACT_ONLY)
 
 # SHA-1 (with the processor's SHA instructions where present) and MD5, for file digests and the
-# quarantine's names. The processor feature tests they use (CpuArch.c) come with the decoder.
-set(LZMA_SDK_HASH_SOURCES ${LZMA_SDK_DIR}/Sha1.c ${LZMA_SDK_DIR}/Sha1Opt.c ${LZMA_SDK_DIR}/Md5.c)
+# quarantine's names; SHA-256 for the payload's check against the digest the build recorded. The processor feature tests they use (CpuArch.c) come with the decoder.
+set(LZMA_SDK_HASH_SOURCES ${LZMA_SDK_DIR}/Sha1.c ${LZMA_SDK_DIR}/Sha1Opt.c ${LZMA_SDK_DIR}/Md5.c
+  ${LZMA_SDK_DIR}/Sha256.c ${LZMA_SDK_DIR}/Sha256Opt.c)

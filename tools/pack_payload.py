@@ -7,8 +7,13 @@ The archive is solid, LZMA with a 1536 KiB dictionary, executables through BCJ2,
 "plugin" directory entry and the given files under it. 7-Zip on Linux stores POSIX modes in the upper
 half of each entry's attributes; they are rewritten to plain Windows attributes (archive on files,
 directory on the folder), as an archive made on Windows would carry them.
+
+The archive's length and SHA-256 are written into the image, behind the tag STAMP_TAG, before anything
+signs the program: the program unpacks only an archive with exactly these bytes, whatever lies at its
+path by the time it reads its payload.
 """
 import argparse
+import hashlib
 import os
 import shutil
 import struct
@@ -19,6 +24,8 @@ import zlib
 MARKER = b"quorvel" + b" tidewash clean tool"
 SEARCH_LIMIT = 2 * 1024 * 1024
 UNIX_EXTENSION = 0x8000
+STAMP_TAG = b"TidewashPayload1"
+STAMP_SIZE = 8 + 32
 
 K_END, K_HEADER, K_ARCHIVE_PROPERTIES, K_ADDITIONAL_STREAMS, K_MAIN_STREAMS, K_FILES_INFO = 0, 1, 2, 3, 4, 5
 K_PACK_INFO, K_UNPACK_INFO, K_SUBSTREAMS_INFO, K_SIZE, K_CRC, K_FOLDER = 6, 7, 8, 9, 10, 11
@@ -223,6 +230,18 @@ def make_archive(work, plugins, sevenzip):
         return windows_attributes(f.read())
 
 
+def stamp_image(image, archive):
+    """The image with the archive's length and SHA-256 behind its one stamp tag."""
+    at = image.find(STAMP_TAG)
+    if at < 0 or image.find(STAMP_TAG, at + 1) >= 0:
+        raise ValueError("the image must hold the payload stamp tag exactly once")
+    field = at + len(STAMP_TAG)
+    if image[field:field + STAMP_SIZE] != bytes(STAMP_SIZE):
+        raise ValueError("the image's payload stamp is not blank")
+    stamp = struct.pack("<Q", len(archive)) + hashlib.sha256(archive).digest()
+    return image[:field] + stamp + image[field + STAMP_SIZE:]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--image", required=True)
@@ -242,6 +261,10 @@ def main():
 
     os.makedirs(args.work, exist_ok=True)
     archive = make_archive(args.work, args.plugin, args.sevenzip)
+    try:
+        image = stamp_image(image, archive)
+    except ValueError as error:
+        sys.exit("pack_payload: %s: %s" % (args.image, error))
     partial = args.out + ".part"
     with open(partial, "wb") as f:
         f.write(image)

@@ -43,7 +43,7 @@ std::vector<std::wstring> TabSeparated(const std::wstring& line) {
 // record, when either fails; the work folder is gone again when this returns.
 bool RunPreparedEngine(const std::wstring& arguments, ScanReport& report, int& exitCode,
                        std::vector<std::wstring>& output) {
-    PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
+    PreparedWorkFolder workFolder;
     if (!Prepared(workFolder, report)) return false;
     EngineCommand engine(workFolder.Path());
     if (!engine.Run(arguments, exitCode)) {

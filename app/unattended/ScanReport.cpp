@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/system/FileUtility.h"
 #include "platform/system/Utf8.h"
 
 namespace {
@@ -79,8 +80,7 @@ void ScanReport::Append(const std::string& line) {
 
 bool ScanReport::OpenAsked() {
     // OPEN_ALWAYS, not CREATE_ALWAYS: nothing is truncated before the handle has been looked at.
-    KernelHandle file(CreateFileW(askedPath_.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    KernelHandle file = OpenAskedFile();
     if (!file.IsValid()) return false;
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file.Get(), &information) || !IsPlainFile(GetFileType(file.Get()), information))
@@ -90,6 +90,29 @@ bool ScanReport::OpenAsked() {
     file_ = std::move(file);
     path_ = askedPath_;
     return true;
+}
+
+KernelHandle ScanReport::OpenAskedFile() {
+    // On a share the server resolves the folders: only the last name can be checked.
+    if (askedPath_.compare(0, 2, L"\\\\") == 0 && askedPath_.compare(0, 4, L"\\\\?\\") != 0)
+        return KernelHandle(CreateFileW(askedPath_.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+    // A local path: every folder of it is opened through its parent's handle, none followed as a link.
+    const std::wstring full = FullLocalPath(askedPath_);
+    const std::size_t slash = full.rfind(L'\\');
+    if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) return KernelHandle();
+    askedFolder_ = ProtectedDataFolder::OpenExisting(slash == 2 ? full.substr(0, 3) : full.substr(0, slash));
+    if (!askedFolder_->IsOpen()) return KernelHandle();
+    DWORD error = 0;
+    return ProtectedDataFolder::OpenFileInside(askedFolder_->Handle(), full.substr(slash + 1), error);
+}
+
+std::wstring ScanReport::FullLocalPath(const std::wstring& path) {
+    std::wstring full = GetFullPath(path);
+    if (full.compare(0, 4, L"\\\\?\\") == 0) full.erase(0, 4);
+    if (full.size() < 3 || full[1] != L':' || full[2] != L'\\') return std::wstring();
+    return full;
 }
 
 bool ScanReport::IsPlainFile(DWORD fileType, const BY_HANDLE_FILE_INFORMATION& information) {

@@ -15,7 +15,9 @@
 // fields separated by tabs. Lines are written as they are recorded, so that a run that is cut short
 // still leaves what it saw.
 //
-// The report goes where it was asked to go. The file there is opened without following a link and
+// The report goes where it was asked to go. On a local path every folder of it is opened from the
+// drive's root through its parent's handle, never following a link (ProtectedDataFolder::OpenExisting).
+// The file there is opened without following a link and
 // truncated only once its handle shows a plain disk file with one name: a link, a second hard link, a
 // folder, a pipe or a device is never written through. When that file cannot be used or a write to it
 // fails, everything recorded so far, and everything after it, goes to a new file in the fallback folder
@@ -56,12 +58,17 @@ public:
 private:
     void Append(const std::string& line);
     bool OpenAsked();
+    KernelHandle OpenAskedFile();
+    // `path` made full against the current directory, as "C:\\..." (a "\\\\?\\" prefix taken off);
+    // empty when it names no local file.
+    static std::wstring FullLocalPath(const std::wstring& path);
     bool OpenFallback();
     bool WriteAll(HANDLE file, const std::string& bytes);
     void Close();
 
     std::wstring askedPath_;
     FallbackFolder openFallbackFolder_;
+    std::unique_ptr<ProtectedDataFolder> askedFolder_;  // held while the asked file is in use
     std::unique_ptr<ProtectedDataFolder> fallbackFolder_;
     std::wstring fallbackName_;
     std::wstring path_;

@@ -51,7 +51,7 @@ void WriteUsage(const CommandLineOptions& options) {
 }
 
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
-    PreparedWorkFolder workFolder(WorkFolder::Place::MachineFolder);
+    PreparedWorkFolder workFolder;
     if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
     // The apartment the dialog's threads run in, so that the engine and the plug-ins find the same.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -87,6 +87,7 @@ const wchar_t* ModeWord(CommandLineOptions::Mode mode) {
 }  // namespace
 
 bool Prepared(const PreparedWorkFolder& workFolder, ScanReport& report) {
+    for (const std::wstring& note : workFolder.TakenOver()) report.Record(L"NOTE", {note});
     if (workFolder.Prepared()) return true;
     report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (" + workFolder.Failure() + L")"});
     return false;

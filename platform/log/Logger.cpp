@@ -200,12 +200,30 @@ void Logger::WriteLine(const wchar_t* source, uint32_t level, int line, const ch
     if (mask_ & logline::kToDebugger) OutputDebugStringA(buffer);
 }
 
+bool Logger::IsOwnLogFile(DWORD fileType, const BY_HANDLE_FILE_INFORMATION& information, DWORD listedAttributes) {
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return fileType == FILE_TYPE_DISK && !(information.dwFileAttributes & notPlain) &&
+           listedAttributes != INVALID_FILE_ATTRIBUTES && !(listedAttributes & notPlain) &&
+           information.nNumberOfLinks == 1;
+}
+
 void Logger::WriteToFile(const char* line, std::size_t length) {
     if (path_[0] == '\0') return;
     CLockGuard guard(ProcessLock<FileLockTag>());
-    KernelHandle file(CreateFileA(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    // A link at the log's name is opened as itself and refused, never followed; a file with a second
+    // name is somebody else's file too. The folder's listing is asked as well, since a system may follow
+    // a link in spite of the flag (Wine, for a Unix symbolic link) but still lists it as one.
+    KernelHandle file(CreateFileA(path_, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) return;
+    BY_HANDLE_FILE_INFORMATION information;
+    WIN32_FIND_DATAA listed;
+    HANDLE search = FindFirstFileA(path_, &listed);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FindClose(search);
+    if (!GetFileInformationByHandle(file.Get(), &information) ||
+        !IsOwnLogFile(GetFileType(file.Get()), information, listed.dwFileAttributes))
+        return;
     SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file.Get(), line, static_cast<DWORD>(length), &written, nullptr);

@@ -55,6 +55,10 @@ public:
     // file), when the executable's path has no folder or either path does not fit in MAX_PATH.
     static bool BuildFilePath(const char* executablePath, const char* fileName, char (&path)[MAX_PATH]);
 
+    // A log file that lines may be appended to: a plain disk file with one name, which neither its handle
+    // nor its folder's listing (`listedAttributes`) shows as a link or a folder.
+    static bool IsOwnLogFile(DWORD fileType, const BY_HANDLE_FILE_INFORMATION& information, DWORD listedAttributes);
+
     // Diagnostics only: the line sequence counter, so that its wrap can be observed.
     static void SetSequenceCounter(uint16_t value);
 

@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/log/Logger.h"
 #include "platform/payload/ArchiveEntryName.h"
 #include "platform/payload/ArchiveExtractor.h"
+#include "platform/payload/FileArchiveInStream.h"
 #include "platform/payload/PayloadCopier.h"
 #include "platform/payload/SevenZipArchive.h"
 #include "platform/system/FileUtility.h"
@@ -112,6 +115,60 @@ private:
     const std::wstring folder_;
 };
 
+// Opens the copied archive once, so that nobody can write it while it is checked and read, and
+// compares its first stamp.size bytes with the stamp. The handle is what extraction reads.
+KernelHandle OpenMatchingArchive(const std::wstring& archivePath, const PayloadStamp& expected) {
+    KernelHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!archive.IsValid()) {
+        TW_LOG(LogLevel::Error, "Can't open archive %S (%d)", archivePath.c_str(), (int)GetLastError());
+        return KernelHandle();
+    }
+    if (!expected.IsSet()) {
+        TW_LOG(LogLevel::Error, "The program carries no payload digest: nothing is unpacked");
+        return KernelHandle();
+    }
+    PayloadDigest digest;
+    std::vector<unsigned char> buffer(65536);
+    uint64_t left = expected.size;
+    while (left > 0) {
+        const DWORD wanted = left < buffer.size() ? static_cast<DWORD>(left) : static_cast<DWORD>(buffer.size());
+        DWORD got = 0;
+        if (!ReadFile(archive.Get(), buffer.data(), wanted, &got, nullptr)) {
+            TW_LOG(LogLevel::Error, "ReadFile(%S) Error=%d", archivePath.c_str(), (int)GetLastError());
+            return KernelHandle();
+        }
+        if (got == 0) break;
+        digest.Update(buffer.data(), got);
+        left -= got;
+    }
+    if (!(digest.Finish() == expected)) {
+        TW_LOG(LogLevel::Error, "The payload in %S is not the one this program was built with: nothing is unpacked",
+               archivePath.c_str());
+        return KernelHandle();
+    }
+    return archive;
+}
+
+int ExtractChecked(KernelHandle archiveFile, uint64_t size, const wchar_t* archivePath, const wchar_t* folder) {
+    std::unique_ptr<FileArchiveInStream> stream(new FileArchiveInStream);
+    stream->Adopt(std::move(archiveFile), size);
+    SevenZipArchive archive;
+    const int result = archive.Open(std::move(stream));
+    if (result != PackageResult::kOk) return result;
+    FolderTarget target(archivePath, folder);
+    return ArchiveExtractor(target).Extract(archive);
+}
+
+void LogExtractResult(int result, const wchar_t* archivePath, const wchar_t* folder) {
+    if (result != PackageResult::kOk) {
+        // The arrow is kept as the two bytes it has in code page 950.
+        TW_LOG(LogLevel::Error, "%s Extract7z(%S \xA1\xF7 %S) Error=%d", "unzipSfxPayload",
+               archivePath ? archivePath : L"", folder ? folder : L"", result);
+    }
+    TW_LOG(LogLevel::Leave, "unzipSfxPayload");
+}
+
 std::wstring OwnProgramPath() {
     wchar_t path[kModulePathSize] = {};
     GetModuleFileNameW(nullptr, path, kModulePathSize);
@@ -120,9 +177,11 @@ std::wstring OwnProgramPath() {
 
 }  // namespace
 
-bool PrepareComponents(const std::wstring& folder) { return PrepareComponentsFrom(OwnProgramPath().c_str(), folder); }
+bool PrepareComponents(const std::wstring& folder) {
+    return PrepareComponentsFrom(OwnProgramPath().c_str(), folder, PayloadStamp::OfThisImage());
+}
 
-bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder) {
+bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder, const PayloadStamp& expected) {
     if (IsEmptyOrVolumeRoot(folder)) {
         TW_LOG(LogLevel::Error, "PrepareComponents(%S) refused: no work folder", folder.c_str());
         return false;
@@ -130,7 +189,12 @@ bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder) {
     const std::wstring archivePath = folder + kArchiveName;
     std::fputs("Preparing components...\n\n", stdout);
     if (!DropPayloadArchiveFrom(sfxPath, archivePath.c_str())) return false;
-    if (!unzipSfxPayload(archivePath.c_str(), folder.c_str())) return false;
+    KernelHandle archive = OpenMatchingArchive(archivePath, expected);
+    if (!archive.IsValid()) return false;
+    TW_LOG(LogLevel::Enter, "unzipSfxPayload");
+    const int result = ExtractChecked(std::move(archive), expected.size, archivePath.c_str(), folder.c_str());
+    LogExtractResult(result, archivePath.c_str(), folder.c_str());
+    if (result != PackageResult::kOk) return false;
     DeleteFileW(archivePath.c_str());
     return true;
 }
@@ -181,12 +245,7 @@ bool DropPayloadArchiveFrom(const wchar_t* sfxPath, const wchar_t* archivePath) 
 bool unzipSfxPayload(const wchar_t* archivePath, const wchar_t* folder) {
     TW_LOG(LogLevel::Enter, "unzipSfxPayload");
     const int result = Extract7z(archivePath, folder);
-    if (result != PackageResult::kOk) {
-        // The arrow is kept as the two bytes it has in code page 950.
-        TW_LOG(LogLevel::Error, "%s Extract7z(%S \xA1\xF7 %S) Error=%d", "unzipSfxPayload",
-               archivePath ? archivePath : L"", folder ? folder : L"", result);
-    }
-    TW_LOG(LogLevel::Leave, "unzipSfxPayload");
+    LogExtractResult(result, archivePath, folder);
     return result == PackageResult::kOk;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/payload/PayloadStamp.h"
+
 // The payload behind the program's image: a 7z archive with the plug-in and its companion programs,
 // copied out into the work folder as "Real.7z", unpacked there and deleted.
 
@@ -16,11 +18,12 @@ constexpr int kUnsafeEntryName = 20;
 constexpr int kUnsafeFolder = 21;
 }  // namespace PackageResult
 
-// Unpacks the payload into the work folder (no trailing separator). True when every component is in
-// place; on failure "Real.7z" is left in the folder.
+// Unpacks the payload into the work folder (no trailing separator), only when the copy is exactly the
+// archive this image was built with. True when every component is in place; on failure "Real.7z" is
+// left in the folder.
 bool PrepareComponents(const std::wstring& folder);
-// The same with the payload of any file that carries one.
-bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder);
+// The same with the payload of any file that carries one, checked against `expected`.
+bool PrepareComponentsFrom(const wchar_t* sfxPath, const std::wstring& folder, const PayloadStamp& expected);
 
 // Copies the archive behind the marker in the program's own file to `archivePath`.
 bool DropPayloadArchive(const wchar_t* archivePath);

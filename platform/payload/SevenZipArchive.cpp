@@ -76,6 +76,12 @@ int SevenZipArchive::Open(const wchar_t* path) {
 }
 #endif
 
+int SevenZipArchive::Open(std::unique_ptr<IArchiveInStream> stream) {
+    const int result = Open(*stream);
+    impl_->ownedStream = std::move(stream);
+    return result;
+}
+
 int SevenZipArchive::Open(IArchiveInStream& source) {
     impl_.reset(new Impl);
     Impl& a = *impl_;

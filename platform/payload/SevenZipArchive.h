@@ -24,6 +24,8 @@ public:
     // Opens the archive file. 0 on success.
     int Open(const wchar_t* path);
 #endif
+    // Opens the archive in `stream`, which this object keeps. 0 on success.
+    int Open(std::unique_ptr<IArchiveInStream> stream);
     // Opens the archive in `stream`, which must outlive this object (or the next Open). 0 on success.
     int Open(IArchiveInStream& stream);
 

@@ -6,6 +6,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <cwchar>
 
 #include "platform/system/DataFolder.h"
@@ -27,6 +29,8 @@ const wchar_t kOwnerOnlySecurity[] = L"O:BA";
 // What every level is opened with: enough to look at it, make things inside it and read its owner.
 constexpr ACCESS_MASK kLevelAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
                                      FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+// The levels above a folder that an administrator named are only passed through.
+constexpr ACCESS_MASK kPassAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // No FILE_SHARE_DELETE: while the handle is open nobody can rename the folder or one above it.
 constexpr ULONG kLevelSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // A link in place of a level is opened as itself and then refused, never followed.
@@ -76,14 +80,14 @@ private:
 
 // Opens or makes `name` inside `parent`. `created` says whether this call made it.
 DWORD OpenChild(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG disposition, ULONG options,
-                PSECURITY_DESCRIPTOR security, KernelHandle& child, bool& created) {
+                PSECURITY_DESCRIPTOR security, KernelHandle& child, bool& created, ULONG sharing = kLevelSharing) {
     created = false;
     if (!IsSingleName(name) || name.size() > 255) return ERROR_INVALID_NAME;
     ChildName childName(parent, name, security);
     IO_STATUS_BLOCK status = {};
     HANDLE opened = nullptr;
     const NTSTATUS result = NtCreateFile(&opened, access, childName.Attributes(), &status, nullptr,
-                                         FILE_ATTRIBUTE_NORMAL, kLevelSharing, disposition, options, nullptr, 0);
+                                         FILE_ATTRIBUTE_NORMAL, sharing, disposition, options, nullptr, 0);
     if (!NT_SUCCESS(result)) return RtlNtStatusToDosError(result);
     child.Attach(opened);
     created = status.Information == FILE_CREATED;
@@ -131,6 +135,52 @@ ProtectedDataFolder::ProtectedDataFolder(const std::wstring& root, const std::ve
     Open(root, levels);
 }
 
+std::unique_ptr<ProtectedDataFolder> ProtectedDataFolder::OpenExisting(const std::wstring& path) {
+    std::unique_ptr<ProtectedDataFolder> folder(new ProtectedDataFolder);
+    folder->existingOnly_ = true;
+    // "C:\" and then one name per level; "." and ".." were resolved by the caller's full path.
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\' || !iswalpha(path[0])) {
+        folder->path_ = path;
+        folder->Fail(path + L" is not a full local path");
+        return folder;
+    }
+    std::vector<std::wstring> levels;
+    std::size_t start = 3;
+    while (start < path.size()) {
+        const std::size_t end = std::min(path.find(L'\\', start), path.size());
+        if (end > start) levels.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    if (levels.empty()) {
+        // The root of a drive is the volume's own: it is only required to be a folder, not a link.
+        folder->path_ = path.substr(0, 3);
+        folder->leaf_.Attach(CreateFileW(folder->path_.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!folder->leaf_.IsValid() || !GetFileInformationByHandle(folder->leaf_.Get(), &information) ||
+            !IsPlainFolder(information.dwFileAttributes))
+            folder->Fail(folder->path_ + L" cannot be opened as a folder");
+        return folder;
+    }
+    folder->Open(path.substr(0, 3), levels);
+    return folder;
+}
+
+KernelHandle ProtectedDataFolder::OpenFileInside(HANDLE folder, const std::wstring& name, DWORD& error) {
+    KernelHandle file;
+    bool created = false;
+    error = OpenChild(folder, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_OPEN_IF,
+                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, file,
+                      created, FILE_SHARE_READ);
+    if (error != ERROR_SUCCESS) return KernelHandle();
+    const DWORD listed = EntryAttributes(folder, name);
+    if (listed == INVALID_FILE_ATTRIBUTES || (listed & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        error = ERROR_CANT_ACCESS_FILE;
+        return KernelHandle();
+    }
+    return file;
+}
+
 bool ProtectedDataFolder::Fail(const std::wstring& reason) {
     failure_ = reason;
     leaf_.Close();
@@ -139,12 +189,15 @@ bool ProtectedDataFolder::Fail(const std::wstring& reason) {
 }
 
 bool ProtectedDataFolder::Open(const std::wstring& root, const std::vector<std::wstring>& levels) {
-    path_ = root;
+    // A drive's root ("C:\\") ends in its separator already.
+    const std::wstring base = !root.empty() && root.back() == L'\\' ? root.substr(0, root.size() - 1) : root;
+    path_ = base;
     for (const std::wstring& level : levels) path_ += L"\\" + level;
     if (levels.empty()) return Fail(L"no folder is named below " + root);
 
     // The common application data folder is the system's; it is only required to be a folder, not a link.
-    KernelHandle parent(CreateFileW(root.c_str(), kLevelAccess, kLevelSharing, nullptr, OPEN_EXISTING,
+    KernelHandle parent(CreateFileW(root.c_str(), existingOnly_ ? kPassAccess : kLevelAccess, kLevelSharing, nullptr,
+                                    OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!parent.IsValid()) return Fail(root + L" cannot be opened (" + ErrorText(GetLastError()) + L")");
     BY_HANDLE_FILE_INFORMATION information;
@@ -156,20 +209,25 @@ bool ProtectedDataFolder::Open(const std::wstring& root, const std::vector<std::
     if (!DescriptorFrom(kOwnerOnlySecurity, ownerOnly) || !ProtectedSecurity(protectedSecurity))
         return Fail(L"the security descriptor cannot be built (" + ErrorText(GetLastError()) + L")");
 
-    std::wstring path = root;
+    std::wstring path = base;
     for (std::size_t index = 0; index < levels.size(); ++index) {
         const bool last = index + 1 == levels.size();
         path += L"\\" + levels[index];
         KernelHandle level;
         bool created = false;
+        const bool protect = last && !existingOnly_;
+        const ACCESS_MASK access = existingOnly_ && !last ? kPassAccess : kLevelAccess;
         const DWORD error =
-            OpenChild(levels_.back().Get(), levels[index], kLevelAccess | (last ? WRITE_DAC | WRITE_OWNER : 0),
-                      FILE_OPEN_IF, kLevelOptions, last ? protectedSecurity.data() : ownerOnly.data(), level, created);
+            OpenChild(levels_.back().Get(), levels[index], access | (protect ? WRITE_DAC | WRITE_OWNER : 0),
+                      existingOnly_ ? FILE_OPEN : FILE_OPEN_IF, kLevelOptions,
+                      protect ? protectedSecurity.data() : ownerOnly.data(), level, created);
         if (error == ERROR_DIRECTORY) return Fail(path + L" is not a folder");
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Fail(path + L" does not exist");
         if (error != ERROR_SUCCESS) return Fail(path + L" cannot be opened (" + ErrorText(error) + L")");
-        if (!CheckLevel(level.Get(), EntryAttributes(levels_.back().Get(), levels[index]), path, created))
-            return false;
-        if (last) {
+        if (!CheckLevel(levels_.back().Get(), levels[index], level, path, created)) return false;
+        if (last && existingOnly_) {
+            leaf_ = std::move(level);
+        } else if (last) {
             // Straight onto this handle, without the walk through everything inside that SetSecurityInfo
             // would make to pass the entries on: what is inside keeps its own list, and no link that
             // someone may have left in there is ever followed.
@@ -185,48 +243,130 @@ bool ProtectedDataFolder::Open(const std::wstring& root, const std::vector<std::
     return true;
 }
 
-bool ProtectedDataFolder::CheckLevel(HANDLE level, DWORD entryAttributes, const std::wstring& path, bool created) {
+bool ProtectedDataFolder::CheckLevel(HANDLE parent, const std::wstring& name, KernelHandle& level,
+                                     const std::wstring& path, bool created) {
     BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(level, &information))
+    if (!GetFileInformationByHandle(level.Get(), &information))
         return Fail(L"the attributes of " + path + L" cannot be read (" + ErrorText(GetLastError()) + L")");
-    if (entryAttributes == INVALID_FILE_ATTRIBUTES) return Fail(path + L" is not listed in the folder above it");
-    if ((information.dwFileAttributes | entryAttributes) & FILE_ATTRIBUTE_REPARSE_POINT)
-        return Fail(path + L" is a link");
-    if (!IsPlainFolder(information.dwFileAttributes)) return Fail(path + L" is not a folder");
-    // Made by this call with our descriptor: nobody else has had it.
-    if (created) return true;
+    const DWORD listed = EntryAttributes(parent, name);
+    // Made by this call with our descriptor: nobody else has had it. A folder an administrator named
+    // is theirs to choose.
+    const bool ownerAsked = !created && !existingOnly_;
     LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
     PSID owner = nullptr;
-    const DWORD error = GetSecurityInfo(level, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                        nullptr, descriptor.Receive());
-    if (error != ERROR_SUCCESS) return Fail(L"the owner of " + path + L" cannot be read (" + ErrorText(error) + L")");
-    if (IsTrustedOwner(descriptor.Get(), nullptr)) return true;
-
-    if (!ownOwnerKnown_) {
-        // What owner does this system record for a folder we make asking for Administrators? Learnt on a
-        // folder that is made inside the common application data folder and goes when its handle closes.
-        ownOwnerKnown_ = true;
-        std::vector<BYTE> ownerOnly;
-        wchar_t probeName[64];
-        _snwprintf(probeName, 64, L"Tidewash-owner-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
-        probeName[63] = L'\0';
-        KernelHandle probe;
-        bool probeCreated = false;
-        if (DescriptorFrom(kOwnerOnlySecurity, ownerOnly) &&
-            OpenChild(levels_.front().Get(), probeName, READ_CONTROL | DELETE | SYNCHRONIZE, FILE_CREATE,
-                      kLevelOptions | FILE_DELETE_ON_CLOSE, ownerOnly.data(), probe, probeCreated) == ERROR_SUCCESS) {
-            LocalMemory<PSECURITY_DESCRIPTOR> probeDescriptor;
-            PSID probeOwner = nullptr;
-            if (GetSecurityInfo(probe.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &probeOwner, nullptr,
-                                nullptr, nullptr, probeDescriptor.Receive()) == ERROR_SUCCESS &&
-                probeOwner && IsValidSid(probeOwner)) {
-                const BYTE* bytes = static_cast<const BYTE*>(probeOwner);
-                ownOwner_.assign(bytes, bytes + GetLengthSid(probeOwner));
+    if (ownerAsked) {
+        const DWORD error = GetSecurityInfo(level.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                            nullptr, nullptr, descriptor.Receive());
+        if (error != ERROR_SUCCESS)
+            return Fail(L"the owner of " + path + L" cannot be read (" + ErrorText(error) + L")");
+    }
+    const bool mayTakeOver = ownerAsked && IsAdministrator();
+    LevelVerdict verdict =
+        JudgeLevel(information.dwFileAttributes, listed, ownerAsked ? descriptor.Get() : nullptr, nullptr, mayTakeOver);
+    if (verdict == LevelVerdict::TakeOver || verdict == LevelVerdict::ForeignOwner) {
+        if (!ownOwnerKnown_) {
+            // What owner does this system record for a folder we make asking for Administrators? Learnt on a
+            // folder that is made inside the common application data folder and goes when its handle closes.
+            ownOwnerKnown_ = true;
+            std::vector<BYTE> ownerOnly;
+            wchar_t probeName[64];
+            _snwprintf(probeName, 64, L"Tidewash-owner-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
+            probeName[63] = L'\0';
+            KernelHandle probe;
+            bool probeCreated = false;
+            if (DescriptorFrom(kOwnerOnlySecurity, ownerOnly) &&
+                OpenChild(levels_.front().Get(), probeName, READ_CONTROL | DELETE | SYNCHRONIZE, FILE_CREATE,
+                          kLevelOptions | FILE_DELETE_ON_CLOSE, ownerOnly.data(), probe, probeCreated) == ERROR_SUCCESS) {
+                LocalMemory<PSECURITY_DESCRIPTOR> probeDescriptor;
+                PSID probeOwner = nullptr;
+                if (GetSecurityInfo(probe.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &probeOwner, nullptr,
+                                    nullptr, nullptr, probeDescriptor.Receive()) == ERROR_SUCCESS &&
+                    probeOwner && IsValidSid(probeOwner)) {
+                    const BYTE* bytes = static_cast<const BYTE*>(probeOwner);
+                    ownOwner_.assign(bytes, bytes + GetLengthSid(probeOwner));
+                }
             }
         }
+        if (!ownOwner_.empty())
+            verdict = JudgeLevel(information.dwFileAttributes, listed, descriptor.Get(), ownOwner_.data(), mayTakeOver);
     }
-    if (!ownOwner_.empty() && IsTrustedOwner(descriptor.Get(), ownOwner_.data())) return true;
-    return Fail(path + L" is owned by " + SidText(owner) + L", not by Administrators or SYSTEM");
+    switch (verdict) {
+    case LevelVerdict::Trusted: return true;
+    case LevelVerdict::NotListed: return Fail(path + L" is not listed in the folder above it");
+    case LevelVerdict::Link: return Fail(path + L" is a link");
+    case LevelVerdict::NotFolder: return Fail(path + L" is not a folder");
+    case LevelVerdict::ForeignOwner:
+        return Fail(path + L" is owned by " + SidText(owner) + L", not by Administrators or SYSTEM");
+    case LevelVerdict::TakeOver: break;
+    }
+    return TakeOver(parent, name, level, information, path, SidText(owner));
+}
+
+ProtectedDataFolder::LevelVerdict ProtectedDataFolder::JudgeLevel(DWORD handleAttributes, DWORD listedAttributes,
+                                                                  PSECURITY_DESCRIPTOR descriptor, PSID ownOwner,
+                                                                  bool mayTakeOver) {
+    if (listedAttributes == INVALID_FILE_ATTRIBUTES) return LevelVerdict::NotListed;
+    if ((handleAttributes | listedAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) return LevelVerdict::Link;
+    if (!IsPlainFolder(handleAttributes)) return LevelVerdict::NotFolder;
+    if (!descriptor || IsTrustedOwner(descriptor, ownOwner)) return LevelVerdict::Trusted;
+    return mayTakeOver ? LevelVerdict::TakeOver : LevelVerdict::ForeignOwner;
+}
+
+bool ProtectedDataFolder::TakeOver(HANDLE parent, const std::wstring& name, KernelHandle& level,
+                                   const BY_HANDLE_FILE_INFORMATION& checked, const std::wstring& path,
+                                   const std::wstring& formerOwner) {
+    // The level checked above, opened again through its parent's handle with the rights to change its
+    // owner and list; that it is still the same folder is checked on the new handle. The privileges let
+    // an administrator in whatever list its maker gave it.
+    EnableTakeOverPrivileges();
+    KernelHandle owned;
+    bool created = false;
+    const DWORD error = OpenChild(parent, name, kLevelAccess | WRITE_DAC | WRITE_OWNER, FILE_OPEN, kLevelOptions,
+                                  nullptr, owned, created);
+    if (error != ERROR_SUCCESS)
+        return Fail(path + L" is owned by " + formerOwner + L" and cannot be taken over (" + ErrorText(error) + L")");
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(owned.Get(), &information) ||
+        information.dwVolumeSerialNumber != checked.dwVolumeSerialNumber ||
+        information.nFileIndexHigh != checked.nFileIndexHigh || information.nFileIndexLow != checked.nFileIndexLow ||
+        JudgeLevel(information.dwFileAttributes, EntryAttributes(parent, name), nullptr, nullptr, false) !=
+            LevelVerdict::Trusted)
+        return Fail(path + L" changed while it was taken over");
+    std::vector<BYTE> protectedSecurity;
+    if (!ProtectedSecurity(protectedSecurity) ||
+        !SetKernelObjectSecurity(owned.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 protectedSecurity.data()))
+        return Fail(path + L" is owned by " + formerOwner + L" and cannot be taken over (" +
+                    ErrorText(GetLastError()) + L")");
+    level = std::move(owned);
+    takenOver_.push_back(path + L" was owned by " + formerOwner +
+                         L"; taken over for Administrators, held for this run, and nothing in it was trusted");
+    return true;
+}
+
+bool ProtectedDataFolder::IsAdministrator() {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    BOOL member = FALSE;
+    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) && CheckTokenMembership(nullptr, sid, &member) &&
+        member)
+        return true;
+    size = sizeof sid;
+    return CreateWellKnownSid(WinLocalSystemSid, nullptr, sid, &size) && CheckTokenMembership(nullptr, sid, &member) &&
+           member;
+}
+
+void ProtectedDataFolder::EnableTakeOverPrivileges() {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &rawToken)) return;
+    KernelHandle token(rawToken);
+    for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME}) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
 }
 
 KernelHandle ProtectedDataFolder::CreateNewFolder(HANDLE parent, const std::wstring& name, std::wstring& failure) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,16 @@ public:
     // `levels` below an existing folder `root` (which is opened as it is, not checked for its owner).
     ProtectedDataFolder(const std::wstring& root, const std::vector<std::wstring>& levels);
     ProtectedDataFolder(const ProtectedDataFolder&) = delete;
+
+    // An existing folder that an administrator named by its full local path ("C:\dir\sub"), opened the
+    // same way from the root of its drive, level by level, each checked again in its parent's listing and
+    // held without delete sharing, but without the owner rule: nothing is made and nothing changed.
+    static std::unique_ptr<ProtectedDataFolder> OpenExisting(const std::wstring& path);
+
+    // The file `name` directly inside `folder`, opened for writing (made when missing) without following
+    // a link; refused (ERROR_CANT_ACCESS_FILE) when the folder's listing shows a link there. Nothing is
+    // truncated: the caller looks at the handle first.
+    static KernelHandle OpenFileInside(HANDLE folder, const std::wstring& name, DWORD& error);
     ProtectedDataFolder& operator=(const ProtectedDataFolder&) = delete;
 
     bool IsOpen() const { return leaf_.IsValid(); }
@@ -31,6 +42,8 @@ public:
     const std::wstring& Path() const { return path_; }
     // Why the folder is not open ("... is a link", "... is owned by S-1-5-21-..."); empty when open.
     const std::wstring& Failure() const { return failure_; }
+    // One line for each level that someone else had made and that this run took over.
+    const std::vector<std::wstring>& TakenOver() const { return takenOver_; }
 
     // A new folder `name` directly inside `parent`, made by this very call (never one that was there),
     // owned by Administrators with the protected list. The handle shares no delete access. On failure
@@ -50,9 +63,23 @@ public:
     // Wine), it is the one every process of the session gets.
     static bool IsTrustedOwner(PSECURITY_DESCRIPTOR descriptor, PSID ownOwner);
 
+    // What becomes of an existing level. A level that someone else made (a user, before the first run,
+    // to block every clean) is taken over by an administrator, through its handle: owner Administrators
+    // and the protected list. A link or anything but a plain folder is refused whoever made it.
+    enum class LevelVerdict { Trusted, TakeOver, ForeignOwner, Link, NotFolder, NotListed };
+    // `handleAttributes` as the opened handle shows them, `listedAttributes` as the parent's listing
+    // does; `descriptor` null for a level made by this very open; `mayTakeOver` for an administrator.
+    static LevelVerdict JudgeLevel(DWORD handleAttributes, DWORD listedAttributes, PSECURITY_DESCRIPTOR descriptor,
+                                   PSID ownOwner, bool mayTakeOver);
 private:
+    ProtectedDataFolder() = default;
     bool Open(const std::wstring& root, const std::vector<std::wstring>& levels);
-    bool CheckLevel(HANDLE level, DWORD entryAttributes, const std::wstring& path, bool created);
+    bool CheckLevel(HANDLE parent, const std::wstring& name, KernelHandle& level, const std::wstring& path,
+                    bool created);
+    bool TakeOver(HANDLE parent, const std::wstring& name, KernelHandle& level,
+                  const BY_HANDLE_FILE_INFORMATION& checked, const std::wstring& path, const std::wstring& formerOwner);
+    static bool IsAdministrator();
+    static void EnableTakeOverPrivileges();
     bool Fail(const std::wstring& reason);
 
     std::vector<KernelHandle> levels_;  // every level above the last, held so that none can move
@@ -61,4 +88,6 @@ private:
     std::wstring failure_;
     std::vector<BYTE> ownOwner_;  // learnt once, when an existing level needs it
     bool ownOwnerKnown_ = false;
+    bool existingOnly_ = false;  // OpenExisting: no owner rule, nothing made or changed
+    std::vector<std::wstring> takenOver_;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <string>
 
 #include "tests/support/MessageBoxAnswerer.h"
@@ -12,6 +13,8 @@ namespace {
 
 std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductLog() { return ProductFolder() + L"\\qvcleantool.log"; }
+
+std::wstring MachineWorkFolder() { return MachineDataFolder(L"Work"); }
 
 // Starts the program, closes its dialog as a user would and returns the exit code (the dialog's result).
 // A message box it answered on the way (the start-up's error box) is named in the failure.
@@ -28,22 +31,36 @@ MessageBoxAnswerer::Outcome RunAndAnswerBox(const std::wstring& currentDirectory
     return answerer.Run(ProductExe(), currentDirectory, true);
 }
 
-TEST(StartUp, ReplacesAnOldWorkFolderWithReadOnlyFilesAndLogsWithTheConfiguredMask) {
+// Everything of a "GRIMLET专杀" that a user prepared in the current directory, down to its read-only
+// and hidden files and a DLL held open in its "plugin" folder, stays as it was: the dialog works in a
+// folder of its own under the per-machine Work folder and removes that one when it ends.
+TEST(StartUp, APreparedOldWorkFolderInTheCurrentDirectoryIsNeverTouchedAndTheLogHasTheConfiguredMask) {
     ScratchFolder scratch;
     std::wstring work = scratch / L"GRIMLET专杀";
     ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((work + L"\\old").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((work + L"\\plugin").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(work + L"\\old\\stale.dll", "stale"));
     ASSERT_TRUE(WriteFileBytes(work + L"\\readonly.txt", "ro"));
+    ASSERT_TRUE(WriteFileBytes(work + L"\\plugin\\grimlet.dll", "planted"));
     SetFileAttributesW((work + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     SetFileAttributesW((work + L"\\old\\stale.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    HANDLE held = CreateFileW((work + L"\\plugin\\grimlet.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::set<std::wstring> machineWork = EntriesIn(MachineWorkFolder());
 
     DebugLevelValue level(0x2200007F);
     // A file dropped on the program is no request: the dialog, as without arguments.
     EXPECT_EQ(RunAndCloseDialog(scratch.Path(), L"\"" + (scratch / L"dropped.txt") + L"\""), 1);
-    EXPECT_TRUE(DirectoryExists(work));
-    EXPECT_FALSE(FileExists(work + L"\\readonly.txt"));
-    EXPECT_FALSE(DirectoryExists(work + L"\\old"));
+    CloseHandle(held);
+    EXPECT_EQ(EntriesIn(scratch.Path()), (std::set<std::wstring>{L"GRIMLET专杀"}));
+    EXPECT_EQ(EntriesIn(work), (std::set<std::wstring>{L"old", L"plugin", L"readonly.txt"}));
+    EXPECT_EQ(ReadFileBytes(work + L"\\readonly.txt"), "ro");
+    EXPECT_EQ(ReadFileBytes(work + L"\\old\\stale.dll"), "stale");
+    EXPECT_EQ(EntriesIn(work + L"\\plugin"), (std::set<std::wstring>{L"grimlet.dll"}));
+    EXPECT_EQ(ReadFileBytes(work + L"\\plugin\\grimlet.dll"), "planted");
+    EXPECT_EQ(EntriesIn(MachineWorkFolder()), machineWork) << "the dialog left its work folder";
 
     auto lines = SplitLines(ReadFileBytes(ProductLog()));
     ASSERT_FALSE(lines.empty());
@@ -57,27 +74,30 @@ TEST(StartUp, WithoutConfigurationDeletesThePreviousLogAndWritesNone) {
     ASSERT_TRUE(WriteFileBytes(ProductLog(), "previous run\n"));
     EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     EXPECT_FALSE(FileExists(ProductLog()));
-    EXPECT_TRUE(DirectoryExists(scratch / L"GRIMLET专杀"));
+    EXPECT_TRUE(EntriesIn(scratch.Path()).empty());
 }
 
-// A DLL someone left in an old work folder and holds open keeps the folder from being removed: the run
-// stops with the preparation error and never loads it, or anything else, from there.
-TEST(StartUp, AnOldWorkFolderThatCannotBeRemovedStopsTheRunAsAPreparationFailure) {
+// A run folder that an earlier run left under the per-machine Work folder, with a DLL in it held open,
+// cannot be removed: it stays as it is, and the dialog works in a new folder of its own beside it.
+TEST(StartUp, ALeftoverRunFolderThatCannotBeRemovedStaysAndIsNeverUsed) {
     ScratchFolder scratch;
-    const std::wstring plugin = scratch / L"GRIMLET专杀\\plugin";
-    ASSERT_TRUE(CreateDirectoryW((scratch / L"GRIMLET专杀").c_str(), nullptr));
+    const std::wstring leftover = MachineWorkFolder() + L"\\cut-short-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring plugin = leftover + L"\\plugin";
+    CreateDirectoryW(MachineWorkFolder().c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(leftover.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(plugin.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW((ProductFolder() + L"\\RunMendrel.exe").c_str(), (plugin + L"\\planted.dll").c_str(), FALSE));
+    ASSERT_TRUE(WriteFileBytes(plugin + L"\\planted.dll", "planted"));
     HANDLE held = CreateFileW((plugin + L"\\planted.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const MessageBoxAnswerer::Outcome outcome = RunAndAnswerBox(scratch.Path());
+    EXPECT_EQ(RunAndCloseDialog(scratch.Path()), 1);
     CloseHandle(held);
-    EXPECT_TRUE(outcome.boxSeen);
-    EXPECT_EQ(outcome.boxText, L"初始化组件失败");
-    EXPECT_EQ(outcome.exitCode, -1);
-    EXPECT_TRUE(FileExists(plugin + L"\\planted.dll"));
+    EXPECT_EQ(ReadFileBytes(plugin + L"\\planted.dll"), "planted");
     EXPECT_FALSE(FileExists(plugin + L"\\grimlet.dll")) << "unpacked beside the stranger's DLL";
+    EXPECT_EQ(EntriesIn(MachineWorkFolder()), (std::set<std::wstring>{leftover.substr(leftover.rfind(L'\\') + 1)}));
+    DeleteFileW((plugin + L"\\planted.dll").c_str());
+    RemoveDirectoryW(plugin.c_str());
+    RemoveDirectoryW(leftover.c_str());
 }
 
 // While another run is alive (played here by holding its name), a start touches nothing and says why.
@@ -107,7 +127,9 @@ TEST(StartUp, WhileTheDialogRunsASecondDialogAndAnUnattendedRunTouchNothing) {
                                first.Path().c_str(), &startup, &dialogRun));
     HWND dialog = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tidewash Fix Tool")) != nullptr; }));
-    const std::wstring plugin = first / L"GRIMLET专杀\\plugin\\grimlet.dll";
+    const std::set<std::wstring> runFolders = EntriesIn(MachineWorkFolder());
+    ASSERT_EQ(runFolders.size(), 1u);
+    const std::wstring plugin = MachineWorkFolder() + L"\\" + *runFolders.begin() + L"\\plugin\\grimlet.dll";
     const std::string pluginBytes = ReadFileBytes(plugin);
     EXPECT_FALSE(pluginBytes.empty());
 
@@ -115,7 +137,7 @@ TEST(StartUp, WhileTheDialogRunsASecondDialogAndAnUnattendedRunTouchNothing) {
     const MessageBoxAnswerer::Outcome secondDialog = RunAndAnswerBox(second.Path());
     EXPECT_EQ(secondDialog.boxText, L"GRIMLET专杀工具已在运行。");
     EXPECT_EQ(secondDialog.exitCode, 170);
-    EXPECT_FALSE(DirectoryExists(second / L"GRIMLET专杀"));
+    EXPECT_EQ(EntriesIn(MachineWorkFolder()), runFolders);
 
     PROCESS_INFORMATION unattended = {};
     std::wstring scanLine = L"\"" + ProductExe() + L"\" /scan /report=busy.txt";

@@ -13,6 +13,7 @@
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "app/unattended/UnattendedStartUp.h"
+#include "platform/system/FileUtility.h"
 #include "platform/system/UtcTime.h"
 #include "platform/system/Utf8.h"
 #include "tests/support/TestSupport.h"
@@ -157,6 +158,35 @@ TEST(Report, NeverWritesThroughASecondLinkOrIntoAFolder) {
         EXPECT_EQ(report.Path().rfind(scratch / L"machine\\Reports\\PC-1", 0), 0u) << Narrow(report.Path());
     }
     EXPECT_EQ(ReadFileBytes(scratch / L"system.ini"), "precious");
+
+    // A folder of the path that is a link (the build's Unix symbolic link, shown as Windows shows a
+    // junction), named in full or relative to the current directory: never entered.
+    const std::wstring behind = BinFolder() + L"\\enum_links\\real\\report_behind.txt";
+    ASSERT_TRUE(WriteFileBytes(behind, "behind the link"));
+    {
+        CurrentDirectoryGuard inBin(BinFolder());
+        for (const std::wstring& path : {BinFolder() + L"\\enum_links\\link\\report_behind.txt",
+                                         std::wstring(L"enum_links\\link\\report_behind.txt")}) {
+            ScanReport report(path, FallbackIn(scratch), L"PC-1.txt");
+            report.Record(L"TIDEWASH", {L"1.60.0.1000"});
+            EXPECT_TRUE(report.WentElsewhere()) << Narrow(path);
+        }
+        EXPECT_EQ(ReadFileBytes(behind), "behind the link");
+        // The same file by a path without a link is written.
+        ScanReport plain(L"enum_links\\real\\report_behind.txt", FallbackIn(scratch), L"PC-1.txt");
+        plain.Record(L"TIDEWASH", {L"1.60.0.1000"});
+        EXPECT_FALSE(plain.WentElsewhere());
+    }
+    EXPECT_EQ(ReadFileBytes(behind), "TIDEWASH\t1.60.0.1000\r\n");
+    DeleteFileW(behind.c_str());
+    // A report at the root of a drive is written there.
+    const std::wstring atRoot = L"C:\\tw-report-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    {
+        ScanReport root(atRoot, FallbackIn(scratch), L"PC-1.txt");
+        EXPECT_FALSE(root.WentElsewhere());
+    }
+    EXPECT_TRUE(FileExists(atRoot));
+    DeleteFileW(atRoot.c_str());
 
     BY_HANDLE_FILE_INFORMATION plain = {};
     plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;

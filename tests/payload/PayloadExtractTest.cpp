@@ -50,21 +50,30 @@ protected:
         return "unzipSfxPayload Extract7z(" + Narrow(work_ + L"\\Real.7z", CP_ACP) + " \xA1\xF7 " +
                Narrow(work_, CP_ACP) + ") Error=" + std::to_string(code);
     }
+    // A program carrying `archive`; Prepare() expects the stamp of that archive.
     std::wstring WriteSfx(const std::string& archive, const std::wstring& name = L"sfx.exe") {
         const std::wstring path = scratch_ / name;
         EXPECT_TRUE(WriteFileBytes(path, Image() + PayloadCopier::Marker() + archive));
+        stamp_ = StampOf(archive);
         return path;
+    }
+    static PayloadStamp StampOf(const std::string& bytes) {
+        return PayloadStamp::Of(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    bool Prepare(const std::wstring& sfx, const std::wstring& folder) {
+        return PrepareComponentsFrom(sfx.c_str(), folder, stamp_);
     }
 
     ScratchFolder scratch_;
     std::wstring work_;
+    PayloadStamp stamp_;
     std::unique_ptr<DebugLevelValue> level_;
     std::unique_ptr<Logger> logger_;
 };
 
 TEST_F(PayloadTest, DropsTheArchiveAndUnpacksItByteForByte) {
     const std::wstring sfx = WriteSfx(FixtureBytes(L"payload.7z"));
-    ASSERT_TRUE(PrepareComponentsFrom(sfx.c_str(), work_));
+    ASSERT_TRUE(Prepare(sfx, work_));
     for (const wchar_t* name : {L"grimlet.dll", L"RunMendrel.exe", L"notes.txt", L"empty.bin"}) {
         SCOPED_TRACE(Narrow(name));
         const std::wstring unpacked = work_ + L"\\plugin\\" + name;
@@ -78,6 +87,33 @@ TEST_F(PayloadTest, DropsTheArchiveAndUnpacksItByteForByte) {
     EXPECT_NE(log.find("[I] Drop payload archive[PackageManager("), std::string::npos) << log;
     EXPECT_NE(log.find("[O] unzipSfxPayload[PackageManager("), std::string::npos) << log;
     EXPECT_EQ(log.find("[*] "), std::string::npos) << log;
+}
+
+// Only the archive the image was stamped with is unpacked: another one, a shortened one or an unstamped
+// image unpack nothing. Bytes behind the stamped length (a signed release's certificate table) are
+// never read.
+TEST_F(PayloadTest, OnlyTheArchiveWithTheStampedDigestIsUnpacked) {
+    const std::string archive = FixtureBytes(L"payload.7z");
+    const PayloadStamp good = StampOf(archive);
+    std::string other = archive;
+    other[other.size() / 2] ^= 0x01;
+    const PayloadStamp bad[] = {StampOf(other), StampOf(archive.substr(0, archive.size() - 1)), PayloadStamp()};
+    const std::wstring sfx = WriteSfx(archive);
+    for (const PayloadStamp& expected : bad) {
+        EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_, expected));
+        EXPECT_FALSE(DirectoryExists(work_ + L"\\plugin"));
+    }
+    EXPECT_TRUE(LoggedError("The payload in " + Narrow(work_ + L"\\Real.7z", CP_ACP) +
+                            " is not the one this program was built with"));
+    EXPECT_TRUE(LoggedError("The program carries no payload digest"));
+    PayloadStamp longer = good;
+    longer.size += 1;
+    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_, longer));
+
+    const std::wstring signedSfx = WriteSfx(archive + std::string(1024, '\x5A'), L"signed.exe");
+    ASSERT_TRUE(PrepareComponentsFrom(signedSfx.c_str(), work_, good)) << Log();
+    EXPECT_TRUE(ReadFileBytes(work_ + L"\\plugin\\grimlet.dll") ==
+                ReadFileBytes(Fixture(L"files\\plugin\\grimlet.dll")));
 }
 
 TEST_F(PayloadTest, ArchiveStartsRightAfterTheMarkerWhereverTheMarkerFalls) {
@@ -99,11 +135,11 @@ TEST_F(PayloadTest, ProgramWithoutPayloadFailsAtTheLimitOrAtItsEnd) {
     std::string large = image;
     while (large.size() <= 2 * 1024 * 1024 + 8192) large += image;
     ASSERT_TRUE(WriteFileBytes(scratch_ / L"large.exe", large));
-    EXPECT_FALSE(PrepareComponentsFrom((scratch_ / L"large.exe").c_str(), work_));
+    EXPECT_FALSE(Prepare(scratch_ / L"large.exe", work_));
     EXPECT_TRUE(LoggedError("Cannot find sfx signature"));
 
     ASSERT_TRUE(WriteFileBytes(scratch_ / L"small.exe", image));
-    EXPECT_FALSE(PrepareComponentsFrom((scratch_ / L"small.exe").c_str(), work_));
+    EXPECT_FALSE(Prepare(scratch_ / L"small.exe", work_));
     EXPECT_TRUE(LoggedError("Sfx file ends before the sfx signature"));
     EXPECT_FALSE(DirectoryExists(work_ + L"\\plugin"));
 }
@@ -134,7 +170,7 @@ TEST_F(PayloadTest, DamagedArchivesFailWithTheDecodersCodeAndStayInTheFolder) {
         SCOPED_TRACE(Narrow(c.fixture));
         const std::string archive = FixtureBytes(c.fixture);
         const std::wstring sfx = WriteSfx(archive);
-        EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_));
+        EXPECT_FALSE(Prepare(sfx, work_));
         EXPECT_TRUE(LoggedError(ExtractError(c.code))) << Log();
         EXPECT_TRUE(ReadFileBytes(work_ + L"\\Real.7z") == archive);
     }
@@ -156,7 +192,7 @@ TEST_F(PayloadTest, UnwritableOutputStopsWithElevenAndKeepsTheArchive) {
     ASSERT_TRUE(CreateDirectoryW((work_ + L"\\plugin").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((work_ + L"\\plugin\\RunMendrel.exe").c_str(), nullptr));
     const std::wstring sfx = WriteSfx(FixtureBytes(L"payload.7z"));
-    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_));
+    EXPECT_FALSE(Prepare(sfx, work_));
     EXPECT_TRUE(LoggedError(ExtractError(PackageResult::kCannotWriteFile)));
     EXPECT_TRUE(LoggedError("CreateFileW(" + Narrow(work_ + L"/plugin/RunMendrel.exe", CP_ACP) + ") Error=5"))
         << Log();
@@ -167,8 +203,8 @@ TEST_F(PayloadTest, AnEmptyOrRootWorkFolderIsRefusedAndNothingLandsAtTheDriveRoo
     CurrentDirectoryGuard inWork(work_);
     ASSERT_TRUE(inWork.Switched());
     const std::wstring sfx = WriteSfx(FixtureBytes(L"payload.7z"));
-    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), L""));
-    EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_.substr(0, 3)));
+    EXPECT_FALSE(Prepare(sfx, L""));
+    EXPECT_FALSE(Prepare(sfx, work_.substr(0, 3)));
     EXPECT_EQ(PackageResult::kUnsafeFolder, Extract7z(Fixture(L"payload.7z").c_str(), L""));
     const std::wstring root = work_.substr(0, 3);
     EXPECT_FALSE(FileExists(root + L"Real.7z"));
@@ -181,7 +217,7 @@ TEST_F(PayloadTest, NamesLeavingTheFolderAreRefusedBeforeAnythingIsWritten) {
                                    L"escape_rooted.7z", L"escape_drive.7z", L"escape_device.7z"}) {
         SCOPED_TRACE(Narrow(fixture));
         const std::wstring sfx = WriteSfx(FixtureBytes(fixture));
-        EXPECT_FALSE(PrepareComponentsFrom(sfx.c_str(), work_));
+        EXPECT_FALSE(Prepare(sfx, work_));
         EXPECT_TRUE(LoggedError(ExtractError(PackageResult::kUnsafeEntryName)));
         EXPECT_TRUE(LoggedError("Extract7z(" + Narrow(work_ + L"\\Real.7z", CP_ACP) + ") refused entry"));
         // Not even the harmless entries before the refused one.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/payload/PayloadStamp.h"
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/TestSupport.h"
 
@@ -13,10 +14,11 @@ using namespace testsupport;
 
 namespace {
 
-const wchar_t kWorkFolder[] = L"GRIMLET专杀";
 const wchar_t kCaption[] = L"GRIMLET专杀工具";
 const wchar_t kFailureText[] = L"初始化组件失败";
 const std::string kMarker = std::string("quorvel") + " tidewash clean tool";
+const std::string kStampTag = "TidewashPayload1";
+constexpr std::size_t kStampSize = 8 + PayloadStamp::kDigestSize;
 
 std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductImage() { return ProductFolder() + L"\\..\\obj\\Tidewash.exe"; }
@@ -38,51 +40,88 @@ std::string WithoutSignatureFields(std::string pe) {
     return pe;
 }
 
+// The image as linked, and as packed: the same but for the payload's length and digest behind the tag.
 TEST(DeliveredProgram, IsTheLinkedImageFollowedByTheMarkerAndA7zArchive) {
     const std::string image = ReadFileBytes(ProductImage());
     const std::string program = ReadFileBytes(ProductExe());
     ASSERT_FALSE(image.empty());
     EXPECT_EQ(image.find(kMarker), std::string::npos) << "the image holds the marker in one piece";
     ASSERT_GT(program.size(), image.size() + kMarker.size());
+    const std::size_t tag = image.find(kStampTag);
+    ASSERT_NE(tag, std::string::npos);
+    EXPECT_EQ(image.find(kStampTag, tag + 1), std::string::npos);
+    const std::size_t field = tag + kStampTag.size();
+    EXPECT_EQ(image.substr(field, kStampSize), std::string(kStampSize, '\0'));
+    PayloadStamp stamped;
+    std::memcpy(&stamped.size, &program[field], 8);
+    std::memcpy(stamped.sha256, &program[field + 8], PayloadStamp::kDigestSize);
+    const std::size_t archive = image.size() + kMarker.size();
+    ASSERT_LE(archive + stamped.size, program.size());
+    EXPECT_TRUE(PayloadStamp::Of(reinterpret_cast<const unsigned char*>(&program[archive]), stamped.size) == stamped);
     // A signed release also carries its signature behind the archive.
-    EXPECT_TRUE(WithoutSignatureFields(program.substr(0, image.size())) == WithoutSignatureFields(image));
+    std::string packedImage = program.substr(0, image.size());
+    packedImage.replace(field, kStampSize, kStampSize, '\0');
+    EXPECT_TRUE(WithoutSignatureFields(packedImage) == WithoutSignatureFields(image));
     EXPECT_EQ(program.find(kMarker), image.size());
     EXPECT_EQ(program.substr(image.size() + kMarker.size(), 6), std::string("7z\xBC\xAF\x27\x1C", 6));
     EXPECT_LT(image.size(), 2u * 1024 * 1024);
 }
 
+// While the dialog waits for its user, its components lie in a folder of its own under the per-machine
+// Work folder, byte for byte, without the archive; the current directory stays empty, and the folder
+// goes when the dialog ends.
 TEST(DeliveredProgram, UnpacksThePackedComponentsIntoAFreshWorkFolderAndRemovesTheArchive) {
     ScratchFolder scratch;
-    MessageBoxAnswerer answerer(kCaption);
-    MessageBoxAnswerer::Outcome outcome = answerer.Run(ProductExe(), scratch.Path(), true);
-    EXPECT_FALSE(outcome.boxSeen) << Narrow(outcome.boxText);
-    EXPECT_NE(outcome.exitCode, -1);
-
-    const std::wstring plugin = scratch / kWorkFolder + L"\\plugin";
-    ASSERT_TRUE(DirectoryExists(plugin));
-    // Exactly the components this build packs, byte for byte.
+    const std::wstring work = MachineDataFolder(L"Work");
+    const std::set<std::wstring> before = EntriesIn(work);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION run = {};
+    std::wstring line = L"\"" + ProductExe() + L"\"";
+    ASSERT_TRUE(CreateProcessW(ProductExe().c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               scratch.Path().c_str(), &startup, &run));
+    HWND dialog = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (dialog = FindWindowW(L"#32770", L"Quorvel Tidewash Fix Tool")) != nullptr; }));
+    std::set<std::wstring> added;
+    for (const std::wstring& name : EntriesIn(work))
+        if (!before.count(name)) added.insert(name);
     std::set<std::wstring> expected;
     for (const wchar_t* name : {L"grimlet.dll", L"RunMendrel.exe"}) {
         if (FileExists(ProductFolder() + L"\\" + name)) expected.insert(name);
     }
-    EXPECT_EQ(FilesIn(plugin), expected);
-    for (const std::wstring& name : expected) {
-        EXPECT_TRUE(ReadFileBytes(plugin + L"\\" + name) == ReadFileBytes(ProductFolder() + L"\\" + name))
-            << Narrow(name);
+    if (added.size() == 1) {
+        const std::wstring folder = work + L"\\" + *added.begin();
+        EXPECT_EQ(FilesIn(folder + L"\\plugin"), expected);
+        for (const std::wstring& name : expected) {
+            EXPECT_TRUE(ReadFileBytes(folder + L"\\plugin\\" + name) == ReadFileBytes(ProductFolder() + L"\\" + name))
+                << Narrow(name);
+        }
+        EXPECT_FALSE(FileExists(folder + L"\\Real.7z"));
     }
-    EXPECT_FALSE(FileExists(scratch / kWorkFolder + L"\\Real.7z"));
+    EXPECT_EQ(added.size(), 1u);
+    EXPECT_TRUE(EntriesIn(scratch.Path()).empty());
+    if (dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(run.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(run.hProcess, 1);
+    CloseHandle(run.hThread);
+    CloseHandle(run.hProcess);
+    EXPECT_EQ(EntriesIn(work), before);
 }
 
 TEST(DeliveredProgram, ShowsTheErrorBoxAndEndsWithMinusOneWhenTheWorkFolderCannotBeMade) {
     ScratchFolder scratch;
-    // A file of the work folder's name is in the way: the folder cannot be made, "Real.7z" not written.
-    ASSERT_TRUE(WriteFileBytes(scratch / kWorkFolder, "in the way"));
+    // A file where the per-machine Work folder must go: no folder is made, "Real.7z" not written.
+    const std::wstring work = MachineDataFolder(L"Work");
+    RemoveDirectoryW(work.c_str());  // empty between runs
+    ASSERT_TRUE(WriteFileBytes(work, "in the way"));
     MessageBoxAnswerer answerer(kCaption);
     MessageBoxAnswerer::Outcome outcome = answerer.Run(ProductExe(), scratch.Path());
+    const std::string kept = ReadFileBytes(work);
+    DeleteFileW(work.c_str());
     EXPECT_TRUE(outcome.boxSeen);
     EXPECT_EQ(outcome.boxText, kFailureText);
     EXPECT_EQ(outcome.exitCode, -1);
-    EXPECT_EQ(ReadFileBytes(scratch / kWorkFolder), "in the way");
+    EXPECT_EQ(kept, "in the way");
+    EXPECT_TRUE(EntriesIn(scratch.Path()).empty());
 }
 
 TEST(DeliveredProgram, WithoutItsPayloadShowsTheErrorBoxAndLogsWhy) {
@@ -97,6 +136,61 @@ TEST(DeliveredProgram, WithoutItsPayloadShowsTheErrorBoxAndLogsWhy) {
     EXPECT_EQ(outcome.exitCode, -1);
     const std::string log = ReadFileBytes(scratch / L"qvcleantool.log");
     EXPECT_NE(log.find("[*] Sfx file ends before the sfx signature[PackageManager("), std::string::npos) << log;
+}
+
+// The payload of `program`: everything behind its first marker.
+std::string PayloadOf(const std::string& program) {
+    const std::size_t marker = program.find(kMarker);
+    return marker == std::string::npos ? std::string() : program.substr(marker + kMarker.size());
+}
+
+// The shipped program's image, stamped for `archive` and followed by it: what anyone can make of it.
+std::string RepackedWith(const std::string& program, const std::string& archive) {
+    std::string image = program.substr(0, program.find(kMarker));
+    const std::size_t field = image.find(kStampTag) + kStampTag.size();
+    const PayloadStamp stamp = PayloadStamp::Of(reinterpret_cast<const unsigned char*>(archive.data()), archive.size());
+    image.replace(field, 8, reinterpret_cast<const char*>(&stamp.size), 8);
+    image.replace(field + 8, PayloadStamp::kDigestSize, reinterpret_cast<const char*>(stamp.sha256),
+                  PayloadStamp::kDigestSize);
+    return image + kMarker + archive;
+}
+
+// Started suspended from a folder its user may write, the program is renamed away and the same image
+// with another payload is put at its path before it runs a line: it unpacks nothing of that payload,
+// says so in its report and ends with -1. The other program, started itself, does load its plug-in
+// (the probe), so the probe's silence means something.
+TEST(DeliveredProgram, AnotherPayloadPutAtItsPathBeforeItUnpacksNeverRuns) {
+    ScratchFolder scratch;
+    const std::wstring probe = scratch / L"probe.txt";
+    SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", probe.c_str());
+    const std::string other = RepackedWith(ReadFileBytes(ProductExe()),
+                                           PayloadOf(ReadFileBytes(BinFolder() + L"\\other_payload\\Tidewash.exe")));
+    const std::wstring program = scratch / L"Tidewash.exe";
+    ASSERT_TRUE(WriteFileBytes(scratch / L"other.exe", other));
+    RunProgram(scratch / L"other.exe", L"/scan /report=other.txt", scratch.Path(), 120000);
+    EXPECT_TRUE(FileExists(probe)) << "the other program's own plug-in did not load";
+    DeleteFileW(probe.c_str());
+
+    ASSERT_TRUE(CopyFileW(ProductExe().c_str(), program.c_str(), FALSE));
+    std::wstring line = L"\"" + program + L"\" /scan /report=report.txt";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION run = {};
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                               scratch.Path().c_str(), &startup, &run));
+    const bool swapped = MoveFileW(program.c_str(), (scratch / L"moved.exe").c_str()) &&
+                         WriteFileBytes(program, other);
+    ResumeThread(run.hThread);
+    EXPECT_EQ(WaitForSingleObject(run.hProcess, 120000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(run.hProcess, &code);
+    CloseHandle(run.hThread);
+    CloseHandle(run.hProcess);
+    SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", nullptr);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(static_cast<int>(code), -1);
+    EXPECT_FALSE(FileExists(probe)) << ReadFileBytes(probe);
+    EXPECT_NE(ReadFileBytes(scratch / L"report.txt").find("ERROR\t"), std::string::npos);
 }
 
 }  // namespace

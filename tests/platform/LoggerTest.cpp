@@ -91,6 +91,38 @@ TEST_F(LoggerTest, ErrorOnlyConfigurationFiltersByLevelAndPrintsItsBanner) {
     EXPECT_EQ(m[11].str(), "error");
 }
 
+// Lines never go through a second name of somebody else's file (a hard link put in the log's place
+// while the program runs); once the log is a file of its own again, lines go on. A link at the log's
+// name (which Wine cannot make for a file) is refused whether its handle or its folder's listing shows it.
+TEST_F(LoggerTest, NeverAppendsThroughASecondNameOrALink) {
+    ScratchFolder scratch;
+    const std::wstring precious = scratch / L"precious.ini";
+    ASSERT_TRUE(WriteFileBytes(precious, "precious"));
+    DebugLevelValue level(0x2200007F);
+    {
+        Logger logger;
+        Logger::Instance().Write(L"T", LogLevel::Info, 1, "first");
+        ASSERT_NE(ReadFileBytes(LogPath()).find("first"), std::string::npos);
+        ASSERT_TRUE(DeleteFileW(LogPath().c_str()));
+        ASSERT_TRUE(CreateHardLinkW(LogPath().c_str(), precious.c_str(), nullptr));
+        Logger::Instance().Write(L"T", LogLevel::Info, 2, "second");
+        EXPECT_EQ(ReadFileBytes(precious), "precious");
+        ASSERT_TRUE(DeleteFileW(LogPath().c_str()));
+        Logger::Instance().Write(L"T", LogLevel::Info, 3, "third");
+        EXPECT_NE(ReadFileBytes(LogPath()).find("third"), std::string::npos);
+    }
+    BY_HANDLE_FILE_INFORMATION plain = {};
+    plain.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    plain.nNumberOfLinks = 1;
+    EXPECT_TRUE(Logger::IsOwnLogFile(FILE_TYPE_DISK, plain, FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_FALSE(Logger::IsOwnLogFile(FILE_TYPE_DISK, plain, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(Logger::IsOwnLogFile(FILE_TYPE_DISK, plain, INVALID_FILE_ATTRIBUTES));
+    EXPECT_FALSE(Logger::IsOwnLogFile(FILE_TYPE_PIPE, plain, FILE_ATTRIBUTE_ARCHIVE));
+    BY_HANDLE_FILE_INFORMATION link = plain;
+    link.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_FALSE(Logger::IsOwnLogFile(FILE_TYPE_DISK, link, FILE_ATTRIBUTE_ARCHIVE));
+}
+
 TEST_F(LoggerTest, NoDestinationBitBuildsNoFile) {
     DebugLevelValue level(0x02000010);
     {

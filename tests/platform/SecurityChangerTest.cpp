@@ -223,6 +223,31 @@ std::vector<BYTE> DescriptorOf(const wchar_t* sddl) {
 
 }  // namespace
 
+// A level a user made before the first run is taken over by an administrator (a user who tried it
+// blocks nothing); a link or a file in its place is refused whoever owns it, and so is every level
+// somebody else made when the run is no administrator's.
+TEST(ProtectedDataFolder, ALevelSomeoneElseMadeIsTakenOverByAnAdministratorButALinkNever) {
+    using Verdict = ProtectedDataFolder::LevelVerdict;
+    const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
+    const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::vector<BYTE> user = DescriptorOf(L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)");
+    const std::vector<BYTE> admins = DescriptorOf(L"O:BAD:P");
+    PSECURITY_DESCRIPTOR byUser = const_cast<BYTE*>(user.data());
+    PSECURITY_DESCRIPTOR byAdmins = const_cast<BYTE*>(admins.data());
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, folder, byUser, nullptr, true), Verdict::TakeOver);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, folder, byUser, nullptr, false), Verdict::ForeignOwner);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, folder, byAdmins, nullptr, true), Verdict::Trusted);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, folder, nullptr, nullptr, true), Verdict::Trusted);
+    // The handle followed a link that the listing still shows (Wine's Unix links), or shows it itself.
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, link, byUser, nullptr, true), Verdict::Link);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(link, folder, byAdmins, nullptr, true), Verdict::Link);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(link, link, nullptr, nullptr, true), Verdict::Link);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE, byUser, nullptr, true),
+              Verdict::NotFolder);
+    EXPECT_EQ(ProtectedDataFolder::JudgeLevel(folder, INVALID_FILE_ATTRIBUTES, byUser, nullptr, true),
+              Verdict::NotListed);
+}
+
 TEST(ProtectedDataFolder, TrustsOnlyAdministratorsSystemOrItsOwnOwner) {
     EXPECT_TRUE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:BAD:P").data(), nullptr));
     EXPECT_TRUE(ProtectedDataFolder::IsTrustedOwner(DescriptorOf(L"O:SYD:P").data(), nullptr));

@@ -1,7 +1,10 @@
 #include "tests/support/TestSupport.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 #include "platform/win32/FindHandle.h"
 #include "platform/win32/KernelHandle.h"
@@ -124,6 +127,23 @@ std::set<std::wstring> FilesIn(const std::wstring& folder) {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(entry.cFileName);
     } while (FindNextFileW(find.Get(), &entry));
     return names;
+}
+
+std::set<std::wstring> EntriesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!find.IsValid()) return names;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.insert(entry.cFileName);
+    } while (FindNextFileW(find.Get(), &entry));
+    return names;
+}
+
+std::wstring MachineDataFolder(const std::wstring& leaf) {
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    return std::wstring(common) + L"\\Quorvel\\Tidewash\\" + leaf;
 }
 
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path) {

@@ -59,6 +59,10 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // The names of the files (not folders) in `folder`; empty when it cannot be listed.
 std::set<std::wstring> FilesIn(const std::wstring& folder);
+// The names in a folder, files and folders.
+std::set<std::wstring> EntriesIn(const std::wstring& folder);
+// The program's per-machine folder `leaf` ("Work", "Reports", ...) under the common application data.
+std::wstring MachineDataFolder(const std::wstring& leaf);
 // The names of the subkeys of `root`\`path`; empty when it cannot be opened.
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 std::vector<std::string> SplitLines(const std::string& text);  // keeps no line breaks
