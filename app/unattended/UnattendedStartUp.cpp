@@ -68,7 +68,8 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
             report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +
                                               L" removed=" + std::to_wstring(summary.removed) +
                                               L" failed=" + std::to_wstring(summary.failed) +
-                                              L" restart=" + std::to_wstring(summary.restart));
+                                              L" restart=" + std::to_wstring(summary.restart) +
+                                              L" unchecked=" + std::to_wstring(summary.unchecked));
         }
     }
     CoUninitialize();

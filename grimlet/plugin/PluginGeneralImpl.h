@@ -16,7 +16,7 @@ struct PluginSteps {
     void (*scanWormServices)(std::vector<ScanRecord>& results);
     void (*scanWormThreads)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
     void (*scanApiHooks)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
-    bool (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);
+    int (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);  // a plug-in clean outcome
 
     static PluginSteps Product();
 };
@@ -25,6 +25,11 @@ class PluginGeneralImpl final : public IPluginGeneralHandler {
 public:
     static constexpr wchar_t kName[] = L"GRIMLET CLEANER";
     static constexpr wchar_t kThreatClass[] = L"Virus";
+    // Objects that are not threats go to the host as the fixed item type "InformationFeedBack", their
+    // class telling what they are: an object that could not be checked, or a note.
+    static constexpr int kInformationFeedBackType = 11;
+    static constexpr wchar_t kUncheckedClass[] = L"Unchecked";
+    static constexpr wchar_t kNoteClass[] = L"Note";
 
     // The process-wide handler, created on first use.
     static PluginGeneralImpl* Get();

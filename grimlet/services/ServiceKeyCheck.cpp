@@ -32,12 +32,25 @@ LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key) {
 struct ReadableKey {
     std::unique_ptr<RegKeyUnlocker> unlocker;
     RegistryKey key;
+    std::wstring why;  // why it could not be opened
 };
+
+std::wstring WithError(const wchar_t* text, LONG error) {
+    return std::wstring(text) + L" (Error=" + std::to_wstring(error) + L")";
+}
+
+std::wstring WhyNotOpened(LONG result, bool afterUnlock) {
+    if (result == RegistryLink::kStoppedOnLink) return L"it is a registry link; not followed";
+    return WithError(afterUnlock ? L"it denies reading and cannot be opened" : L"it cannot be opened", result);
+}
 
 OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& unlocked) {
     LONG result = OpenWithoutLinks(path, target.key);
     if (result == ERROR_FILE_NOT_FOUND) return OpenOutcome::NotFound;
-    if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) return OpenOutcome::Failed;
+    if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
+        target.why = WhyNotOpened(result, false);
+        return OpenOutcome::Failed;
+    }
     if (result == ERROR_SUCCESS) {
         LONG queried = RegQueryInfoKeyW(target.key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                         nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -50,6 +63,7 @@ OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& u
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
         target.unlocker.reset();
+        target.why = WhyNotOpened(result, true);
         return OpenOutcome::Failed;
     }
     unlocked = 1;
@@ -71,26 +85,36 @@ ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest
     OpenOutcome opened = OpenForReading(keyPath, service, unlocked);
     if (opened != OpenOutcome::Opened) {
         verdict.examined = opened == OpenOutcome::NotFound;
+        verdict.why = service.why;
         return verdict;
     }
     verdict.examined = true;
 
-    std::wstring imagePath;
-    if (!ReadServiceString(service.key.Get(), L"ImagePath", imagePath) || !IsNetsvcsImagePath(imagePath))
+    // A value that is there and cannot be read whole is no missing value: the key is not checked.
+    auto notChecked = [&verdict](std::wstring why) {
+        verdict.examined = false;
+        verdict.why = std::move(why);
         return verdict;
+    };
+    std::wstring imagePath;
+    LONG read = ReadServiceStringStatus(service.key.Get(), L"ImagePath", imagePath);
+    if (read == ERROR_MORE_DATA) return notChecked(L"its ImagePath is too long to be checked");
+    if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return notChecked(WithError(L"its ImagePath cannot be read", read));
+    if (read != ERROR_SUCCESS || !IsNetsvcsImagePath(imagePath)) return verdict;
 
     ReadableKey parameters;
     opened = OpenForReading(ParametersPath(keyPath), parameters, unlocked);
     if (opened == OpenOutcome::NotFound) return verdict;
-    if (opened == OpenOutcome::Failed) {
-        verdict.examined = false;
-        return verdict;
-    }
+    if (opened == OpenOutcome::Failed) return notChecked(L"its Parameters subkey: " + parameters.why);
 
     std::wstring rawDll;
     std::wstring dllPath;
-    if (ReadServiceString(parameters.key.Get(), L"ServiceDll", rawDll) && ExpandServicePath(rawDll, dllPath) &&
-        !isTrusted(dllPath)) {
+    read = ReadServiceStringStatus(parameters.key.Get(), L"ServiceDll", rawDll);
+    if (read == ERROR_MORE_DATA) return notChecked(L"its ServiceDll is too long to be checked");
+    if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return notChecked(WithError(L"its ServiceDll cannot be read", read));
+    if (read == ERROR_SUCCESS && !ExpandServicePath(rawDll, dllPath))
+        return notChecked(L"its ServiceDll is too long once expanded");
+    if (read == ERROR_SUCCESS && !isTrusted(dllPath)) {
         verdict.found = true;
         verdict.dllPath = dllPath;
         verdict.unlocked = unlocked;

@@ -51,7 +51,8 @@ PluginSteps StandInSteps() {
     s.scanApiHooks = [](std::vector<ScanRecord>&, OutOfReachProcesses&) { g_world.calls.push_back(L"hooks"); };
     s.cleanRecord = [](const std::vector<ScanRecord>& results, uint32_t index) {
         g_world.cleanedIndexes.push_back(index);
-        return index < results.size() && results[index].kind == kScanRecordWormService;
+        return index < results.size() && results[index].kind == kScanRecordWormService ? kPluginCleanDone
+                                                                                      : kPluginCleanFailed;
     };
     return s;
 }
