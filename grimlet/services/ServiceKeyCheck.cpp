@@ -16,10 +16,10 @@ enum class OpenOutcome { Opened, NotFound, Failed };
 
 // Keys below the Services key are opened one name at a time without following a link; a link where a
 // service key or its Parameters should be cannot be examined (its target may be any key).
-LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key) {
+LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key, std::wstring* linkTarget = nullptr) {
     LONG result = RegistryLink::OpenMachineKey(path, KEY_READ, key);
     if (result != ERROR_SUCCESS) return result;
-    if (RegistryLink::KindOf(key.Get()) == RegistryLink::Kind::Link) {
+    if (RegistryLink::KindOf(key.Get(), linkTarget) == RegistryLink::Kind::Link) {
         TW_LOG(LogLevel::Warning, "%S is a registry link; not followed", path.c_str());
         key.Close();
         return RegistryLink::kStoppedOnLink;
@@ -32,23 +32,26 @@ LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key) {
 struct ReadableKey {
     std::unique_ptr<RegKeyUnlocker> unlocker;
     RegistryKey key;
-    std::wstring why;  // why it could not be opened
+    std::wstring why;         // why it could not be opened
+    std::wstring linkTarget;  // the target, when the key is a registry link
 };
 
 std::wstring WithError(const wchar_t* text, LONG error) {
     return std::wstring(text) + L" (Error=" + std::to_wstring(error) + L")";
 }
 
-std::wstring WhyNotOpened(LONG result, bool afterUnlock) {
-    if (result == RegistryLink::kStoppedOnLink) return L"it is a registry link; not followed";
+std::wstring WhyNotOpened(LONG result, bool afterUnlock, const std::wstring& linkTarget) {
+    if (result == RegistryLink::kStoppedOnLink)
+        return linkTarget.empty() ? L"it is a registry link; not followed"
+                                  : L"it is a registry link to " + linkTarget + L"; not followed";
     return WithError(afterUnlock ? L"it denies reading and cannot be opened" : L"it cannot be opened", result);
 }
 
 OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& unlocked) {
-    LONG result = OpenWithoutLinks(path, target.key);
+    LONG result = OpenWithoutLinks(path, target.key, &target.linkTarget);
     if (result == ERROR_FILE_NOT_FOUND) return OpenOutcome::NotFound;
     if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
-        target.why = WhyNotOpened(result, false);
+        target.why = WhyNotOpened(result, false, target.linkTarget);
         return OpenOutcome::Failed;
     }
     if (result == ERROR_SUCCESS) {
@@ -63,7 +66,7 @@ OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& u
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
         target.unlocker.reset();
-        target.why = WhyNotOpened(result, true);
+        target.why = WhyNotOpened(result, true, std::wstring());
         return OpenOutcome::Failed;
     }
     unlocked = 1;
@@ -76,6 +79,27 @@ std::wstring ParametersPath(const std::wstring& keyPath) {
     return path;
 }
 
+// What a service key that is a registry link leads to, as the service manager, which follows it, would
+// see it: read only, never unlocked, the Parameters below it not followed again. Said, never acted on.
+std::wstring DescribeLinkedService(const std::wstring& keyPath, TrustedSignerTest isTrusted) {
+    RegistryKey followed;
+    if (followed.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ) != ERROR_SUCCESS)
+        return L"; its target cannot be read";
+    std::wstring imagePath;
+    if (ReadServiceStringStatus(followed.Get(), L"ImagePath", imagePath) != ERROR_SUCCESS) return L"";
+    if (!IsNetsvcsImagePath(imagePath)) return L"; its target is no netsvcs service";
+    RegistryKey parameters;
+    std::wstring rawDll;
+    std::wstring dllPath;
+    if (RegistryLink::OpenChild(followed.Get(), L"Parameters", KEY_READ, parameters) != ERROR_SUCCESS ||
+        RegistryLink::KindOf(parameters.Get()) != RegistryLink::Kind::Plain ||
+        ReadServiceStringStatus(parameters.Get(), L"ServiceDll", rawDll) != ERROR_SUCCESS ||
+        !ExpandServicePath(rawDll, dllPath))
+        return L"; its target is a netsvcs service whose ServiceDll cannot be read";
+    return (isTrusted(dllPath) ? L"; its target is a netsvcs service with the trusted DLL "
+                               : L"; its target is a netsvcs service with the untrusted DLL ") + dllPath;
+}
+
 }  // namespace
 
 ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest isTrusted) {
@@ -86,6 +110,7 @@ ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest
     if (opened != OpenOutcome::Opened) {
         verdict.examined = opened == OpenOutcome::NotFound;
         verdict.why = service.why;
+        if (!service.linkTarget.empty()) verdict.why += DescribeLinkedService(keyPath, isTrusted);
         return verdict;
     }
     verdict.examined = true;

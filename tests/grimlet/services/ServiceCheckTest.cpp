@@ -158,6 +158,10 @@ TEST_F(ServiceCheckTest, ExaminesEachKindOfServiceKey) {
         EXPECT_FALSE(verdict.found) << Narrow(path);
         EXPECT_NE(std::wstring::npos, verdict.why.find(L"registry link")) << Narrow(verdict.why);
     }
+    // The service manager follows a service key that is a link: its target is read, and named, never acted on.
+    EXPECT_EQ(L"it is a registry link to \\Registry\\Machine\\" + plain.KeyPath() +
+                  L"; not followed; its target is a netsvcs service with the untrusted DLL " + unsignedDll,
+              verdict.why);
 }
 
 TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
