@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/unattended/CommandLineOptions.h"
+#include "app/unattended/RunEvent.h"
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "app/unattended/UnattendedStartUp.h"
@@ -316,6 +317,34 @@ TEST_F(UnattendedRunTest, WhatCouldNotBeCheckedIsReportedNeverCleanedAndGives5In
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 2) << "a note alone changes nothing";
     EXPECT_EQ(unattended::WithReportOutcome(5, true, false), 21);
     EXPECT_EQ(unattended::WithReportOutcome(5, false, true), 37);
+}
+
+// The one event a run leaves in the Application log (Wine keeps none: its content is checked here).
+TEST(RunEvent, SaysModeExitCodeCountsAndReportAndIsAnErrorOrWarningWhenTheRunCouldNotStart) {
+    UnattendedRun::Summary summary;
+    summary.found = 2;
+    summary.removed = 1;
+    summary.restart = 1;
+    const unattended::RunEvent restart = unattended::MakeRunEvent(L"clean", 19, &summary, L"C:\\R\\PC-1.txt");
+    EXPECT_EQ(restart.type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(restart.id, 119u);
+    EXPECT_EQ(restart.text, L"Tidewash clean: exit code 19 (all removed; a restart finishes the removal); found=2 "
+                            L"removed=1 failed=0 restart=1 unchecked=0; report: C:\\R\\PC-1.txt");
+    summary = UnattendedRun::Summary();
+    EXPECT_EQ(unattended::MakeRunEvent(L"scan", 0, &summary, L"r.txt").type, EVENTLOG_INFORMATION_TYPE);
+
+    const unattended::RunEvent notPrepared = unattended::MakeRunEvent(L"clean", -1, nullptr, L"r.txt");
+    EXPECT_EQ(notPrepared.type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(notPrepared.id, 99u);
+    EXPECT_EQ(notPrepared.text,
+              L"Tidewash clean: exit code -1 (the components could not be prepared; nothing was done); report: r.txt");
+    const unattended::RunEvent busy = unattended::MakeRunEvent(L"scan", 170, nullptr, L"");
+    EXPECT_EQ(busy.type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(busy.id, 270u);
+    EXPECT_EQ(busy.text, L"Tidewash scan: exit code 170 (another Tidewash run is in progress; nothing was done); "
+                         L"report: none could be written");
+    EXPECT_EQ(unattended::MakeRunEvent(L"usage", 87, nullptr, L"").type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(unattended::MakeRunEvent(L"clean", 4, &summary, L"r").type, EVENTLOG_ERROR_TYPE);
 }
 
 // A clean that needs a restart, whose report cannot be written where asked: 3 + 16, as the program ends.
