@@ -8,6 +8,11 @@ struct FoundItemRecord {
     std::wstring threatName;
     std::wstring description;  // the item's name; the full path for files
     int32_t itemId = -1;
+    // Not a threat but information ("InformationFeedBack"): an object the scan could not check (class
+    // "Unchecked": the description names it, the threat name says why) or a note (class "Note"). It is
+    // never chosen or cleaned, and not counted among the threats.
+    bool information = false;
+    std::wstring threatClass;
 };
 
 // One clean outcome for the page. Outcome codes: 1 cleaned, 2 failed, 3 cleaned after a restart;
@@ -15,6 +20,7 @@ struct FoundItemRecord {
 struct CleanOutcomeRecord {
     int32_t itemId = -1;
     int32_t outcome = 0;
+    int32_t pluginOutcome = 0;  // the plug-in's own code behind it (a failure's reason)
 };
 
 // What the engine tells the detection page. The engine calls it on its own threads (the scan thread

@@ -49,7 +49,7 @@ void SKCleanManager::OrganizeList() {
     EnableBackupPrivilegeOnce();
     for (const auto& entry : items_->Results()) {
         const ScanResult& result = entry.second;
-        if (result.excludedFromCleaning) continue;
+        if (result.excludedFromCleaning || result.itemType == ItemType::InformationFeedBack) continue;
         TW_LOG(LogLevel::Detail, "SKCleanManager::OrganizeList() Filter(%S)", result.name.c_str());
         if (result.itemType >= ItemType::FirstPluginType) {
             for (auto& cleaner : cleaners_) {
@@ -115,6 +115,7 @@ void SKCleanManager::ReportCleanResult(int32_t /*pluginId*/, const CleanRequest*
         CleanOutcomeRecord outcome;
         outcome.itemId = item->id;
         outcome.outcome = OutcomeForPage(result->status);
+        outcome.pluginOutcome = result->pluginOutcome;
         ui_->ReportCleanResult(outcome);
     }
     items_->AddCleanResult(*result);

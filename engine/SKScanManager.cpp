@@ -339,5 +339,7 @@ void SKScanManager::NotifyPage(const ScanResult& result) {
     found.threatName = result.threatName;
     found.description = result.name;
     found.itemId = result.id;
+    found.information = result.itemType == ItemType::InformationFeedBack;
+    found.threatClass = result.threatClass;
     ui_->OnItemFound(found);
 }

@@ -6,6 +6,7 @@
 #include "engine/SKScanManager.h"
 #include "platform/log/Logger.h"
 #include "platform/system/SKEnvironment.h"
+#include "plugin_host/ItemTypeRegistry.h"
 #include "plugin_host/SKItemManager.h"
 #include "plugin_host/SKPluginManager.h"
 
@@ -81,6 +82,8 @@ void ScanController::Clean(const std::vector<int32_t>& itemIds) {
     if (!itemManager_ || !cleanManager_) return;
     for (int32_t id : itemIds) {
         if (ScanResult* item = itemManager_->FindResult(id)) {
+            // Information, not a threat: nothing to clean.
+            if (item->itemType == ItemType::InformationFeedBack) continue;
             item->excludedFromCleaning = 0;
         } else {
             TW_LOG(LogLevel::Critical, "ScanController::Clean() cannot find result(%d); possible data corruption",

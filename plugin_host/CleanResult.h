@@ -25,5 +25,6 @@ struct CleanResult {
     std::wstring fifthText;
     int32_t status = CleanStatus::Failed;
     int32_t reasonCode = 0;  // 5: overridden because the file is on a read-only device
+    int32_t pluginOutcome = 0;  // the plug-in's own outcome code, which may say why it failed
     std::wstring message;
 };

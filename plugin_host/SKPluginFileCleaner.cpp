@@ -34,6 +34,7 @@ void SKPluginFileCleaner::ReportCleanResult(int pluginId, IPluginFound* found, i
     result.kind = L"File";
     result.name = CopyPluginText(found->GetName());
     result.status = CleanStatusFromPluginOutcome(outcome);
+    result.pluginOutcome = outcome;
     reporter_->ReportCleanResult(pluginId, &request, &result);
 }
 

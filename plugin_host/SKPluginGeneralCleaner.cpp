@@ -33,6 +33,7 @@ void SKPluginGeneralCleaner::ReportCleanResult(int pluginId, IPluginFound* found
         result.kind = ItemTypeRegistry::Instance().NameOf(found->GetTypeId()).value_or(L"Unknown");
         result.name = CopyPluginText(found->GetName());
         result.status = CleanStatusFromPluginOutcome(outcome);
+        result.pluginOutcome = outcome;
         reporter_->ReportCleanResult(pluginId, request, &result);
     }
 }

@@ -22,6 +22,17 @@ void CMyCheckListCtrl::SetChecked(HWND list, int row, bool checked) {
     SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
+void CMyCheckListCtrl::RemoveCheckBox(HWND list, int row) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = 0;
+    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+bool CMyCheckListCtrl::HasCheckBox(HWND list, int row) {
+    return (static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK)) >> 12) != 0;
+}
+
 void CMyCheckListCtrl::SpreadToggleToSelection(int row) {
     HWND list = Hwnd();
     if (row < 0) return;
@@ -29,7 +40,7 @@ void CMyCheckListCtrl::SpreadToggleToSelection(int row) {
     const bool newState = !IsChecked(list, row);
     for (int other = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
          other >= 0; other = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, other, LVNI_SELECTED))) {
-        if (other != row) SetChecked(list, other, newState);
+        if (other != row && HasCheckBox(list, other)) SetChecked(list, other, newState);
     }
 }
 

@@ -20,6 +20,9 @@ public:
 
     static bool IsChecked(HWND list, int row);
     static void SetChecked(HWND list, int row, bool checked);
+    // A row without a check box (state image 0), which no toggle gives one.
+    static void RemoveCheckBox(HWND list, int row);
+    static bool HasCheckBox(HWND list, int row);
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -19,6 +19,9 @@ const wchar_t kFoundPrefix[] = L"共发现威胁:";
 const wchar_t kScanning[] = L"正在扫描...";
 const wchar_t kCleaning[] = L"正在清除...";
 const wchar_t kNeedsCleaning[] = L"需要清除";
+const wchar_t kNotChecked[] = L"未能检查";
+// The item data of a row without a check box (information, not a threat).
+constexpr LPARAM kInformationRow = 1;
 const wchar_t kScanFinished[] = L"扫描完成";
 const wchar_t kCloseWhileBusy[] = L"正在运行中，您是否希望取消？";
 const wchar_t kCleanFinished[] =
@@ -215,6 +218,11 @@ void CDetectionPage::OnClose() {
 
 void CDetectionPage::OnItemChanged(const NMLISTVIEW& change) {
     if (!(change.uChanged & LVIF_STATE)) return;
+    // Information is never chosen: a row without a box gets none (the list's own space-bar toggle).
+    if (change.lParam == kInformationRow && StateImage(change.uNewState) != 0) {
+        CMyCheckListCtrl::RemoveCheckBox(Item(IDC_THREAT_LIST), change.iItem);
+        return;
+    }
     const bool wasChecked = StateImage(change.uOldState) == CMyCheckListCtrl::kStateChecked;
     const bool isChecked = StateImage(change.uNewState) == CMyCheckListCtrl::kStateChecked;
     if (wasChecked == isChecked) return;
@@ -304,6 +312,7 @@ void CDetectionPage::ResetPage() {
     rowOfItem_.clear();
     checkedCount_ = 0;
     foundCount_ = 0;
+    rowCount_ = 0;
     ShowFoundCount();
     ShowValues();
     cleanRequested_ = false;
@@ -361,6 +370,7 @@ int CDetectionPage::WorkThreadClean() {
                 SetRowResult(row, L"");
                 continue;
             }
+            if (StateImage(state) != CMyCheckListCtrl::kStateChecked) continue;  // information: no box
             for (const auto& entry : rowOfItem_) {
                 if (entry.second == row) {
                     chosen.push_back(entry.first);
@@ -383,14 +393,15 @@ int CDetectionPage::WorkThreadClean() {
 int CDetectionPage::OnNotify(int32_t) { return 1; }
 
 void CDetectionPage::OnItemFound(const FoundItemRecord& found) {
-    const int32_t row = foundCount_;
+    const int32_t row = rowCount_;
     rowOfItem_[found.itemId] = row;
 
     HWND list = Item(IDC_THREAT_LIST);
     LVITEMW item = {};
-    item.mask = LVIF_TEXT;
+    item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = row;
     item.pszText = const_cast<wchar_t*>(found.threatName.c_str());
+    item.lParam = found.information ? kInformationRow : 0;
     int inserted = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (inserted >= 0) {
         LVITEMW column = {};
@@ -398,11 +409,19 @@ void CDetectionPage::OnItemFound(const FoundItemRecord& found) {
         column.pszText = const_cast<wchar_t*>(found.description.c_str());
         SendMessageW(list, LVM_SETITEMTEXTW, inserted, reinterpret_cast<LPARAM>(&column));
         column.iSubItem = 2;
-        column.pszText = const_cast<wchar_t*>(kNeedsCleaning);
+        const bool note = found.threatClass == L"Note";
+        column.pszText = const_cast<wchar_t*>(!found.information ? kNeedsCleaning : note ? L"" : kNotChecked);
         SendMessageW(list, LVM_SETITEMTEXTW, inserted, reinterpret_cast<LPARAM>(&column));
     }
+    rowCount_ = row + 1;
+    if (found.information) {
+        // Shown, never chosen, not counted among the threats.
+        CMyCheckListCtrl::RemoveCheckBox(list, row);
+        ShowValues();
+        return;
+    }
 
-    foundCount_ = row + 1;
+    foundCount_ = foundCount_ + 1;
     ShowFoundCount();
     ShowValues();
     // The check goes through the check-box rule, which counts it.

@@ -90,7 +90,8 @@ private:
     std::atomic<bool> cleaning_{false};
     std::atomic<bool> cleanRequested_{false};
     int cleanChoice_ = 0;
-    std::atomic<int32_t> foundCount_{0};
+    std::atomic<int32_t> foundCount_{0};  // threats listed ("共发现威胁")
+    std::atomic<int32_t> rowCount_{0};    // rows: threats and information (what could not be checked, notes)
     std::atomic<int32_t> checkedCount_{0};
     bool initialised_ = false;
     std::atomic<bool> checkBoxesLocked_{false};

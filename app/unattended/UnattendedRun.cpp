@@ -10,6 +10,16 @@ namespace {
 
 constexpr int32_t kOutcomeCleaned = 1;
 constexpr int32_t kOutcomeRestart = 3;
+constexpr int32_t kFirstEngineOutcome = 16;  // the GRIMLET plug-in's failures: 16 + the cleanup engine's code
+
+// Why a removal failed, when the plug-in said more than "failed".
+std::wstring FailureReason(int32_t pluginOutcome) {
+    if (pluginOutcome == 0 || pluginOutcome == 1 || pluginOutcome == 2) return std::wstring();
+    std::wstring reason = L"plug-in outcome " + std::to_wstring(pluginOutcome);
+    if (pluginOutcome >= kFirstEngineOutcome)
+        reason += L" (cleanup engine code " + std::to_wstring(pluginOutcome - kFirstEngineOutcome) + L")";
+    return reason;
+}
 
 }  // namespace
 
@@ -65,18 +75,20 @@ int UnattendedRun::RunHere(Work work) {
 }
 
 int UnattendedRun::ExitCode(Work work, const Summary& summary) {
-    if (summary.found == 0) return kNothingFound;
+    // What could not be checked never reads as a clean bill; threats, restarts and failures say more.
+    const int allClear = summary.unchecked > 0 ? kNotAllChecked : kNothingFound;
+    if (summary.found == 0) return allClear;
     if (work == Work::Scan) return kThreatsFound;
     if (summary.failed > 0) return kNotAllRemoved;
     if (summary.restart > 0) return kRemovedAfterRestart;
-    return kAllRemoved;
+    return summary.unchecked > 0 ? kNotAllChecked : kAllRemoved;
 }
 
 void UnattendedRun::RecordCleanOutcomes() {
     CLockGuard guard(lock_);
     for (const FoundItemRecord& item : found_) {
         auto outcome = outcomes_.find(item.itemId);
-        const int32_t code = outcome == outcomes_.end() ? 0 : outcome->second;
+        const int32_t code = outcome == outcomes_.end() ? 0 : outcome->second.outcome;
         const wchar_t* word = L"FAILED";  // failed, unknown, or never answered: not removed
         if (code == kOutcomeCleaned) {
             word = L"OK";
@@ -86,6 +98,11 @@ void UnattendedRun::RecordCleanOutcomes() {
             ++summary_.restart;
         } else {
             ++summary_.failed;
+            const std::wstring reason = outcome == outcomes_.end() ? L"" : FailureReason(outcome->second.pluginOutcome);
+            if (!reason.empty()) {
+                report_.Record(L"CLEANED", {item.description, word, reason});
+                continue;
+            }
         }
         report_.Record(L"CLEANED", {item.description, word});
     }
@@ -94,6 +111,16 @@ void UnattendedRun::RecordCleanOutcomes() {
 int UnattendedRun::OnNotify(int32_t) { return 1; }
 
 void UnattendedRun::OnItemFound(const FoundItemRecord& found) {
+    if (found.information) {
+        // Not a threat: never chosen. A note (what is out of the worm's reach) changes no outcome.
+        const bool note = found.threatClass == L"Note";
+        if (!note) {
+            CLockGuard guard(lock_);
+            ++summary_.unchecked;
+        }
+        report_.Record(note ? L"NOTE" : L"UNCHECKED", {found.description, found.threatName});
+        return;
+    }
     {
         CLockGuard guard(lock_);
         found_.push_back(found);
@@ -102,12 +129,12 @@ void UnattendedRun::OnItemFound(const FoundItemRecord& found) {
 }
 
 int UnattendedRun::ReportCleanResult(const CleanOutcomeRecord& result) {
-    TW_LOG(LogLevel::Detail, "UnattendedRun::ReportCleanResult(%d) %d", static_cast<int>(result.itemId),
-           static_cast<int>(result.outcome));
+    TW_LOG(LogLevel::Detail, "UnattendedRun::ReportCleanResult(%d) %d (plug-in outcome %d)",
+           static_cast<int>(result.itemId), static_cast<int>(result.outcome), static_cast<int>(result.pluginOutcome));
     CLockGuard guard(lock_);
     for (const FoundItemRecord& item : found_) {
         if (item.itemId != result.itemId) continue;
-        outcomes_[result.itemId] = result.outcome;
+        outcomes_[result.itemId] = result;
         return 1;
     }
     TW_LOG(LogLevel::Critical, "Corrupted data:Got clean result of unknown record");

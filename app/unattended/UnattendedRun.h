@@ -26,6 +26,7 @@ public:
         int removed = 0;   // cleaned now
         int failed = 0;    // not removed (a failed outcome, or none at all)
         int restart = 0;   // removed once the machine restarts
+        int unchecked = 0; // objects the scan could not check (never threats, never cleaned)
     };
 
     // Exit codes of an unattended run that got as far as the engine.
@@ -34,12 +35,14 @@ public:
     static constexpr int kAllRemoved = 2;
     static constexpr int kRemovedAfterRestart = 3;
     static constexpr int kNotAllRemoved = 4;
+    // Nothing found, or everything removed, but not everything could be checked: replaces 0 and 2 only.
+    static constexpr int kNotAllChecked = 5;
     static constexpr int kNotPrepared = -1;
 
     UnattendedRun(IDetectionEngine& engine, ScanReport& report) : engine_(engine), report_(report) {}
 
-    // Records FOUND and CLEANED lines (and ERROR when the engine cannot start) and returns the exit
-    // code: 0, 1, 2, 3, 4, or -1 when the engine could not be started. The engine runs on a worker
+    // Records FOUND, UNCHECKED, NOTE and CLEANED lines (and ERROR when the engine cannot start) and
+    // returns the exit code: 0, 1, 2, 3, 4, 5, or -1 when the engine could not be started. The engine runs on a worker
     // thread of its own, as the dialog's does, while the calling thread waits.
     int Run(Work work);
     const Summary& GetSummary() const { return summary_; }
@@ -61,6 +64,6 @@ private:
     ScanReport& report_;
     CCriticalSectionLock lock_;
     std::vector<FoundItemRecord> found_;   // in the order reported
-    std::map<int32_t, int32_t> outcomes_;  // item id -> last outcome code
+    std::map<int32_t, CleanOutcomeRecord> outcomes_;  // item id -> its last outcome
     Summary summary_;
 };

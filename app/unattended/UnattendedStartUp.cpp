@@ -9,6 +9,7 @@
 #include "app/ScanControllerEngine.h"
 #include "app/SingleRunGuard.h"
 #include "app/unattended/QuarantineRun.h"
+#include "app/unattended/RunEvent.h"
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
@@ -50,7 +51,7 @@ void WriteUsage(const CommandLineOptions& options) {
     for (const std::wstring& line : UsageLines()) usage.Record(L"USAGE", {line});
 }
 
-int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
+int ScanOrClean(UnattendedRun::Work work, ScanReport& report, UnattendedRun::Summary& counted, bool& hasSummary) {
     PreparedWorkFolder workFolder;
     if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
     // The apartment the dialog's threads run in, so that the engine and the plug-ins find the same.
@@ -63,12 +64,15 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report) {
         // A run that stopped has its ERROR record and no summary: "found=0" would read as a clean bill.
         if (exitCode != UnattendedRun::kNotPrepared) {
             const UnattendedRun::Summary& summary = run.GetSummary();
+            counted = summary;
+            hasSummary = true;
             if (work == UnattendedRun::Work::Clean)
                 report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
             report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +
                                               L" removed=" + std::to_wstring(summary.removed) +
                                               L" failed=" + std::to_wstring(summary.failed) +
-                                              L" restart=" + std::to_wstring(summary.restart));
+                                              L" restart=" + std::to_wstring(summary.restart) +
+                                              L" unchecked=" + std::to_wstring(summary.unchecked));
         }
     }
     CoUninitialize();
@@ -108,6 +112,7 @@ int Run(const CommandLineOptions& options) {
     _set_error_mode(_OUT_TO_STDERR);
     if (options.mode == CommandLineOptions::Mode::Usage || options.mode == CommandLineOptions::Mode::Dialog) {
         WriteUsage(options);
+        WriteRunEvent(MakeRunEvent(L"usage", kUsage, nullptr, options.reportPath));
         return kUsage;
     }
 
@@ -123,6 +128,8 @@ int Run(const CommandLineOptions& options) {
     report.Record(L"START", {IsoUtcText(start)});
 
     int exitCode;
+    UnattendedRun::Summary summary;
+    bool hasSummary = false;
     SingleRunGuard onlyRun;
     if (!onlyRun.IsOnlyRun()) {
         report.Record(L"ERROR", {L"another Tidewash run is in progress on this machine; nothing was done"});
@@ -134,10 +141,14 @@ int Run(const CommandLineOptions& options) {
     } else {
         exitCode = ScanOrClean(options.mode == CommandLineOptions::Mode::Clean ? UnattendedRun::Work::Clean
                                                                               : UnattendedRun::Work::Scan,
-                               report);
+                               report, summary, hasSummary);
     }
     report.Record(L"END", {IsoUtcNow()});
-    return WithReportOutcome(exitCode, report.WentElsewhere(), report.Lost());
+    const int finalCode = WithReportOutcome(exitCode, report.WentElsewhere(), report.Lost());
+    // One event per run, whatever its outcome, for the administrator who reads the machine's log.
+    WriteRunEvent(MakeRunEvent(ModeWord(options.mode), finalCode, hasSummary ? &summary : nullptr,
+                               report.Lost() ? std::wstring() : report.Path()));
+    return finalCode;
 }
 
 }  // namespace unattended

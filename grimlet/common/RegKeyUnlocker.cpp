@@ -37,13 +37,15 @@ public:
     OwnershipTakeover(const OwnershipTakeover&) = delete;
     OwnershipTakeover& operator=(const OwnershipTakeover&) = delete;
 
-    // `readable` is the same key opened with READ_CONTROL when that was granted, else null: without it
-    // no old owner is kept.
+    // `readable` is the same key opened with READ_CONTROL when that was granted, else null. An owner that
+    // cannot be read could never be put back: then nothing is taken and the key stays as it is.
     bool Take(HKEY readable, PSID newOwner) {
         if (!readable || GetSecurityInfo(readable, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &oldOwner_, nullptr,
-                                         nullptr, nullptr, oldDescriptor_.Receive()) != ERROR_SUCCESS) {
-            oldOwner_ = nullptr;
-            oldDescriptor_.Detach();
+                                         nullptr, nullptr, oldDescriptor_.Receive()) != ERROR_SUCCESS ||
+            !oldOwner_) {
+            oldOwner_ = nullptr;  // what was read, if anything, goes with oldDescriptor_
+            TW_LOG(LogLevel::Error, "The key's owner cannot be read; its ownership is not taken");
+            return false;
         }
         DWORD result = SetOwner(newOwner);
         if (result != ERROR_SUCCESS) {

@@ -15,7 +15,8 @@
 // way (RegistryLink.h): a link planted there is never unlocked through.
 //
 // A key whose list cannot be read or rebuilt is left alone and Unlock() fails: writing an empty
-// ("null") list instead would leave the key open to everybody.
+// ("null") list instead would leave the key open to everybody. So is a key whose owner would have to be
+// taken and cannot be read: it could never be handed back.
 class RegKeyUnlocker {
 public:
     RegKeyUnlocker(HKEY root, const std::wstring& path);

@@ -70,18 +70,16 @@ int MendrelEngine::Remove(const std::wstring& dllPath) {
     // handle deletes it.
     FileRemover dll;
     FileRemover::Opened opened = dll.Open(dllPath);
+    // Every way out before the removal goes ahead starts these again: what ran runs again.
+    StoppedServices stopped;
     if (opened == FileRemover::Opened::Unreadable) {
-        // The worm may hold its own file; stopping its services may let go of it.
-        std::vector<std::wstring> stopped;
-        for (const std::wstring& name : services) {
-            bool wasRunning = false;
-            StopService(name, wasRunning);
-            if (wasRunning) stopped.push_back(name);
-        }
+        // The worm may hold its own file, and so may a legitimate service: its signer is unknown until
+        // the file can be read. Stopping its services may let go of it.
+        TW_LOG(LogLevel::Info, "%S cannot be read (Error=%d); its signer is unknown; stopping its services",
+               dllPath.c_str(), (int)dll.OpenError());
+        stopped.Stop(services);
         opened = dll.Open(dllPath);
         if (opened == FileRemover::Opened::Unreadable) {
-            // Nothing is removed, so what ran runs again.
-            for (const std::wstring& name : stopped) StartServiceAgain(name);
             TW_LOG(LogLevel::Error, "%S cannot be read (Error=%d), so its signer cannot be checked; nothing removed",
                    dllPath.c_str(), (int)dll.OpenError());
             return MendrelExitCode::SignatureUnchecked;
@@ -135,6 +133,7 @@ int MendrelEngine::Remove(const std::wstring& dllPath) {
         return MendrelExitCode::QuarantineFailed;
     }
 
+    stopped.Commit();
     bool failed = false;
     for (const std::wstring& name : services)
         if (!StopAndUnregisterService(name)) failed = true;

@@ -8,7 +8,8 @@
 // signer checked on the copy, and deleted through the same handle (at the next restart if it is in
 // use). The service keys are saved there before they go, as far as they can be: what could not be
 // saved is named in the manifest. A DLL signed by a trusted signer, one that cannot be read (its signer
-// cannot be checked) or a quarantine that cannot take the copy stops everything before any change.
+// cannot be checked) or a quarantine that cannot take the copy stops everything before any change, and
+// services stopped so that the DLL could be read run again.
 class MendrelEngine {
 public:
     MendrelEngine(const std::wstring& quarantineFolder, TrustedSignerTest isTrusted)

@@ -7,7 +7,8 @@ constexpr int Removed = 0;             // every matching service and the DLL are
 constexpr int RemovedAfterRestart = 1; // services gone; the DLL goes at the next restart
 constexpr int BadCommandLine = 2;      // none of the engine's command lines, or -GCPATH not an absolute path
 constexpr int NoMatchingService = 3;   // no netsvcs service uses that DLL
-constexpr int TrustedSigner = 4;       // the DLL is signed by a trusted signer: refused
+constexpr int TrustedSigner = 4;       // the DLL is signed by a trusted signer: refused (services stopped to read
+                                       // it are started again)
 constexpr int QuarantineFailed = 5;    // the DLL could not be put in quarantine, or its folder fails its check:
                                        // nothing deleted (the service keys are saved as far as they can be)
 constexpr int PartlyFailed = 6;        // some removal step failed, or memory ran out; see the log

@@ -64,6 +64,21 @@ void StartServiceAgain(const std::wstring& serviceName) {
     });
 }
 
+StoppedServices::~StoppedServices() {
+    for (const std::wstring& name : names_) {
+        TW_LOG(LogLevel::Info, "Service %S was stopped for nothing; started again", name.c_str());
+        StartServiceAgain(name);
+    }
+}
+
+void StoppedServices::Stop(const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) {
+        bool wasRunning = false;
+        StopService(name, wasRunning);
+        if (wasRunning) names_.push_back(name);
+    }
+}
+
 bool StopAndUnregisterService(const std::wstring& serviceName) {
     return WithService(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, [&](SC_HANDLE service) {
         bool stopped = Stop(service, serviceName);

@@ -4,12 +4,18 @@
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/services/WormServiceStep.h"
 #include "grimlet/threads/WormThreadTermination.h"
+#include "plugin_host/PluginInterface.h"
 
-bool CleanRecord(const std::vector<ScanRecord>& results, uint32_t index) {
-    if (index >= results.size()) return false;
+namespace {
+int OutcomeOf(bool removed) { return removed ? kPluginCleanDone : kPluginCleanFailed; }
+}  // namespace
+
+int CleanRecord(const std::vector<ScanRecord>& results, uint32_t index) {
+    if (index >= results.size()) return kPluginCleanFailed;
     const ScanRecord& record = results[index];
     if (record.kind == kScanRecordWormService) return CleanWormServiceRecord(record);
-    if (record.kind == kScanRecordWormThreads) return TerminateWormThreads();
-    if (record.kind >= kScanRecordApiHookFirst && record.kind <= kScanRecordApiHookLast) return RepairApiHookRecord(record);
-    return false;
+    if (record.kind == kScanRecordWormThreads) return OutcomeOf(TerminateWormThreads());
+    if (record.kind >= kScanRecordApiHookFirst && record.kind <= kScanRecordApiHookLast)
+        return OutcomeOf(RepairApiHookRecord(record));
+    return kPluginCleanFailed;
 }

@@ -3,11 +3,15 @@
 // plug-in under WOW64, a 64-bit process keeps its module list, process block and thread stacks outside
 // the 32-bit view: every read there fails or returns something else, and a thread would look as if it
 // ran outside every module. Such a process is skipped as one that cannot be opened is, and counted, so
-// that the log says how much of the machine went unseen.
+// that the log says how much of the machine went unseen. A process (or a whole search) that should have
+// been examined and could not be is kept by name with its reason: the scan reports it as unchecked.
 #include <windows.h>
 
 #include <cstddef>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/system/Wow64.h"
 
@@ -22,6 +26,10 @@ public:
     }
     std::size_t Count() const { return ids_.size(); }
 
+    void Unchecked(std::wstring what, std::wstring why) { unchecked_.emplace_back(std::move(what), std::move(why)); }
+    const std::vector<std::pair<std::wstring, std::wstring>>& Unchecked() const { return unchecked_; }
+
 private:
     std::set<DWORD> ids_;
+    std::vector<std::pair<std::wstring, std::wstring>> unchecked_;
 };

@@ -2,4 +2,4 @@
 
 #include "grimlet/plugin/PluginState.h"
 
-int PluginFoundImpl::GetTypeId() { return PluginState::Instance().typeId; }
+int PluginFoundImpl::GetTypeId() { return typeId_ ? typeId_ : PluginState::Instance().typeId; }

@@ -8,8 +8,10 @@
 
 class PluginFoundImpl final : public IPluginFound {
 public:
-    PluginFoundImpl(int id, std::wstring name, std::wstring threatClass, std::wstring threatName)
-        : id_(id), name_(std::move(name)), threatClass_(std::move(threatClass)), threatName_(std::move(threatName)) {}
+    // `typeId` 0: the plug-in's own type ("PLUGIN FOR GRIMLET").
+    PluginFoundImpl(int id, std::wstring name, std::wstring threatClass, std::wstring threatName, int typeId = 0)
+        : id_(id), typeId_(typeId), name_(std::move(name)), threatClass_(std::move(threatClass)),
+          threatName_(std::move(threatName)) {}
     PluginFoundImpl(const PluginFoundImpl&) = default;
     PluginFoundImpl& operator=(const PluginFoundImpl&) = default;
     ~PluginFoundImpl() = default;
@@ -22,6 +24,7 @@ public:
 
 private:
     int id_;
+    int typeId_;
     std::wstring name_;
     std::wstring threatClass_;
     std::wstring threatName_;

@@ -18,6 +18,8 @@ static const wchar_t kLogSource[] = L"PluginGeneralImpl";
 
 constexpr wchar_t PluginGeneralImpl::kName[];
 constexpr wchar_t PluginGeneralImpl::kThreatClass[];
+constexpr wchar_t PluginGeneralImpl::kUncheckedClass[];
+constexpr wchar_t PluginGeneralImpl::kNoteClass[];
 
 PluginSteps PluginSteps::Product() {
     PluginSteps steps;
@@ -82,10 +84,21 @@ void PluginGeneralImpl::Scan() {
     steps_.scanApiHooks(results, outOfReach);
     TW_LOG(LogLevel::Detail, "Skipped %d 64-bit processes that a 32-bit plug-in cannot examine",
            static_cast<int>(outOfReach.Count()));
+    for (const auto& gap : outOfReach.Unchecked())
+        results.push_back(InformationRecord(kScanRecordUnchecked, gap.first, gap.second));
+    // A 32-bit worm cannot live in a 64-bit host: not a gap in the search, but said once.
+    if (outOfReach.Count() != 0)
+        results.push_back(InformationRecord(kScanRecordNote, L"64-bit processes",
+                                            L"not searched: a 32-bit worm cannot run in them (" +
+                                                std::to_wstring(outOfReach.Count()) + L" passed over)"));
 
     for (std::size_t i = 0; i < results.size(); ++i) {
         const int id = static_cast<int>(i);
-        PluginFoundImpl found(id, results[i].detail, kThreatClass, results[i].title);
+        const uint32_t kind = results[i].kind;
+        const bool information = kind == kScanRecordUnchecked || kind == kScanRecordNote;
+        PluginFoundImpl found(id, results[i].detail,
+                              information ? (kind == kScanRecordNote ? kNoteClass : kUncheckedClass) : kThreatClass,
+                              results[i].title, information ? kInformationFeedBackType : 0);
         found_.emplace(id, found);  // an id reported by an earlier scan keeps its first entry
         if (reporter_) reporter_->ReportFound(state.pluginId, &found);
     }
@@ -119,11 +132,10 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
     return hookGroups;
 }
 
-void PluginGeneralImpl::Report(int id, bool removed) {
+void PluginGeneralImpl::Report(int id, int outcome) {
     auto entry = found_.find(id);
     if (entry == found_.end() || !reporter_) return;
-    reporter_->ReportCleanResult(PluginState::Instance().pluginId, &entry->second,
-                                 removed ? kPluginCleanDone : kPluginCleanFailed);
+    reporter_->ReportCleanResult(PluginState::Instance().pluginId, &entry->second, outcome);
 }
 
 void PluginGeneralImpl::Clean(const int* foundIds, unsigned int count) {
@@ -147,12 +159,14 @@ void PluginGeneralImpl::Clean(const int* foundIds, unsigned int count) {
                                records.front()->kind <= kScanRecordApiHookLast;
         if (hookGroup && steps_.repairHooks) {
             const std::vector<bool> repaired = steps_.repairHooks(records);
-            for (std::size_t i = 0; i < known.size(); ++i) Report(known[i], i < repaired.size() && repaired[i]);
+            for (std::size_t i = 0; i < known.size(); ++i)
+                Report(known[i], i < repaired.size() && repaired[i] ? kPluginCleanDone : kPluginCleanFailed);
             continue;
         }
         for (std::size_t i = 0; i < known.size(); ++i) {
             const int index = found_.find(known[i])->second.GetId();
-            Report(known[i], index >= 0 && steps_.cleanRecord(state.results, static_cast<uint32_t>(index)));
+            Report(known[i], index >= 0 ? steps_.cleanRecord(state.results, static_cast<uint32_t>(index))
+                                        : kPluginCleanFailed);
         }
     }
 }

@@ -16,7 +16,7 @@ struct PluginSteps {
     void (*scanWormServices)(std::vector<ScanRecord>& results);
     void (*scanWormThreads)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
     void (*scanApiHooks)(std::vector<ScanRecord>& results, OutOfReachProcesses& outOfReach);
-    bool (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);
+    int (*cleanRecord)(const std::vector<ScanRecord>& results, uint32_t index);  // a plug-in clean outcome
     // Undoes the hooks of one process (the records all name it); one result per record. When null,
     // each hook record goes through cleanRecord.
     std::vector<bool> (*repairHooks)(const std::vector<const ScanRecord*>& records) = nullptr;
@@ -28,6 +28,11 @@ class PluginGeneralImpl final : public IPluginGeneralHandler {
 public:
     static constexpr wchar_t kName[] = L"GRIMLET CLEANER";
     static constexpr wchar_t kThreatClass[] = L"Virus";
+    // Objects that are not threats go to the host as the fixed item type "InformationFeedBack", their
+    // class telling what they are: an object that could not be checked, or a note.
+    static constexpr int kInformationFeedBackType = 11;
+    static constexpr wchar_t kUncheckedClass[] = L"Unchecked";
+    static constexpr wchar_t kNoteClass[] = L"Note";
 
     // The process-wide handler, created on first use.
     static PluginGeneralImpl* Get();
@@ -50,7 +55,7 @@ private:
     // The chosen findings in the order of their removal: every hook first, grouped by process, so that
     // no hook restarts a worm thread once the threads are ended; then the rest in the order chosen.
     std::vector<std::vector<int>> RemovalOrder(const int* foundIds, unsigned int count);
-    void Report(int id, bool removed);
+    void Report(int id, int outcome);
 
     PluginSteps steps_;
     IPluginReporter* reporter_ = nullptr;      // the host's; not owned

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 
 struct ServiceEntry;
 
@@ -9,6 +10,10 @@ constexpr uint32_t kScanRecordWormService = 1;
 constexpr uint32_t kScanRecordWormThreads = 2;
 constexpr uint32_t kScanRecordApiHookFirst = 3;  // one kind per entry of the hooked-entry table
 constexpr uint32_t kScanRecordApiHookLast = 9;
+// Not threats: an object the scan should have checked and could not (detail = what, title = why), and a
+// note on what is out of the worm's reach by design. Both reach the host as "InformationFeedBack".
+constexpr uint32_t kScanRecordUnchecked = 10;
+constexpr uint32_t kScanRecordNote = 11;
 
 // One finding of the last scan; its index in the result list is the found id the host hands back.
 struct ScanRecord {
@@ -21,3 +26,11 @@ struct ScanRecord {
     uint32_t processId = 0;
     uint64_t processCreationTime = 0;  // API hook: with the id, names the process for good
 };
+
+inline ScanRecord InformationRecord(uint32_t kind, std::wstring what, std::wstring why) {
+    ScanRecord record;
+    record.kind = kind;
+    record.title = std::move(why);
+    record.detail = std::move(what);
+    return record;
+}

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "grimlet/common/RegistryLink.h"
+#include "grimlet/mendrel/MendrelExitCode.h"
+#include "plugin_host/PluginInterface.h"
 #include "platform/log/Logger.h"
 #include "platform/win32/KernelHandle.h"
 #include "platform/win32/RegistryKey.h"
@@ -40,10 +42,25 @@ std::wstring BuildMendrelCommandLine(const std::wstring& engineFolder, const std
     return std::wstring(line, static_cast<std::size_t>(written));
 }
 
-bool RunMendrelForService(const ServiceEntry& entry) { return RunMendrelForService(entry, EngineFolder()); }
+int CleanOutcomeOfEngine(bool engineEnded, int engineCode, bool keyGone) {
+    if (!engineEnded) return kPluginCleanFailed;
+    if (keyGone) {
+        // 3: a service sharing the DLL took it with it earlier in this clean.
+        if (engineCode == MendrelExitCode::Removed || engineCode == MendrelExitCode::NoMatchingService)
+            return kPluginCleanDone;
+        if (engineCode == MendrelExitCode::RemovedAfterRestart) return kPluginCleanNeedsRestart;
+    }
+    // The engine's own reason, kept for the host; never one of the two success codes.
+    const int outcome = static_cast<int>(static_cast<unsigned>(engineCode) + kCleanOutcomeEngineBase);
+    return outcome == kPluginCleanDone || outcome == kPluginCleanNeedsRestart ? kPluginCleanFailed : outcome;
+}
 
-bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder) {
+int RunMendrelForService(const ServiceEntry& entry) { return RunMendrelForService(entry, EngineFolder()); }
+
+int RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder) {
     std::wstring commandLine = engineFolder.empty() ? std::wstring() : BuildMendrelCommandLine(engineFolder, entry.dllPath);
+    bool ended = false;
+    DWORD engineCode = 0;
     if (!commandLine.empty()) {
         std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
         mutableLine.push_back(L'\0');
@@ -56,7 +73,9 @@ bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineF
                            engineFolder.c_str(), &startup, &engine)) {
             KernelHandle process(engine.hProcess);
             KernelHandle thread(engine.hThread);
-            WaitForSingleObject(process.Get(), INFINITE);
+            ended = WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&
+                    GetExitCodeProcess(process.Get(), &engineCode);
+            if (!ended) TW_LOG(LogLevel::Error, "The engine's exit code cannot be read (%d)", (int)GetLastError());
         } else {
             TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
         }
@@ -65,7 +84,12 @@ bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineF
     // The key itself, not what it may link to: a link left in its place is a key still there.
     RegistryKey key;
     LONG result = RegistryLink::OpenMachineKey(entry.keyPath, KEY_QUERY_VALUE, key);
-    if (result == ERROR_FILE_NOT_FOUND) return true;
-    TW_LOG(LogLevel::Detail, "Service key %S still there after the engine (%d)", entry.keyPath.c_str(), (int)result);
-    return false;
+    const bool keyGone = result == ERROR_FILE_NOT_FOUND;
+    if (!keyGone)
+        TW_LOG(LogLevel::Detail, "Service key %S still there after the engine (%d)", entry.keyPath.c_str(), (int)result);
+    const int outcome = CleanOutcomeOfEngine(ended, static_cast<int>(engineCode), keyGone);
+    if (ended)
+        TW_LOG(outcome == kPluginCleanDone || outcome == kPluginCleanNeedsRestart ? LogLevel::Info : LogLevel::Error,
+               "RunMendrel for %S ended with code %d; outcome %d", entry.keyPath.c_str(), (int)engineCode, outcome);
+    return outcome;
 }

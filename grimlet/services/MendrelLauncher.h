@@ -11,7 +11,16 @@ std::wstring EngineFolder();
 // line would not fit 2048 characters.
 std::wstring BuildMendrelCommandLine(const std::wstring& engineFolder, const std::wstring& dllPath);
 
-// Runs the engine hidden for the entry's DLL, waits for it to end, and answers whether the service key
-// is gone. The engine's exit code is not read: the key alone tells.
-bool RunMendrelForService(const ServiceEntry& entry);
-bool RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder);
+// Plug-in clean outcomes above this one carry the cleanup engine's exit code: outcome = base + code.
+constexpr int kCleanOutcomeEngineBase = 16;
+
+// The clean outcome of one worm service from what the engine said and whether the service key is gone
+// afterwards: both must agree on a removal. 0 or 3 (a service sharing the DLL went earlier) with the key
+// gone: done; 1 with the key gone: done at the next restart; anything else: base + the engine's code.
+// An engine that did not run, or whose code could not be read, has failed.
+int CleanOutcomeOfEngine(bool engineEnded, int engineCode, bool keyGone);
+
+// Runs the engine hidden for the entry's DLL, waits for it to end, and gives the plug-in clean outcome
+// (CleanOutcomeOfEngine) of its exit code and the key test.
+int RunMendrelForService(const ServiceEntry& entry);
+int RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder);

@@ -6,7 +6,8 @@
 
 // What examining one service key found.
 struct ServiceKeyVerdict {
-    bool examined = false;  // false: the key could not be looked at
+    bool examined = false;  // false: the key could not be looked at, and `why` says why
+    std::wstring why;
     bool found = false;     // a netsvcs service with an untrusted DLL
     std::wstring dllPath;
     int unlocked = 0;

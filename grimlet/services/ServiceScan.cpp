@@ -18,11 +18,18 @@ void ReportUncheckableKey(const std::wstring& keyPath) {
     fflush(stdout);
 }
 
-void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrusted) {
+namespace {
+std::wstring WithError(const wchar_t* text, LONG error) {
+    return std::wstring(text) + L" (Error=" + std::to_wstring(error) + L")";
+}
+}  // namespace
+
+void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrusted, std::vector<UncheckedKey>& unchecked) {
     RegistryKey services;
     LONG result = services.Open(HKEY_LOCAL_MACHINE, kServicesPath, KEY_READ);
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) Error=%d", kServicesPath, (int)result);
+        unchecked.push_back({kServicesPath, WithError(L"it cannot be opened", result)});
         return;
     }
     DWORD subkeys = 0;
@@ -31,17 +38,30 @@ void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrust
                               nullptr, nullptr, nullptr, nullptr);
     if (result != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegQueryInfoKeyW(%S) Error=%d", kServicesPath, (int)result);
+        unchecked.push_back({kServicesPath, WithError(L"its subkeys cannot be counted", result)});
         return;
     }
     std::vector<wchar_t> name(longestName + 1 > 256 ? longestName + 1 : 256);
     for (DWORD index = 0; index < subkeys; ++index) {
-        if (RegEnumKeyW(services.Get(), index, name.data(), static_cast<DWORD>(name.size())) != ERROR_SUCCESS)
+        result = RegEnumKeyW(services.Get(), index, name.data(), static_cast<DWORD>(name.size()));
+        if (result == ERROR_NO_MORE_ITEMS) break;  // keys deleted during the walk
+        if (result != ERROR_SUCCESS) {
+            unchecked.push_back({std::wstring(kServicesPath) + L"\\#" + std::to_wstring(index),
+                                 WithError(L"its name cannot be read", result)});
             continue;
+        }
         std::wstring keyPath = std::wstring(kServicesPath) + L"\\" + name.data();
-        if (keyPath.size() > MAX_PATH - 1) keyPath.resize(MAX_PATH - 1);
+        if (keyPath.size() > MAX_PATH - 1) {
+            // Cut short, the path would name another key, or none.
+            ReportUncheckableKey(keyPath);
+            unchecked.push_back({keyPath, L"its name is too long to be checked"});
+            continue;
+        }
         ServiceKeyVerdict verdict = CheckServiceKey(keyPath, isTrusted);
         if (!verdict.examined) {
             ReportUncheckableKey(keyPath);
+            TW_LOG(LogLevel::Warning, "The key %S cannot be checked: %S", keyPath.c_str(), verdict.why.c_str());
+            unchecked.push_back({keyPath, verdict.why});
             continue;
         }
         if (verdict.found) {

@@ -3,9 +3,16 @@
 
 #include "grimlet/services/ServiceKeyCheck.h"
 
+// A key the walk should have examined and could not, with the reason.
+struct UncheckedKey {
+    std::wstring path;
+    std::wstring why;
+};
+
 // Walks every key under HKLM\SYSTEM\CurrentControlSet\Services and appends one entry per netsvcs
-// service whose DLL is not trusted. A key that cannot be examined is named on standard output.
-void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrusted);
+// service whose DLL is not trusted. A key that cannot be examined is named on standard output and
+// appended to `unchecked`.
+void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrusted, std::vector<UncheckedKey>& unchecked);
 
 // The hiding sign that makes a suspect a worm service, tested in this order.
 enum class WormSign { None, KeyDeniedReading, HiddenReadOnlyDll, LockedDll };

@@ -6,6 +6,7 @@
 #include "grimlet/services/MendrelLauncher.h"
 #include "grimlet/services/ServiceScan.h"
 #include "platform/log/Logger.h"
+#include "plugin_host/PluginInterface.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
 
@@ -37,19 +38,31 @@ ScanRecord MakeWormServiceRecord(const ServiceEntry& entry) {
 void ScanWormServicesWith(std::vector<ScanRecord>& results, TrustedSignerTest isTrusted) {
     std::vector<ServiceEntry>& entries = MutableServiceList();
     entries.clear();
-    CheckServices(entries, isTrusted);
+    std::vector<UncheckedKey> unchecked;
+    CheckServices(entries, isTrusted, unchecked);
+    std::vector<ScanRecord> notes;
     for (const ServiceEntry& entry : entries) {
         WormSign sign = WormSignOf(entry);
         if (sign == WormSign::None) continue;
         TW_LOG(LogLevel::Detail, "Worm service %S (%S), sign %d", entry.keyPath.c_str(), entry.dllPath.c_str(),
                (int)sign);
         results.push_back(MakeWormServiceRecord(entry));
+        if (sign == WormSign::LockedDll) {
+            // Held open, the file could not be read: its signer is unknown, not untrusted. The worm holds
+            // its DLL so; the cleanup engine checks the signer once it can read the file.
+            TW_LOG(LogLevel::Warning, "The signer of %S is unknown: another process holds the file", entry.dllPath.c_str());
+            notes.push_back(InformationRecord(kScanRecordNote, entry.dllPath,
+                                              L"signer unknown: another process holds the file; checked before removal"));
+        }
     }
+    for (const UncheckedKey& key : unchecked)
+        results.push_back(InformationRecord(kScanRecordUnchecked, L"registry key " + key.path, key.why));
+    results.insert(results.end(), notes.begin(), notes.end());
 }
 
 void ScanWormServices(std::vector<ScanRecord>& results) { ScanWormServicesWith(results, &IsTrusted); }
 
-bool CleanWormServiceRecord(const ScanRecord& record) {
-    if (!record.service) return false;
+int CleanWormServiceRecord(const ScanRecord& record) {
+    if (!record.service) return kPluginCleanFailed;
     return RunMendrelForService(*record.service);
 }

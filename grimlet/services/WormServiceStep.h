@@ -17,5 +17,5 @@ void ScanWormServicesWith(std::vector<ScanRecord>& results, TrustedSignerTest is
 // The record of one worm service: its title, its "服务:[...] 文件:[...]" detail and its entry.
 ScanRecord MakeWormServiceRecord(const ServiceEntry& entry);
 
-// Runs the cleanup engine for a worm-service record; true when the service key is gone afterwards.
-bool CleanWormServiceRecord(const ScanRecord& record);
+// Runs the cleanup engine for a worm-service record; its plug-in clean outcome (RunMendrelForService).
+int CleanWormServiceRecord(const ScanRecord& record);

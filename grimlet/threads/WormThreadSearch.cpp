@@ -83,6 +83,9 @@ int FindWormThreads(const std::wstring& imageName, const std::wstring& commandFi
         if (listing != ModuleListing::Complete) {
             TW_LOG(LogLevel::Detail, "Process [%d] skipped: its module list %s", static_cast<int>(process->Id()),
                    DescribeModuleListing(listing));
+            const std::string why = std::string("its module list ") + DescribeModuleListing(listing);
+            skipped.Unchecked(L"process [" + std::to_wstring(process->Id()) + L"] " + imageName,
+                              std::wstring(why.begin(), why.end()));
             continue;
         }
         if (TestThreads(*process)) found = true;

@@ -1,5 +1,6 @@
 #include "grimlet/threads/WormThreadStep.h"
 
+#include "grimlet/plugin/OutOfReachProcesses.h"
 #include "grimlet/threads/OsInfo.h"
 #include "grimlet/threads/ThreadSnapshot.h"
 #include "grimlet/threads/WideTokenizer.h"
@@ -29,13 +30,15 @@ void ScanWormThreads(std::vector<ScanRecord>& results, OutOfReachProcesses& outO
     // The snapshot of an earlier scan would send the search after threads that may be long gone, and
     // miss the new ones.
     if (!ThreadSnapshot::Instance().Refill()) {
-        TW_LOG(LogLevel::Error, "Worm-thread search stopped: the thread snapshot failed (%d)",
-               static_cast<int>(GetLastError()));
+        const int error = static_cast<int>(GetLastError());
+        TW_LOG(LogLevel::Error, "Worm-thread search stopped: the thread snapshot failed (%d)", error);
+        outOfReach.Unchecked(L"worm-thread search", L"the thread snapshot failed (Error=" + std::to_wstring(error) + L")");
         return;
     }
     // Said on every scan: an empty thread list must not read as a clean machine.
     if (!OsInfo::Instance().HasStackMarks()) {
         TW_LOG(LogLevel::Error, "Worm-thread search skipped: no proven stack layout");
+        outOfReach.Unchecked(L"worm-thread search", L"no proven thread-stack layout on this system");
         return;
     }
     for (const auto& target : WormThreadTargets()) FindWormThreads(target.first, target.second, &outOfReach);

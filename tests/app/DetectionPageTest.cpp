@@ -379,9 +379,41 @@ TEST_F(DetectionPage, ScanByHandListsCheckedThreatsAndWaitsForTheCleanButton) {
     EXPECT_TRUE(host.Enabled(IDC_SCAN));
 }
 
+// What the scan could not check is listed without a check box, never counted among the threats and never
+// handed to the clean, also when the user presses the space bar on it.
+TEST_F(DetectionPage, WhatCouldNotBeCheckedIsShownWithoutABoxAndNeverCleaned) {
+    auto script = ThreeThreats();
+    FoundItemRecord unchecked = Threat(L"it is a registry link; not followed", L"registry key X", 3);
+    unchecked.information = true;
+    unchecked.threatClass = L"Unchecked";
+    script->threats.insert(script->threats.begin() + 1, unchecked);
+    PageHost host(script);
+    host.ChooseByHand();
+    host.Command(IDC_SCAN);
+    EXPECT_EQ(host.AcknowledgeMessage(), L"扫描完成");
+    ASSERT_EQ(host.Rows(), 4);
+    EXPECT_EQ(host.Cell(1, 1), L"registry key X");
+    EXPECT_EQ(host.Cell(1, 2), L"未能检查");
+    EXPECT_FALSE(CMyCheckListCtrl::HasCheckBox(host.Item(IDC_THREAT_LIST), 1));
+    EXPECT_EQ(host.Text(IDC_FOUND_COUNT), L"共发现威胁: 3");
+    HWND list = host.Item(IDC_THREAT_LIST);
+    LVITEMW focus = {};
+    focus.stateMask = LVIS_FOCUSED | LVIS_SELECTED;
+    focus.state = LVIS_FOCUSED | LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&focus));
+    SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(list, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_FALSE(CMyCheckListCtrl::HasCheckBox(list, 1));
+    host.Command(IDC_CLEAN);
+    EXPECT_EQ(host.AcknowledgeMessage(), kCleanFinished);
+    ASSERT_EQ(script->cleans.size(), 1u);
+    EXPECT_EQ(script->cleans[0], (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(host.Cell(1, 2), L"未能检查");
+}
+
 TEST_F(DetectionPage, AutomaticCleaningCleansEveryThreatWithoutAClick) {
     auto script = ThreeThreats();
-    script->extraResults = {CleanOutcomeRecord{77, 1}};  // an id the page never listed
+    script->extraResults = {CleanOutcomeRecord{77, 1, 0}};  // an id the page never listed
     PageHost host(script);
     host.ChooseAutomatic();
     host.Command(IDC_SCAN);

@@ -18,6 +18,7 @@
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TrustedTestRoot.h"
 #include "tests/support/WindowCreationWatch.h"
 
 using namespace testsupport;
@@ -130,6 +131,46 @@ private:
     bool planted_ = false;
 };
 
+// A running netsvcs-like service of the service manager whose process holds its ServiceDll open without
+// sharing, and lets go of it when stopped (bin\service_host.exe run as "svchost.exe"). Deleted at the end.
+class RunningService {
+public:
+    RunningService(const ScratchFolder& scratch, const std::wstring& name, const std::wstring& dll) : name_(name) {
+        const std::wstring host = scratch / L"svchost.exe";
+        CopyFileW((BinFolder() + L"\\service_host.exe").c_str(), host.c_str(), FALSE);
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        const std::wstring image = L"\"" + host + L"\" -k netsvcs \"" + dll + L"\"";
+        service_ = CreateServiceW(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image.c_str(), nullptr, nullptr, nullptr,
+                                  nullptr, nullptr);
+        if (!service_) return;
+        FakeService::SetString(L"SYSTEM\\CurrentControlSet\\Services\\" + name + L"\\Parameters", L"ServiceDll", dll);
+        started_ = StartServiceW(service_, 0, nullptr) && WaitUntil([this] { return Running(); }, 20000);
+    }
+    ~RunningService() {
+        if (!service_) return;
+        SERVICE_STATUS status;
+        ControlService(service_, SERVICE_CONTROL_STOP, &status);
+        WaitUntil([this] { return State() == SERVICE_STOPPED; }, 20000);
+        DeleteService(service_);
+        CloseServiceHandle(service_);
+        CloseServiceHandle(manager_);
+        FakeService::ForceDelete(L"SYSTEM\\CurrentControlSet\\Services\\" + name_);
+    }
+    bool Started() const { return started_; }
+    DWORD State() const {
+        SERVICE_STATUS status = {};
+        return QueryServiceStatus(service_, &status) ? status.dwCurrentState : 0;
+    }
+    bool Running() const { return State() == SERVICE_RUNNING; }
+
+private:
+    std::wstring name_;
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+    bool started_ = false;
+};
+
 class ProgramUnattended : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -221,7 +262,7 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(ours[1], std::string(kServiceThreat) + "\t" + infection.Descriptions()[1]);
     const size_t found = Records(scan, "FOUND").size();
     EXPECT_EQ(Records(scan, "SUMMARY"), (std::vector<std::string>{"found=" + std::to_string(found) +
-                                                                  " removed=0 failed=0 restart=0"}));
+                                                                  " removed=0 failed=0 restart=0 unchecked=0"}));
     EXPECT_TRUE(Records(scan, "CLEANED").empty());
     EXPECT_TRUE(Records(scan, "ERROR").empty());
     EXPECT_EQ(infection.State(), before) << "the scan changed the services";
@@ -238,9 +279,9 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(scan[2], "OS\t" + logged);
     EXPECT_TRUE(NewMachineReports().empty()) << "a report reached the share and went nowhere else";
 
-    // Clean, with the locked service's DLL held open (on Windows it then goes at the next restart, which
-    // the plug-in still reports as removed once the key is gone) and a report that cannot be written
-    // where asked: 16 on top of the clean's own outcome, the report in the per-machine folder.
+    // Clean, with the locked service's DLL held open sharing only reading (it then goes at the next
+    // restart: RESTART and 3) and a report that cannot be written where asked: 16 on top of the clean's
+    // own outcome, the report in the per-machine folder.
     HANDLE held = CreateFileW(infection.LockedDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -253,10 +294,13 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     const std::vector<std::string> cleaned = Report(machineReports[0]);
     ExpectHeader(cleaned, "clean");
     const std::vector<std::string> outcomes = Records(cleaned, "CLEANED");
-    const auto restarts = std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[0] + "\tRESTART");
-    EXPECT_EQ(restarts + std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[0] + "\tOK"), 1);
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[0] + "\tRESTART"), 1)
+        << ReadFileBytes(machineReports[0]);
     EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[1] + "\tOK"), 1);
-    EXPECT_EQ(clean, restarts ? 19 : 18);
+    EXPECT_EQ(clean, 19);
+    const std::vector<std::string> summary = Records(cleaned, "SUMMARY");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_NE(summary[0].find(" restart=1"), std::string::npos) << summary[0];
     EXPECT_EQ(Records(cleaned, "QUARANTINE"), (std::vector<std::string>{Narrow(DataFolder(L"Quarantine"))}));
     EXPECT_EQ(Records(cleaned, "FOUND").size(), outcomes.size());
 
@@ -299,7 +343,66 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     const std::vector<std::string> second = Report(scratch_ / L"second.txt");
     ExpectHeader(second, "clean");
     EXPECT_TRUE(Records(second, "FOUND").empty());
-    EXPECT_EQ(Records(second, "SUMMARY"), (std::vector<std::string>{"found=0 removed=0 failed=0 restart=0"}));
+    EXPECT_EQ(Records(second, "SUMMARY"),
+              (std::vector<std::string>{"found=0 removed=0 failed=0 restart=0 unchecked=0"}));
+}
+
+// A worm service whose key under Services is a registry link to its real key elsewhere (the service
+// manager follows it): never a clean bill. The link is named UNCHECKED and the scan does not give 0.
+TEST_F(ProgramUnattended, AWormServiceReachedThroughARegistryLinkIsNeverCalledClean) {
+    const std::wstring stem = UniqueServiceStem(L"Link");
+    // Under SYSTEM, which a 32-bit process on 64-bit Windows sees unredirected, as the link leads.
+    const std::wstring real = L"SYSTEM\\" + stem + L"Real";
+    const std::wstring dll = scratch_ / L"linked.dll";
+    ASSERT_TRUE(WriteFileBytes(dll, "MZ simulated GRIMLET service DLL behind a link"));
+    ASSERT_TRUE(SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    FakeService::SetString(real, L"ImagePath", kNetsvcs, REG_EXPAND_SZ);
+    FakeService::SetString(real + L"\\Parameters", L"ServiceDll", dll);
+    const std::wstring linkPath = L"SYSTEM\\CurrentControlSet\\Services\\" + stem + L"Linked";
+    {
+        FakeRegistryLink link(linkPath, real);
+        ASSERT_TRUE(link.Made());
+        const int scan = Run(L"/scan /report=scan.txt");
+        EXPECT_NE(scan, 0);
+        EXPECT_TRUE(scan == 1 || scan == 5) << scan;
+        const std::vector<std::string> report = Report(scratch_ / L"scan.txt");
+        bool named = false;
+        for (const std::string& record : Records(report, "UNCHECKED"))
+            named = named || record.find(Narrow(linkPath) + "\tit is a registry link to \\Registry\\Machine\\" +
+                                         Narrow(real) + "; not followed; its target is a netsvcs service with the "
+                                         "untrusted DLL " + Narrow(dll)) != std::string::npos;
+        EXPECT_TRUE(named) << ReadFileBytes(scratch_ / L"scan.txt");
+        ASSERT_EQ(Records(report, "SUMMARY").size(), 1u);
+        EXPECT_EQ(Records(report, "SUMMARY")[0].find(" unchecked=0"), std::string::npos) << Records(report, "SUMMARY")[0];
+        EXPECT_TRUE(FakeRegistryLink::Exists(linkPath)) << "a scan changes nothing";
+    }
+    SetFileAttributesW(dll.c_str(), FILE_ATTRIBUTE_NORMAL);
+    FakeService::ForceDelete(real);
+}
+
+// A legitimate DLL that its running service holds locked looks like the worm's to the scan (its signer is
+// unknown while it cannot be read). The engine stops the service to read it, finds a trusted signer and
+// refuses: the service runs again, and the report keeps the engine's reason.
+TEST_F(ProgramUnattended, ARunningServiceWhoseTrustedDllIsHeldLockedRunsAgainAfterAClean) {
+    TrustedTestRoot root;
+    ASSERT_TRUE(root.Added());
+    const std::wstring dll = scratch_ / L"legit.dll";
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\signer\\trusted.dll").c_str(), dll.c_str(), FALSE));
+    RunningService service(scratch_, UniqueServiceStem(L"Legit") + L"Held", dll);
+    ASSERT_TRUE(service.Started());
+    ASSERT_EQ(CreateFileW(dll.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE) << "the service holds its DLL";
+
+    const int clean = Run(L"/clean /report=clean.txt");
+    EXPECT_TRUE(WaitUntil([&] { return service.Running(); }, 20000)) << "state " << service.State();
+    EXPECT_TRUE(FileExists(dll));
+    EXPECT_EQ(clean, 4);
+    const std::vector<std::string> cleaned = Records(Report(scratch_ / L"clean.txt"), "CLEANED");
+    bool refused = false;
+    for (const std::string& record : cleaned)
+        refused = refused || (record.find(Narrow(dll)) != std::string::npos &&
+                              record.find("\tFAILED\tplug-in outcome 20 (cleanup engine code 4)") != std::string::npos);
+    EXPECT_TRUE(refused) << ReadFileBytes(scratch_ / L"clean.txt");
 }
 
 TEST_F(ProgramUnattended, TheFakeWormsForeignThreadsAreReportedByAScanAndEndedByAClean) {

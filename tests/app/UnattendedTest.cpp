@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/unattended/CommandLineOptions.h"
+#include "app/unattended/RunEvent.h"
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
 #include "app/unattended/UnattendedStartUp.h"
@@ -224,19 +225,24 @@ public:
     }
     void Deinitialize() override { ++deinitialised; }
     bool Scan() override {
-        for (int32_t i = 0; i < threats; ++i) ui_->OnItemFound({L"T", std::wstring(1, L'A' + i), 10 + i});
+        for (int32_t i = 0; i < threats; ++i) ui_->OnItemFound({L"T", std::wstring(1, L'A' + i), 10 + i, false, L""});
+        for (int32_t i = 0; i < unchecked; ++i) ui_->OnItemFound({L"why", L"key", 50 + i, true, L"Unchecked"});
+        if (note) ui_->OnItemFound({L"not searched", L"64-bit processes", 60, true, L"Note"});
         return true;
     }
     void Clean(const std::vector<int32_t>& itemIds) override {
         cleans.push_back(itemIds);
         for (int32_t id : itemIds)
-            if (outcomes.count(id)) ui_->ReportCleanResult({id, outcomes[id]});
-        ui_->ReportCleanResult({99, 1});  // an id the run never heard of
+            if (outcomes.count(id)) ui_->ReportCleanResult({id, outcomes[id], pluginOutcomes[id]});
+        ui_->ReportCleanResult({99, 1, 0});  // an id the run never heard of
     }
     void Stop() override {}
 
     int32_t threats = 0;
+    int32_t unchecked = 0;  // objects that could not be checked, after the threats
+    bool note = false;
     std::map<int32_t, int32_t> outcomes;  // item id -> outcome; absent: never answered
+    std::map<int32_t, int32_t> pluginOutcomes;  // item id -> the plug-in's own code; absent: 0
     bool initialiseSucceeds = true;
     int deinitialised = 0;
     DWORD initialisedOn = 0;
@@ -294,7 +300,10 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
         // An outcome the page would show as empty, and no answer at all: not removed either.
         {{{10, 1}, {11, 0}, {12, 3}}, 4, "CLEANED\tC\tRESTART"},
         {{{10, 1}, {11, 1}}, 4, "CLEANED\tC\tFAILED"},
+        // The plug-in's reason goes with a failure: the cleanup engine's code above 16.
+        {{{10, 1}, {11, 1}, {12, 2}}, 4, "CLEANED\tC\tFAILED\tplug-in outcome 22 (cleanup engine code 6)"},
     };
+    engine_.pluginOutcomes = {{12, 22}};
     for (const Case& c : cases) {
         engine_.outcomes = c.outcomes;
         EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), c.exitCode);
@@ -311,6 +320,61 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
     engine_.cleans.clear();
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 0);
     EXPECT_TRUE(engine_.cleans.empty());
+}
+
+// What could not be checked is never a threat and never a clean bill: 5 instead of 0 or 2 only. A note
+// changes nothing.
+TEST_F(UnattendedRunTest, WhatCouldNotBeCheckedIsReportedNeverCleanedAndGives5InsteadOf0Or2) {
+    engine_.unchecked = 1;
+    engine_.note = true;
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 5);
+    EXPECT_EQ(lines_, (std::vector<std::string>{"UNCHECKED\tkey\twhy", "NOTE\t64-bit processes\tnot searched"}));
+    EXPECT_EQ(summary_.found, 0);
+    EXPECT_EQ(summary_.unchecked, 1);
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 5);
+    EXPECT_TRUE(engine_.cleans.empty()) << "nothing to clean";
+
+    engine_.threats = 2;
+    for (const auto& c : std::vector<std::pair<std::map<int32_t, int32_t>, int>>{
+             {{{10, 1}, {11, 1}}, 5}, {{{10, 1}, {11, 3}}, 3}, {{{10, 1}, {11, 2}}, 4}}) {
+        engine_.outcomes = c.first;
+        EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), c.second);
+        EXPECT_EQ(engine_.cleans.back(), (std::vector<int32_t>{10, 11})) << "the unchecked key is never chosen";
+    }
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 1);
+    engine_.unchecked = 0;
+    engine_.outcomes = {{10, 1}, {11, 1}};
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 2) << "a note alone changes nothing";
+    EXPECT_EQ(unattended::WithReportOutcome(5, true, false), 21);
+    EXPECT_EQ(unattended::WithReportOutcome(5, false, true), 37);
+}
+
+// The one event a run leaves in the Application log (Wine keeps none: its content is checked here).
+TEST(RunEvent, SaysModeExitCodeCountsAndReportAndIsAnErrorOrWarningWhenTheRunCouldNotStart) {
+    UnattendedRun::Summary summary;
+    summary.found = 2;
+    summary.removed = 1;
+    summary.restart = 1;
+    const unattended::RunEvent restart = unattended::MakeRunEvent(L"clean", 19, &summary, L"C:\\R\\PC-1.txt");
+    EXPECT_EQ(restart.type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(restart.id, 119u);
+    EXPECT_EQ(restart.text, L"Tidewash clean: exit code 19 (all removed; a restart finishes the removal); found=2 "
+                            L"removed=1 failed=0 restart=1 unchecked=0; report: C:\\R\\PC-1.txt");
+    summary = UnattendedRun::Summary();
+    EXPECT_EQ(unattended::MakeRunEvent(L"scan", 0, &summary, L"r.txt").type, EVENTLOG_INFORMATION_TYPE);
+
+    const unattended::RunEvent notPrepared = unattended::MakeRunEvent(L"clean", -1, nullptr, L"r.txt");
+    EXPECT_EQ(notPrepared.type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(notPrepared.id, 99u);
+    EXPECT_EQ(notPrepared.text,
+              L"Tidewash clean: exit code -1 (the components could not be prepared; nothing was done); report: r.txt");
+    const unattended::RunEvent busy = unattended::MakeRunEvent(L"scan", 170, nullptr, L"");
+    EXPECT_EQ(busy.type, EVENTLOG_WARNING_TYPE);
+    EXPECT_EQ(busy.id, 270u);
+    EXPECT_EQ(busy.text, L"Tidewash scan: exit code 170 (another Tidewash run is in progress; nothing was done); "
+                         L"report: none could be written");
+    EXPECT_EQ(unattended::MakeRunEvent(L"usage", 87, nullptr, L"").type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(unattended::MakeRunEvent(L"clean", 4, &summary, L"r").type, EVENTLOG_ERROR_TYPE);
 }
 
 // A clean that needs a restart, whose report cannot be written where asked: 3 + 16, as the program ends.

@@ -82,7 +82,8 @@ int main() {
     std::size_t suspects = 0;
     double check = BestOf(kRuns, [&] {
         std::vector<ServiceEntry> entries;
-        CheckServices(entries, &NeverTrusted);
+        std::vector<UncheckedKey> unchecked;
+        CheckServices(entries, &NeverTrusted, unchecked);
         suspects = entries.size();
     });
     std::size_t findings = 0;

@@ -19,6 +19,7 @@
 #include "grimlet/mendrel/RegFile.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/services/MendrelLauncher.h"
+#include "plugin_host/PluginInterface.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/security/ProtectedDataFolder.h"
 #include "tests/support/FakeService.h"
@@ -660,6 +661,22 @@ TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemovedOneHeldGoesAtRestart) {
     EXPECT_NE(std::string::npos, PendingRenames().find(Narrow(dll))) << PendingRenames();
 }
 
+// Only the engine's code and the key test together make a removal; every other code is kept, above 16.
+TEST(MendrelOutcomeTest, TheEnginesCodeAndTheKeyTestTogetherGiveTheOutcome) {
+    EXPECT_EQ(kPluginCleanDone, CleanOutcomeOfEngine(true, MendrelExitCode::Removed, true));
+    EXPECT_EQ(kPluginCleanNeedsRestart, CleanOutcomeOfEngine(true, MendrelExitCode::RemovedAfterRestart, true));
+    EXPECT_EQ(kPluginCleanDone, CleanOutcomeOfEngine(true, MendrelExitCode::NoMatchingService, true));
+    EXPECT_EQ(16 + MendrelExitCode::PartlyFailed, CleanOutcomeOfEngine(true, MendrelExitCode::PartlyFailed, true));
+    EXPECT_EQ(16 + MendrelExitCode::Removed, CleanOutcomeOfEngine(true, MendrelExitCode::Removed, false));
+    EXPECT_EQ(16 + MendrelExitCode::RemovedAfterRestart,
+              CleanOutcomeOfEngine(true, MendrelExitCode::RemovedAfterRestart, false));
+    EXPECT_EQ(16 + MendrelExitCode::SignatureUnchecked, CleanOutcomeOfEngine(true, MendrelExitCode::SignatureUnchecked, false));
+    EXPECT_EQ(kPluginCleanFailed, CleanOutcomeOfEngine(false, 0, true));
+    // A code that would read as success once shifted stays a failure.
+    EXPECT_EQ(kPluginCleanFailed, CleanOutcomeOfEngine(true, -16, true));
+    EXPECT_EQ(kPluginCleanFailed, CleanOutcomeOfEngine(true, -14, false));
+}
+
 // grimlet.dll's side: the engine started by the fixed command line from a plugin folder; then the
 // same program lists what it removed and puts it back.
 TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCanBeUndone) {
@@ -696,7 +713,7 @@ TEST_F(MendrelTest, TheLaunchedEngineRemovesTheServiceAndTheKeyTestPassesAndItCa
     entry.dllPath = dll;
     entry.unlocked = 1;
 
-    EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
+    EXPECT_EQ(kPluginCleanDone, RunMendrelForService(entry, engineFolder_));
     EXPECT_FALSE(FakeService::KeyExists(service.KeyPath()));
     EXPECT_FALSE(FakeRegistryLink::Exists(linkPath));
     EXPECT_FALSE(FileExists(dll));
@@ -755,11 +772,12 @@ TEST_F(MendrelTest, WithoutTheEngineTheServiceFindingFails) {
     ServiceEntry entry;
     entry.keyPath = service.KeyPath();
     entry.dllPath = dll;
-    EXPECT_FALSE(RunMendrelForService(entry, engineFolder_));
+    EXPECT_EQ(kPluginCleanFailed, RunMendrelForService(entry, engineFolder_));
     EXPECT_TRUE(FakeService::KeyExists(service.KeyPath()));
-    EXPECT_FALSE(RunMendrelForService(entry, std::wstring()));
+    EXPECT_EQ(kPluginCleanFailed, RunMendrelForService(entry, std::wstring()));
+    // A key gone without an engine run says nothing about the DLL.
     entry.keyPath += L"Gone";
-    EXPECT_TRUE(RunMendrelForService(entry, engineFolder_));
+    EXPECT_EQ(kPluginCleanFailed, RunMendrelForService(entry, engineFolder_));
 
     EXPECT_EQ(L"\"C:\\w\\plugin\\RunMendrel\" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. "
               L"-GCPATH=\"C:\\WINDOWS\\system32\\x.dll\"",

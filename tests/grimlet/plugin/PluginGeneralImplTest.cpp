@@ -60,7 +60,8 @@ PluginSteps StandInSteps() {
     };
     s.cleanRecord = [](const std::vector<ScanRecord>& results, uint32_t index) {
         g_world.cleanedIndexes.push_back(index);
-        return index < results.size() && results[index].kind == kScanRecordWormService;
+        return index < results.size() && results[index].kind == kScanRecordWormService ? kPluginCleanDone
+                                                                                      : kPluginCleanFailed;
     };
     return s;
 }

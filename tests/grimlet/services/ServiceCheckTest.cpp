@@ -132,11 +132,15 @@ TEST_F(ServiceCheckTest, ExaminesEachKindOfServiceKey) {
     EXPECT_EQ(unsignedDll, verdict.dllPath);
     EXPECT_EQ(0, verdict.unlocked);
 
-    for (const FakeService* service : {&trusted, &otherGroup, &noParameters, &longDll, &wrongType, &noImage}) {
+    for (const FakeService* service : {&trusted, &otherGroup, &noParameters, &wrongType, &noImage}) {
         verdict = CheckServiceKey(service->KeyPath(), &FakeSignerTest);
         EXPECT_TRUE(verdict.examined) << service->Name();
         EXPECT_FALSE(verdict.found) << service->Name();
     }
+    // A value that is there and does not fit the check is not a missing one.
+    verdict = CheckServiceKey(longDll.KeyPath(), &FakeSignerTest);
+    EXPECT_FALSE(verdict.examined);
+    EXPECT_EQ(L"its ServiceDll is too long to be checked", verdict.why);
     // Deleted between the enumeration and the examination.
     verdict = CheckServiceKey(L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Gone", &FakeSignerTest);
     EXPECT_TRUE(verdict.examined);
@@ -152,7 +156,12 @@ TEST_F(ServiceCheckTest, ExaminesEachKindOfServiceKey) {
         verdict = CheckServiceKey(path, &FakeSignerTest);
         EXPECT_FALSE(verdict.examined) << Narrow(path);
         EXPECT_FALSE(verdict.found) << Narrow(path);
+        EXPECT_NE(std::wstring::npos, verdict.why.find(L"registry link")) << Narrow(verdict.why);
     }
+    // The service manager follows a service key that is a link: its target is read, and named, never acted on.
+    EXPECT_EQ(L"it is a registry link to \\Registry\\Machine\\" + plain.KeyPath() +
+                  L"; not followed; its target is a netsvcs service with the untrusted DLL " + unsignedDll,
+              verdict.why);
 }
 
 TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
@@ -289,8 +298,14 @@ TEST_F(ServiceCheckTest, AScanFindsTheWormServicesInOrderAndReportsUncheckableKe
 
     std::vector<const ScanRecord*> ours;
     for (const ScanRecord& record : results)
-        if (record.detail.find(stem_) != std::wstring::npos) ours.push_back(&record);
+        if (record.kind == kScanRecordWormService && record.detail.find(stem_) != std::wstring::npos)
+            ours.push_back(&record);
     ASSERT_EQ(3u, ours.size());
+    // The held DLL could not be read: its signer is unknown, and a note says so.
+    std::size_t lockedNotes = 0;
+    for (const ScanRecord& record : results)
+        if (record.kind == kScanRecordNote && record.detail == locked) ++lockedNotes;
+    EXPECT_EQ(1u, lockedNotes);
     // Records follow the service list; the readable DLL is a suspect without a sign.
     std::vector<std::wstring> recordKeys;
     for (const ScanRecord* record : ours) recordKeys.push_back(record->service->keyPath);
@@ -388,10 +403,17 @@ TEST_F(ServiceCheckTest, AListThatCannotBeRebuiltLeavesTheKeyClosed) {
     EXPECT_FALSE(CanReadKey(service.KeyPath()));
 
     std::vector<ServiceEntry> entries;
-    std::string printed = CaptureStdout(scratch_ / L"stdout.txt", [&] { CheckServices(entries, &FakeSignerTest); });
+    std::vector<UncheckedKey> unchecked;
+    std::string printed =
+        CaptureStdout(scratch_ / L"stdout.txt", [&] { CheckServices(entries, &FakeSignerTest, unchecked); });
     EXPECT_NE(std::string::npos,
               printed.find("The key " + Narrow(service.KeyPath(), CP_ACP) + " cannot be checked!\n"))
         << printed;
+    // Named with its reason, for the report.
+    bool named = false;
+    for (const UncheckedKey& key : unchecked)
+        named = named || (key.path == service.KeyPath() && key.why.find(L"denies reading") != std::wstring::npos);
+    EXPECT_TRUE(named);
     EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
 }
 
