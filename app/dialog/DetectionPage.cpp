@@ -73,7 +73,8 @@ struct WorkerStart {
 }  // namespace
 
 CDetectionPage::CDetectionPage(HINSTANCE resources, EngineFactory makeEngine)
-    : resources_(resources), makeEngine_(std::move(makeEngine)) {
+    : resources_(resources), makeEngine_(std::move(makeEngine)),
+      patchStatus_([] { return ReadKb958644Status().state; }) {
     controller_ = makeEngine_ ? makeEngine_() : nullptr;
 }
 
@@ -341,6 +342,8 @@ int CDetectionPage::WorkThreadScan() {
         controller->Scan();
         TW_LOG(LogLevel::Leave, "CDetectionPage::workThreadScan()");
     }
+    // Read after every scan: whether the hole the worm came through is still open.
+    if (patchStatus_) patchLine_ = PatchStatusLine(patchStatus_());
 
     LeaveBusy();
     const bool cleanAtOnce = !closed_ && foundCount_ != 0 && cleanChoice_ != kChoiceByHand;
@@ -385,7 +388,11 @@ int CDetectionPage::WorkThreadClean() {
 
     cleaning_ = false;
     LeaveBusy();
-    if (!closed_) ShowMessage(kCleanFinished, MB_ICONINFORMATION);
+    if (!closed_) {
+        const std::wstring finished = patchLine_.empty() ? std::wstring(kCleanFinished)
+                                                         : std::wstring(kCleanFinished) + L"\n" + patchLine_;
+        ShowMessage(finished.c_str(), MB_ICONINFORMATION);
+    }
     UpdateButtons();
     return code;
 }
@@ -464,7 +471,7 @@ void CDetectionPage::LeaveBusy() {
     picture_.Stop();
     picture_.Unload();
     RedrawControl(IDC_BUSY_PICTURE);
-    activityText_.clear();
+    activityText_ = patchLine_;
     ShowValues();
 }
 

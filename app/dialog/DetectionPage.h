@@ -16,6 +16,7 @@
 #include "app/controls/PictureExWnd.h"
 #include "app/dialog/WorkerTracker.h"
 #include "engine/IUiProgressCB.h"
+#include "platform/system/PatchStatus.h"
 
 // The program's one window: choose how to clean, scan, see the threats, choose them and clean them.
 // Scans and cleans run on worker threads of the page; the engine reports back through IUiProgressCB on
@@ -36,6 +37,9 @@ public:
 
     // `makeEngine` makes the engine for each scan (the program's: a ScanController).
     CDetectionPage(HINSTANCE resources, EngineFactory makeEngine);
+    // Where the machine's patch status comes from: the running system unless a test says otherwise.
+    using PatchStatusSource = std::function<PatchState()>;
+    void SetPatchStatusSource(PatchStatusSource source) { patchStatus_ = std::move(source); }
     ~CDetectionPage() override;
 
     INT_PTR DoModal(HWND owner);
@@ -84,6 +88,8 @@ private:
 
     HINSTANCE resources_;
     EngineFactory makeEngine_;
+    PatchStatusSource patchStatus_;
+    std::wstring patchLine_;  // shown once a scan has ended, and at the end of the clean-finished box
     std::shared_ptr<IDetectionEngine> controller_;
     std::atomic<int32_t> controllerInitFailed_{0};
     std::atomic<bool> scanning_{false};

@@ -14,6 +14,7 @@
 #include "app/unattended/UnattendedRun.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"
+#include "platform/system/PatchStatus.h"
 #include "platform/system/UtcTime.h"
 
 namespace unattended {
@@ -51,6 +52,12 @@ void WriteUsage(const CommandLineOptions& options) {
     for (const std::wstring& line : UsageLines()) usage.Record(L"USAGE", {line});
 }
 
+// Whether the hole the worm came through is still open; read only, and never counted as a threat.
+void RecordPatchStatus(ScanReport& report, const PatchVerdict& patch) {
+    report.Record(L"PATCH", {L"KB958644", PatchStateWord(patch.state), patch.fileRead ? patch.fileVersion.Text() : L"-",
+                             DescribeRunningSystem(), patch.reason});
+}
+
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report, UnattendedRun::Summary& counted, bool& hasSummary) {
     PreparedWorkFolder workFolder;
     if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
@@ -66,6 +73,7 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report, UnattendedRun::Sum
             const UnattendedRun::Summary& summary = run.GetSummary();
             counted = summary;
             hasSummary = true;
+            RecordPatchStatus(report, ReadKb958644Status());
             if (work == UnattendedRun::Work::Clean)
                 report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
             report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +

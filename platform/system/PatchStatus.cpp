@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "platform/system/FileSystemRedirectionGuard.h"
-#include "platform/system/FileVersionInfo.h"
 
 namespace {
 
@@ -36,6 +36,33 @@ uint16_t EarliestCovered(uint32_t major, uint32_t minor) {
     for (const Row& row : kRows)
         if (row.major == major && row.minor == minor && row.servicePack < earliest) earliest = row.servicePack;
     return earliest;
+}
+
+// The numeric file version of the version resource, read from the file mapped as data only. Not
+// through GetFileVersionInfo: Wine answers that for a system DLL's name from its own built-in module,
+// not from the file at the path.
+bool ReadFileVersion(const std::wstring& path, FileVersionNumber& version) {
+    HMODULE file = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!file) return false;
+    bool found = false;
+    HRSRC resource = FindResourceW(file, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));  // RT_VERSION
+    HGLOBAL loaded = resource ? LoadResource(file, resource) : nullptr;
+    const auto* block = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+    const DWORD size = resource ? SizeofResource(file, resource) : 0;
+    // The fixed block follows the header and its key, 32-bit aligned; its signature marks it.
+    for (DWORD at = 0; block && at + sizeof(VS_FIXEDFILEINFO) <= size && at < 256; at += 4) {
+        VS_FIXEDFILEINFO fixed;
+        memcpy(&fixed, block + at, sizeof fixed);
+        if (fixed.dwSignature != VS_FFI_SIGNATURE) continue;
+        version.major = HIWORD(fixed.dwFileVersionMS);
+        version.minor = LOWORD(fixed.dwFileVersionMS);
+        version.build = HIWORD(fixed.dwFileVersionLS);
+        version.revision = LOWORD(fixed.dwFileVersionLS);
+        found = true;
+        break;
+    }
+    FreeLibrary(file);
+    return found;
 }
 
 PatchVerdict Verdict(PatchState state, const FileVersionNumber* file, std::wstring reason) {
@@ -101,29 +128,23 @@ PatchVerdict ReadKb958644Status() {
     // System32 as the Server service sees it: the native one, also from a 32-bit process on 64-bit
     // Windows (XP x64 has no Sysnative name for it).
     const std::wstring path = std::wstring(windows) + L"\\System32\\netapi32.dll";
-    CFileVersionInfo info;
+    FileVersionNumber version;
     bool read = false;
     {
         FileSystemRedirectionGuard nativeView;
-        read = info.Create(path) && info.fixedInfo.dwSignature == VS_FFI_SIGNATURE;
+        read = ReadFileVersion(path, version);
     }
-    if (!read) return DecideKb958644(os, nullptr);
-    FileVersionNumber version;
-    version.major = HIWORD(info.fixedInfo.dwFileVersionMS);
-    version.minor = LOWORD(info.fixedInfo.dwFileVersionMS);
-    version.build = HIWORD(info.fixedInfo.dwFileVersionLS);
-    version.revision = LOWORD(info.fixedInfo.dwFileVersionLS);
-    return DecideKb958644(os, &version);
+    return DecideKb958644(os, read ? &version : nullptr);
 }
 
-const char* PatchStateWord(PatchState state) {
+const wchar_t* PatchStateWord(PatchState state) {
     switch (state) {
-        case PatchState::Installed: return "installed";
-        case PatchState::Missing: return "missing";
-        case PatchState::NotAffected: return "not affected";
-        case PatchState::Unknown: return "unknown";
+        case PatchState::Installed: return L"installed";
+        case PatchState::Missing: return L"missing";
+        case PatchState::NotAffected: return L"not affected";
+        case PatchState::Unknown: return L"unknown";
     }
-    return "unknown";
+    return L"unknown";
 }
 
 const wchar_t* PatchStatusLine(PatchState state) {

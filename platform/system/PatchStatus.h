@@ -32,6 +32,6 @@ PatchVerdict DecideKb958644(const OsVersionFacts& os, const FileVersionNumber* n
 PatchVerdict ReadKb958644Status();
 
 // "installed", "missing", "not affected", "unknown".
-const char* PatchStateWord(PatchState state);
+const wchar_t* PatchStateWord(PatchState state);
 // The line the dialog shows after a scan and at the end of the clean-finished box.
 const wchar_t* PatchStatusLine(PatchState state);

@@ -24,9 +24,11 @@ using namespace testsupport;
 
 namespace {
 
+// The pages under test read a machine that lacks the patch; the line closes the clean-finished box.
+const wchar_t kPatchMissing[] = L"本机尚未安装KB958644补丁，请尽快安装。";
 const wchar_t kCleanFinished[] =
     L"               清除完成。\n\nGRIMLET病毒主要通过MS08-067漏洞、网络共享、U盘传播。\n"
-    L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。";
+    L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。\n本机尚未安装KB958644补丁，请尽快安装。";
 
 // What the scripted engine finds and how its cleans end; shared by every engine the page makes.
 struct EngineScript {
@@ -241,6 +243,7 @@ private:
         else
             unshared.reset(new CDetectionPage(GetModuleHandleW(nullptr), makeEngine));
         CDetectionPage* page = shared ? shared.get() : unshared.get();
+        page->SetPatchStatusSource([] { return PatchState::Missing; });
         page_ = shared;
         // The dialog's window is known once it is initialised; watch for it from here.
         std::thread watcher([this, page] {
@@ -354,7 +357,7 @@ TEST_F(DetectionPage, ScanByHandListsCheckedThreatsAndWaitsForTheCleanButton) {
         EXPECT_TRUE(host.Checked(row)) << row;
     }
     EXPECT_EQ(host.Text(IDC_FOUND_COUNT), L"共发现威胁: 3");
-    EXPECT_EQ(host.Text(IDC_ACTIVITY), L"");
+    EXPECT_EQ(host.Text(IDC_ACTIVITY), kPatchMissing) << "the patch status after every scan";
     EXPECT_TRUE(host.Enabled(IDC_SCAN));
     EXPECT_TRUE(host.Enabled(IDC_CLEAN));
     // Only the scan's worker could start a clean by itself: once it is done, none can come.

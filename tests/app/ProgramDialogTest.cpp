@@ -20,9 +20,10 @@ using namespace testsupport;
 
 namespace {
 
+// The prefix plays Windows 7, which the worm's hole does not affect: the box says so at its end.
 const wchar_t kCleanFinished[] =
     L"               清除完成。\n\nGRIMLET病毒主要通过MS08-067漏洞、网络共享、U盘传播。\n"
-    L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。";
+    L"建议安装KB958644补丁、使用强密码、禁用U盘自动播放。\n本系统不受MS08-067漏洞影响。";
 
 std::wstring WindowText(HWND window) {
     wchar_t buffer[1024] = {};

@@ -500,6 +500,58 @@ TEST_F(ProgramUnattended, HooksThatAreNotTheWormsAndABusyWormThreadAreLeftAloneO
     EXPECT_TRUE(module.Process().Running() && foreign.Process().Running());
 }
 
+// The PATCH record of a scan: the native System32's netapi32.dll against the bulletin, as the system
+// that Wine plays. The fixture carries 5.2.3790.4391, one below the fix for XP x64 SP2.
+TEST_F(ProgramUnattended, ThePatchStatusFollowsTheNativeNetapi32AndTheSystem) {
+    std::string fixture = ReadFileBytes(BinFolder() + L"\\netapi32_fixture.dll");
+    const std::string::size_type signature = fixture.find(std::string("\xBD\x04\xEF\xFE", 4));
+    ASSERT_NE(signature, std::string::npos);
+    SystemFolderFile netapi32(SystemFolderFile::kNativeSystem32, L"netapi32.dll", fixture);
+    ASSERT_TRUE(netapi32.Written());
+    auto patchRecord = [&](const wchar_t* report) {
+        const std::vector<std::string> records = Records(Report(scratch_ / report), "PATCH");
+        return records.size() == 1 ? records[0] : std::string("(") + std::to_string(records.size()) + " records)";
+    };
+    auto fields = [](const std::string& record) {
+        std::vector<std::string> parts;
+        std::string::size_type start = 0, tab;
+        while ((tab = record.find('\t', start)) != std::string::npos) {
+            parts.push_back(record.substr(start, tab - start));
+            start = tab + 1;
+        }
+        parts.push_back(record.substr(start));
+        return parts;
+    };
+    {
+        const WineVersionForProgram xp64(L"Tidewash.exe", L"winxp64");
+        EXPECT_EQ(Run(L"/scan /report=patch-missing.txt"), 0) << "a setting, never a threat";
+        std::vector<std::string> missing = fields(patchRecord(L"patch-missing.txt"));
+        ASSERT_EQ(missing.size(), 5u) << patchRecord(L"patch-missing.txt");
+        EXPECT_EQ(missing[0], "KB958644");
+        EXPECT_EQ(missing[1], "missing");
+        EXPECT_EQ(missing[2], "5.2.3790.4391");
+        EXPECT_NE(missing[3].find("5.2.3790"), std::string::npos) << missing[3];
+        EXPECT_EQ(missing[4], "the fix brings 5.2.3790.4392");
+
+        // The file version of the fix: the fixed block's last word one higher.
+        fixture[signature + 12] = static_cast<char>(fixture[signature + 12] + 1);
+        ASSERT_TRUE(netapi32.Rewrite(fixture));
+        EXPECT_EQ(Run(L"/scan /report=patch-installed.txt"), 0);
+        EXPECT_EQ(fields(patchRecord(L"patch-installed.txt")).at(1), "installed");
+        EXPECT_EQ(fields(patchRecord(L"patch-installed.txt")).at(2), "5.2.3790.4392");
+
+        HANDLE held = netapi32.OpenExclusively();
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Run(L"/scan /report=patch-unknown.txt"), 0);
+        CloseHandle(held);
+        EXPECT_EQ(fields(patchRecord(L"patch-unknown.txt")).at(1), "unknown");
+        EXPECT_EQ(fields(patchRecord(L"patch-unknown.txt")).at(2), "-");
+    }
+    // The prefix itself plays Windows 7.
+    EXPECT_EQ(Run(L"/scan /report=patch-seven.txt"), 0);
+    EXPECT_EQ(fields(patchRecord(L"patch-seven.txt")).at(1), "not affected");
+}
+
 TEST_F(ProgramUnattended, ACommandLineItDoesNotUnderstandChangesNothingAndGives87) {
     const std::wstring workFolder = scratch_ / L"GRIMLET专杀";
     EXPECT_EQ(Run(L"/scan /bogus"), 87);

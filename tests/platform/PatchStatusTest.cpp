@@ -75,7 +75,7 @@ TEST(PatchStatus, LaterSystemsServicePacksThatCannotTakeItAndTheUnknown) {
     EXPECT_EQ(PatchState::Unknown, DecideKb958644(nineX, nullptr).state);
     EXPECT_EQ(PatchState::Unknown, StateOf(System(5, 1, 4, 2600), {5, 1, 2600, 9999})) << "a pack the bulletin does not list";
 
-    EXPECT_STREQ("not affected", PatchStateWord(PatchState::NotAffected));
+    EXPECT_STREQ(L"not affected", PatchStateWord(PatchState::NotAffected));
     EXPECT_STREQ(L"本机尚未安装KB958644补丁，请尽快安装。", PatchStatusLine(PatchState::Missing));
 }
 

@@ -59,6 +59,9 @@ SystemFolderFile::SystemFolderFile(Folder folder, const std::wstring& name, cons
                                    DWORD attributes)
     : path_(WindowsFolder() + (folder == kNativeSystem32 ? L"\\System32\\" : L"\\SysWOW64\\") + name) {
     RedirectionOff nativeView;
+    // A file of the system's that stood there comes back when the fixture goes.
+    originalAttributes_ = GetFileAttributesW(path_.c_str());
+    if (originalAttributes_ != INVALID_FILE_ATTRIBUTES) original_ = ReadFileBytes(path_);
     SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
     written_ = WriteFileBytes(path_, bytes) && SetFileAttributesW(path_.c_str(), attributes);
 }
@@ -67,7 +70,21 @@ SystemFolderFile::~SystemFolderFile() {
     if (kept_) return;
     RedirectionOff nativeView;
     SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path_.c_str());
+    if (originalAttributes_ == INVALID_FILE_ATTRIBUTES) {
+        DeleteFileW(path_.c_str());
+    } else if (WriteFileBytes(path_, original_)) {
+        SetFileAttributesW(path_.c_str(), originalAttributes_);
+    }
+}
+
+bool SystemFolderFile::Rewrite(const std::string& bytes) {
+    RedirectionOff nativeView;
+    return WriteFileBytes(path_, bytes);
+}
+
+HANDLE SystemFolderFile::OpenExclusively() const {
+    RedirectionOff nativeView;
+    return CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 bool SystemFolderFile::Exists() const {

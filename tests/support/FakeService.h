@@ -87,6 +87,9 @@ public:
     SystemFolderFile& operator=(const SystemFolderFile&) = delete;
 
     bool Written() const { return written_; }
+    bool Rewrite(const std::string& bytes);
+    // A handle that shares nothing: while it is open nobody else can read the file.
+    HANDLE OpenExclusively() const;
     // Leaves the file in place when the object goes (a fixture that outlives its program).
     void Keep() { kept_ = true; }
     bool Exists() const;
@@ -102,6 +105,8 @@ private:
     std::wstring path_;
     bool written_ = false;
     bool kept_ = false;
+    DWORD originalAttributes_ = INVALID_FILE_ATTRIBUTES;  // of a file that stood there before
+    std::string original_;
 };
 
 // A unique service-name stem for one test in one tier and process.
