@@ -44,7 +44,7 @@ constexpr ControlSize kControlSizes[] = {
     {IDC_AUTO_CLEAN, 180, 20}, {IDC_MANUAL_CLEAN, 180, 20}, {IDC_SCAN, 150, 50},
     {IDC_THREAT_LIST, 535, 140}, {IDC_CLEAN, 76, 26},        {IDC_FOUND_COUNT, 200, 20},
     {IDC_FOOTER, 270, 20},       {IDC_CLOSE_BUTTON, 50, 30}, {IDC_BUSY_PICTURE, 16, 16},
-    {IDC_ACTIVITY, 152, 20},
+    {IDC_ACTIVITY, 300, 20},  // room for the patch status line
 };
 
 struct Column {
@@ -400,6 +400,9 @@ int CDetectionPage::WorkThreadClean() {
 int CDetectionPage::OnNotify(int32_t) { return 1; }
 
 void CDetectionPage::OnItemFound(const FoundItemRecord& found) {
+    // A note says what lies out of the worm's reach by design: the report keeps it for administrators;
+    // the user's list is for threats and for what could not be checked.
+    if (found.information && found.threatClass == L"Note") return;
     const int32_t row = rowCount_;
     rowOfItem_[found.itemId] = row;
 
@@ -416,8 +419,7 @@ void CDetectionPage::OnItemFound(const FoundItemRecord& found) {
         column.pszText = const_cast<wchar_t*>(found.description.c_str());
         SendMessageW(list, LVM_SETITEMTEXTW, inserted, reinterpret_cast<LPARAM>(&column));
         column.iSubItem = 2;
-        const bool note = found.threatClass == L"Note";
-        column.pszText = const_cast<wchar_t*>(!found.information ? kNeedsCleaning : note ? L"" : kNotChecked);
+        column.pszText = const_cast<wchar_t*>(found.information ? kNotChecked : kNeedsCleaning);
         SendMessageW(list, LVM_SETITEMTEXTW, inserted, reinterpret_cast<LPARAM>(&column));
     }
     rowCount_ = row + 1;
