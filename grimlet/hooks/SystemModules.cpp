@@ -37,22 +37,6 @@ std::wstring LastTwoNames(const std::wstring& path) {
     return Lower(path.substr(before == std::wstring::npos ? 0 : before + 1));
 }
 
-class MemorySource final : public IPeByteSource {
-public:
-    MemorySource(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
-    bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override {
-        got = 0;
-        if (offset >= size_) return true;
-        got = static_cast<uint32_t>(std::min<uint64_t>(size, size_ - offset));
-        memcpy(buffer, data_ + offset, got);
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    uint32_t size_;
-};
-
 // The mapped headers describe the same image as the file: same machine, entry point, sections and
 // exports. The name of a mapping says which file it came from; this says that it still is that file.
 bool SameImage(const PeHeaders& mapped, const PeHeaders& file) {
@@ -196,7 +180,7 @@ uintptr_t RemoteSystemModules::BaseOf(const std::string& module, const PeFileIma
         SIZE_T read = 0;
         if (!ReadProcessMemory(process_, reinterpret_cast<void*>(candidate.base), headers, sizeof headers, &read))
             continue;
-        MemorySource source(headers, static_cast<uint32_t>(read));
+        PeMemorySource source(headers, read);
         PeReadWindow window(source);
         PeHeaders mappedHeaders;
         if (!PeHeaders::Parse(window, mappedHeaders) || !SameImage(mappedHeaders, file.Headers())) continue;

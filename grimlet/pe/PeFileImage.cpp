@@ -14,27 +14,12 @@ constexpr uint16_t kRelocationPadding = 0;   // IMAGE_REL_BASED_ABSOLUTE
 constexpr uint16_t kRelocationHighLow = 3;   // IMAGE_REL_BASED_HIGHLOW
 constexpr uint16_t kRelocationDir64 = 10;    // IMAGE_REL_BASED_DIR64
 
-class MemorySource final : public IPeByteSource {
-public:
-    explicit MemorySource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override {
-        got = 0;
-        if (offset >= bytes_.size()) return true;
-        got = static_cast<uint32_t>(std::min<uint64_t>(size, bytes_.size() - offset));
-        memcpy(buffer, bytes_.data() + offset, got);
-        return true;
-    }
-
-private:
-    const std::vector<uint8_t>& bytes_;
-};
-
 }  // namespace
 
 bool PeFileImage::Parse(std::vector<uint8_t> bytes) {
     if (bytes.size() > kMaxFileSize) return false;
     bytes_ = std::move(bytes);
-    MemorySource source(bytes_);
+    PeMemorySource source(bytes_.data(), bytes_.size());
     PeReadWindow window(source);
     return PeHeaders::Parse(window, headers_);
 }

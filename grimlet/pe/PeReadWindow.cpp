@@ -2,6 +2,14 @@
 
 #include <cstring>
 
+bool PeMemorySource::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) {
+    got = 0;
+    if (offset >= size_) return true;
+    got = static_cast<uint32_t>(size_ - offset < size ? size_ - offset : size);
+    memcpy(buffer, data_ + offset, got);
+    return true;
+}
+
 bool PeReadWindow::Read(uint64_t offset, void* out, uint32_t size) {
     if (size > kSize) return false;
     bool inside = offset >= start_ && offset - start_ <= valid_ && valid_ - (offset - start_) >= size;

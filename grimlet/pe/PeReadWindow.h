@@ -13,6 +13,17 @@ protected:
     ~IPeByteSource() = default;
 };
 
+// Bytes in memory that read as a file does: fewer at the end, none past it.
+class PeMemorySource final : public IPeByteSource {
+public:
+    PeMemorySource(const uint8_t* data, uint64_t size) : data_(data), size_(size) {}
+    bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
+
+private:
+    const uint8_t* data_;
+    uint64_t size_;
+};
+
 // A 4096-byte window over a source. A request that lies wholly inside the window is served from it;
 // anything else refills the window from the requested position.
 class PeReadWindow {

@@ -15,23 +15,6 @@
 
 namespace {
 
-// A file in memory that reads like ReadFile: fewer bytes at the end, none past it.
-class MemorySource final : public IPeByteSource {
-public:
-    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override {
-        got = 0;
-        if (offset >= size_) return true;
-        got = static_cast<uint32_t>(std::min<uint64_t>(size, size_ - offset));
-        memcpy(buffer, data_ + offset, got);
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
 uint32_t U32At(const uint8_t* data, size_t size, uint64_t offset) {
     if (offset + 4 > size) return 0;
     return static_cast<uint32_t>(data[offset]) | (static_cast<uint32_t>(data[offset + 1]) << 8) |
@@ -66,7 +49,7 @@ void ReadFiveBytesAt(const PeHeaders& headers, PeReadWindow& window, const uint8
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MemorySource source(data, size);
+    PeMemorySource source(data, size);
     PeReadWindow window(source);
     PeHeaders headers;
     if (!PeHeaders::Parse(window, headers)) return 0;
