@@ -11,6 +11,7 @@ namespace {
 constexpr int32_t kOutcomeCleaned = 1;
 constexpr int32_t kOutcomeRestart = 3;
 constexpr int32_t kFirstEngineOutcome = 16;  // the GRIMLET plug-in's failures: 16 + the cleanup engine's code
+constexpr int32_t kEngineSignerUnchecked = 11;  // the engine never could read the DLL: nothing removed
 
 // Why a removal failed, when the plug-in said more than "failed".
 std::wstring FailureReason(int32_t pluginOutcome) {
@@ -18,6 +19,9 @@ std::wstring FailureReason(int32_t pluginOutcome) {
     std::wstring reason = L"plug-in outcome " + std::to_wstring(pluginOutcome);
     if (pluginOutcome >= kFirstEngineOutcome)
         reason += L" (cleanup engine code " + std::to_wstring(pluginOutcome - kFirstEngineOutcome) + L")";
+    // Unreadable is not untrusted: the report says that nobody learned who signed it.
+    if (pluginOutcome - kFirstEngineOutcome == kEngineSignerUnchecked)
+        reason += L": the DLL could not be read, its signer is unknown";
     return reason;
 }
 
@@ -100,6 +104,7 @@ void UnattendedRun::RecordCleanOutcomes() {
             ++summary_.failed;
             const std::wstring reason = outcome == outcomes_.end() ? L"" : FailureReason(outcome->second.pluginOutcome);
             if (!reason.empty()) {
+                TW_LOG(LogLevel::Warning, "Not removed: %S: %S", item.description.c_str(), reason.c_str());
                 report_.Record(L"CLEANED", {item.description, word, reason});
                 continue;
             }

@@ -88,6 +88,9 @@ int RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFo
     if (!keyGone)
         TW_LOG(LogLevel::Detail, "Service key %S still there after the engine (%d)", entry.keyPath.c_str(), (int)result);
     const int outcome = CleanOutcomeOfEngine(ended, static_cast<int>(engineCode), keyGone);
+    if (ended && engineCode == MendrelExitCode::SignatureUnchecked)
+        TW_LOG(LogLevel::Warning, "The signer of %S is unknown: the engine could not read it; nothing removed",
+               entry.dllPath.c_str());
     if (ended)
         TW_LOG(outcome == kPluginCleanDone || outcome == kPluginCleanNeedsRestart ? LogLevel::Info : LogLevel::Error,
                "RunMendrel for %S ended with code %d; outcome %d", entry.keyPath.c_str(), (int)engineCode, outcome);
