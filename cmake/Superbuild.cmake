@@ -85,12 +85,19 @@ file(WRITE ${CMAKE_BINARY_DIR}/ctest_tiers.cmake
   "include(\"${CMAKE_BINARY_DIR}/i686/ctest_tests.cmake\" OPTIONAL)\n")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/ctest_tiers.cmake)
 
-# The shipped binaries load on Windows XP SP3: only system DLLs and no function newer than XP.
+# The shipped binaries load on Windows XP SP3 and import at load time only DLLs that the loader never
+# takes from the program's folder (KnownDLLs), and no function newer than XP.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME deliverables.imports
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_imports.py
           ${CMAKE_BINARY_DIR}/i686-deliver/bin)
 set_tests_properties(deliverables.imports PROPERTIES LABELS i686)
+# The check rejects a load-time import of a DLL that is not a KnownDLL: the signing probe imports wintrust.
+add_test(NAME deliverables.imports_rejects
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_imports.py
+          ${CMAKE_BINARY_DIR}/i686/bin/verify_trust.exe)
+set_tests_properties(deliverables.imports_rejects PROPERTIES LABELS i686
+  PASS_REGULAR_EXPRESSION "FAIL verify_trust.exe: imports WINTRUST.dll at load time, which is not a KnownDLL")
 # They ship stripped, with their symbol files beside the build, and Tidewash.exe within its size budget.
 add_test(NAME deliverables.budget
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/deliverables/check_budget.py

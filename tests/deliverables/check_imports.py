@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
-"""Checks the shipped i686 binaries: PE32, the expected subsystem, and imports that Windows XP SP3 has.
+"""Checks the shipped i686 binaries: PE32, the expected subsystem, and load-time imports that the loader
+never takes from the program's own folder, with functions that Windows XP SP3 has.
 
-usage: check_imports.py FOLDER
-Fails when a binary imports a DLL outside the system set, or a function that XP lacks.
+usage: check_imports.py FOLDER|FILE...
+Fails when a binary imports a DLL outside the allowed set at load time, or a function that XP lacks.
 """
 import os
 import struct
 import sys
 
-# DLLs that every Windows from XP SP3 on ships in system32.
-SYSTEM_DLLS = {
+# The only DLLs that a binary may import at load time. For any other DLL the loader searches the program's
+# own folder first, which a user may be able to write (Downloads, a stick, a share): the rest of the
+# system DLLs are delay-imported and loaded by full path from the system folder.
+# KnownDLLs on both Windows XP SP3 and 7 SP1 (HKLM\System\CurrentControlSet\Control\Session Manager\
+# KnownDLLs): always mapped from the system folder's section objects.
+KNOWN_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll",
-    "comctl32.dll", "comdlg32.dll", "msvcrt.dll", "version.dll", "psapi.dll", "wintrust.dll", "crypt32.dll",
-    "ntdll.dll", "shlwapi.dll", "olepro32.dll", "imagehlp.dll", "userenv.dll", "ws2_32.dll", "uxtheme.dll",
+    "comdlg32.dll", "imagehlp.dll",
+}
+ALLOWED_DLLS = KNOWN_DLLS | {
+    "ntdll.dll",   # mapped into every process before the program's imports are read
+    "msvcrt.dll",  # a KnownDLL's own dependency (advapi32, ole32, ...): loaded from the system folder first
 }
 
 # Functions newer than XP that toolchains and runtimes tend to pull in; importing any of them keeps a
@@ -96,13 +104,20 @@ class PeFile:
         return result
 
 
-def check(folder):
+def binaries(arguments):
+    for argument in arguments:
+        if os.path.isdir(argument):
+            for name in sorted(os.listdir(argument)):
+                if name.lower().endswith((".exe", ".dll")):
+                    yield name, os.path.join(argument, name)
+        else:
+            yield os.path.basename(argument), argument
+
+
+def check(arguments):
     problems = []
     checked = 0
-    for name in sorted(os.listdir(folder)):
-        if not name.lower().endswith((".exe", ".dll")):
-            continue
-        path = os.path.join(folder, name)
+    for name, path in binaries(arguments):
         pe = PeFile(path)
         checked += 1
         if pe.magic != 0x10B or pe.machine != 0x14C:
@@ -110,19 +125,19 @@ def check(folder):
         if name.lower() == "tidewash.exe" and pe.subsystem != SUBSYSTEM_GUI:
             problems.append("%s: subsystem %d, expected GUI" % (name, pe.subsystem))
         for dll, functions in pe.imports().items():
-            if dll.lower() not in SYSTEM_DLLS:
-                problems.append("%s: imports %s, which is not a system DLL" % (name, dll))
+            if dll.lower() not in ALLOWED_DLLS:
+                problems.append("%s: imports %s at load time, which is not a KnownDLL" % (name, dll))
             for function in functions:
                 if function in VISTA_AND_LATER:
                     problems.append("%s: imports %s!%s, which Windows XP lacks" % (name, dll, function))
         print("%s: %s" % (name, ", ".join("%s(%d)" % (d, len(f)) for d, f in pe.imports().items())))
     if checked == 0:
-        problems.append("no binaries in %s" % folder)
+        problems.append("no binaries in %s" % " ".join(arguments))
     return problems
 
 
 if __name__ == "__main__":
-    problems = check(sys.argv[1])
+    problems = check(sys.argv[1:])
     for p in problems:
         print("FAIL " + p)
     sys.exit(1 if problems else 0)

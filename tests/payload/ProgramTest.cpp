@@ -193,4 +193,40 @@ TEST(DeliveredProgram, AnotherPayloadPutAtItsPathBeforeItUnpacksNeverRuns) {
     EXPECT_NE(ReadFileBytes(scratch / L"report.txt").find("ERROR\t"), std::string::npos);
 }
 
+// The kind of each report line (its first field): what a scan found and did, without its times.
+std::string RecordKinds(const std::string& report) {
+    std::string kinds;
+    for (std::size_t at = 0; at < report.size();) {
+        const std::size_t end = std::min(report.find('\n', at), report.size());
+        kinds += report.substr(at, std::min(report.find('\t', at), end) - at) + "\n";
+        at = end + 1;
+    }
+    return kinds;
+}
+
+// A version.dll and a wintrust.dll beside the program, preferred to the system's as Windows prefers a
+// non-KnownDLL from the program's folder, never run in it; the scan ends and reports as without them.
+TEST(DeliveredProgram, DllsPlantedBesideItNeverRunAndTheScanWorks) {
+    ScratchFolder scratch;
+    const std::wstring probe = scratch / L"probe.txt";
+    const std::wstring program = scratch / L"Tidewash.exe";
+    ASSERT_TRUE(CopyFileW(ProductExe().c_str(), program.c_str(), FALSE));
+    const int plain = RunProgram(program, L"/scan /report=plain.txt", scratch.Path(), 120000);
+
+    const std::wstring probeDll = BinFolder() + L"\\tw_probe_dll.dll";
+    for (const wchar_t* name : {L"version.dll", L"wintrust.dll"})
+        ASSERT_TRUE(CopyFileW(probeDll.c_str(), (scratch / name).c_str(), FALSE)) << Narrow(name);
+    SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", probe.c_str());
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"version,wintrust=n,b");
+    const int planted = RunProgram(program, L"/scan /report=planted.txt", scratch.Path(), 120000);
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
+    SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", nullptr);
+
+    EXPECT_FALSE(FileExists(probe)) << ReadFileBytes(probe);
+    EXPECT_EQ(planted, plain);
+    const std::string plainReport = ReadFileBytes(scratch / L"plain.txt");
+    EXPECT_FALSE(plainReport.empty());
+    EXPECT_EQ(RecordKinds(ReadFileBytes(scratch / L"planted.txt")), RecordKinds(plainReport));
+}
+
 }  // namespace
