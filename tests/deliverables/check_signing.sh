@@ -54,11 +54,14 @@ for f in grimlet.dll RunMendrel.exe Tidewash.exe; do
 done
 
 # The same scan, unsigned and signed. The reports differ only in their times.
+# How many 64-bit processes a scan passed over depends on what else runs on the machine at that moment
+# (other tests' programs): the count is left out of the comparison, the record is not.
 scan() {  # folder -> exit code; the report without START and END in folder/report.txt
   mkdir -p "$1/run"
   local code=0
   (cd "$1/run" && "$WINE32" ../Tidewash.exe /scan /report=report.txt </dev/null >/dev/null 2>&1) || code=$?
-  grep -v -e '^START' -e '^END' "$1/run/report.txt" > "$1/report.txt" || fail "no report from $1/Tidewash.exe"
+  grep -v -e '^START' -e '^END' "$1/run/report.txt" | sed -E 's/\(([0-9]+) passed over\)/(N passed over)/' \
+    > "$1/report.txt" || fail "no report from $1/Tidewash.exe"
   echo "$code"
 }
 unsigned_code=$(scan "$work/unsigned")
