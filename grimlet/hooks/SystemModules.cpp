@@ -29,13 +29,6 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
 
-// The last two names of a path, lower case.
-std::wstring LastTwoNames(const std::wstring& path) {
-    const std::wstring::size_type last = path.find_last_of(L'\\');
-    if (last == std::wstring::npos || last == 0) return {};
-    const std::wstring::size_type before = path.find_last_of(L'\\', last - 1);
-    return Lower(path.substr(before == std::wstring::npos ? 0 : before + 1));
-}
 
 // The mapped headers describe the same image as the file: same machine, entry point, sections and
 // exports. The name of a mapping says which file it came from; this says that it still is that file.
@@ -53,6 +46,13 @@ bool SameImage(const PeHeaders& mapped, const PeHeaders& file) {
 }
 
 }  // namespace
+
+std::wstring LastTwoNames(const std::wstring& path) {
+    const std::wstring::size_type last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos || last == 0) return {};
+    const std::wstring::size_type before = path.find_last_of(L'\\', last - 1);
+    return Lower(path.substr(before == std::wstring::npos ? 0 : before + 1));
+}
 
 bool SystemFolderOf(HANDLE process, SystemFolder& folder) {
     // A 32-bit plug-in reaches only 32-bit processes: under WOW64 they are all WOW64 processes.

@@ -15,6 +15,9 @@
 // System32 otherwise.
 enum class SystemFolder { System32, SysWow64 };
 bool SystemFolderOf(HANDLE process, SystemFolder& folder);
+// The last two names of a mapping's path, lower case ("system32\dnsapi.dll"): what tells a system
+// module, in the forms both Windows (\Device\...) and Wine (\??\C:\...) give.
+std::wstring LastTwoNames(const std::wstring& path);
 std::wstring SystemFolderPath(SystemFolder folder);
 
 // The system folders' module files, each read once for the object's lifetime (one scan). A file is read

@@ -2,10 +2,10 @@
 
 #include <psapi.h>
 
-#include <cwctype>
 #include <string>
 
 #include "grimlet/hooks/SystemModules.h"
+#include "grimlet/threads/WormThreadProof.h"
 
 namespace {
 
@@ -21,14 +21,6 @@ const char* const kWaitCalls[] = {
 // Modules a wait passes through between the worm's call and the system call.
 const wchar_t* const kWaitPathModules[] = {L"ntdll.dll", L"kernel32.dll", L"kernelbase.dll"};
 
-std::wstring TailOf(const std::wstring& path) {
-    const std::wstring::size_type last = path.find_last_of(L'\\');
-    if (last == std::wstring::npos || last == 0) return {};
-    const std::wstring::size_type before = path.find_last_of(L'\\', last - 1);
-    std::wstring tail = path.substr(before == std::wstring::npos ? 0 : before + 1);
-    for (wchar_t& c : tail) c = static_cast<wchar_t>(towlower(c));
-    return tail;
-}
 
 }  // namespace
 
@@ -63,14 +55,6 @@ bool ThreadStopPoint::InWaitCall(uintptr_t address) const {
     return false;
 }
 
-bool ThreadStopPoint::IsPrivateCode(uintptr_t address) const {
-    MEMORY_BASIC_INFORMATION memory = {};
-    if (VirtualQueryEx(process_, reinterpret_cast<LPCVOID>(address), &memory, sizeof memory) != sizeof memory)
-        return false;
-    const DWORD executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    return memory.State == MEM_COMMIT && memory.Type == MEM_PRIVATE && (memory.Protect & executable) &&
-           !(memory.Protect & PAGE_GUARD);
-}
 
 int ThreadStopPoint::KindOfCode(uintptr_t address) const {
     if (address < 0x10000) return 0;
@@ -83,7 +67,7 @@ int ThreadStopPoint::KindOfCode(uintptr_t address) const {
     if (memory.Type != MEM_IMAGE) return 3;
     wchar_t mapped[MAX_PATH * 2] = {};
     if (!GetMappedFileNameW(process_, reinterpret_cast<void*>(address), mapped, MAX_PATH * 2)) return 3;
-    const std::wstring tail = TailOf(mapped);
+    const std::wstring tail = LastTwoNames(mapped);
     for (const wchar_t* module : kWaitPathModules)
         if (tail == std::wstring(L"system32\\") + module || tail == std::wstring(L"syswow64\\") + module) return 1;
     return 3;
@@ -125,7 +109,7 @@ ThreadStopPoint::Place ThreadStopPoint::Judge(HANDLE thread) const {
     const uintptr_t next = static_cast<uintptr_t>(context.Eip);
     uintptr_t stackPointer = static_cast<uintptr_t>(context.Esp);
 #endif
-    if (IsPrivateCode(next)) return Place::WormCode;
+    if (WormThreadProof::IsPrivateCode(process_, next)) return Place::WormCode;
     if (InWaitCall(next)) return WalkStack(stackPointer);
     // 32-bit XP to 7: every system call returns through one stub; the word on top of the stack says
     // which call it was.

@@ -31,7 +31,6 @@ public:
 private:
     using Range = std::pair<uintptr_t, uintptr_t>;  // [first, end)
     bool InWaitCall(uintptr_t address) const;
-    bool IsPrivateCode(uintptr_t address) const;
     // What kind of code a stack word points to: 0 none, 1 a module the wait path may pass, 2 private
     // code, 3 any other code.
     int KindOfCode(uintptr_t address) const;
