@@ -30,6 +30,11 @@ void ShowTheRunningOne() {
 
 }  // namespace
 
+int ShowPrepareFailed() {
+    MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
+    return -1;
+}
+
 int Run() {
     SingleRunGuard onlyRun;
     if (!onlyRun.IsOnlyRun()) {
@@ -37,10 +42,7 @@ int Run() {
         return kAlreadyRunning;
     }
     PreparedWorkFolder workFolder;
-    if (!workFolder.Prepared()) {
-        MessageBoxW(nullptr, kPrepareFailed, kCaption, MB_ICONERROR);
-        return -1;
-    }
+    if (!workFolder.Prepared()) return ShowPrepareFailed();
     return RunDetectionDialog();
 }
 

@@ -11,4 +11,7 @@ constexpr int kAlreadyRunning = 170;  // ERROR_BUSY
 // kAlreadyRunning when another run is in progress, otherwise the dialog's result.
 int Run();
 
+// The box "初始化组件失败"; returns -1, the exit code that goes with it.
+int ShowPrepareFailed();
+
 }  // namespace startup

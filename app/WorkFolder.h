@@ -17,9 +17,17 @@
 // a folder ordinary users may write (Downloads, a stick, %TEMP% of SYSTEM) never runs, or deletes, what
 // they put there. Make one only while holding SingleRunGuard: folders that earlier runs left there are
 // removed first.
+//
+// The program's protected copy (ProtectedCopy) already runs from such a folder, made by its first
+// process: there the run's folder is the one the copy lies in, opened and checked again by handle, and
+// left for the first process to remove once the copy has ended.
 class WorkFolder {
 public:
-    WorkFolder();
+    enum class Purpose {
+        ThisRun,  // the run's own folder: the copy's, or a new one
+        ForACopy  // a new folder for the protected copy, made without the one-run guard: nothing else is removed
+    };
+    explicit WorkFolder(Purpose purpose = Purpose::ThisRun);
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
@@ -32,7 +40,12 @@ public:
     // The per-machine levels that someone else had made and this run took over (ProtectedDataFolder).
     std::vector<std::wstring> TakenOver() const;
 
+    // The folder handle, for naming files inside it through ProtectedDataFolder.
+    HANDLE Handle() const { return folder_.Get(); }
+
 private:
+    void OpenCopysOwn(const std::wstring& name);
+    void MakeNew();
 
     std::unique_ptr<ProtectedDataFolder> machineFolder_;
     KernelHandle folder_;

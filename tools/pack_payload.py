@@ -10,7 +10,10 @@ directory on the folder), as an archive made on Windows would carry them.
 
 The archive's length and SHA-256 are written into the image, behind the tag STAMP_TAG, before anything
 signs the program: the program unpacks only an archive with exactly these bytes, whatever lies at its
-path by the time it reads its payload.
+path by the time it reads its payload. Behind them goes the SHA-256 of the image itself, read with that
+digest's own field, the checksum and the certificate table's directory entry as zeros (the two fields
+that signing rewrites): before the program runs a copy of itself, it checks that the copy's image is
+its own to the byte.
 """
 import argparse
 import hashlib
@@ -25,7 +28,8 @@ MARKER = b"quorvel" + b" tidewash clean tool"
 SEARCH_LIMIT = 2 * 1024 * 1024
 UNIX_EXTENSION = 0x8000
 STAMP_TAG = b"TidewashPayload1"
-STAMP_SIZE = 8 + 32
+STAMP_SIZE = 8 + 32 + 32
+IMAGE_DIGEST_AT = 8 + 32  # within the stamp field
 
 K_END, K_HEADER, K_ARCHIVE_PROPERTIES, K_ADDITIONAL_STREAMS, K_MAIN_STREAMS, K_FILES_INFO = 0, 1, 2, 3, 4, 5
 K_PACK_INFO, K_UNPACK_INFO, K_SUBSTREAMS_INFO, K_SIZE, K_CRC, K_FOLDER = 6, 7, 8, 9, 10, 11
@@ -238,8 +242,33 @@ def stamp_image(image, archive):
     field = at + len(STAMP_TAG)
     if image[field:field + STAMP_SIZE] != bytes(STAMP_SIZE):
         raise ValueError("the image's payload stamp is not blank")
-    stamp = struct.pack("<Q", len(archive)) + hashlib.sha256(archive).digest()
-    return image[:field] + stamp + image[field + STAMP_SIZE:]
+    stamp = struct.pack("<Q", len(archive)) + hashlib.sha256(archive).digest() + bytes(32)
+    image = image[:field] + stamp + image[field + STAMP_SIZE:]
+    digest_at = field + IMAGE_DIGEST_AT
+    return image[:digest_at] + image_digest(image, digest_at) + image[digest_at + 32:]
+
+
+def image_digest(image, digest_at):
+    """SHA-256 of the image with the digest's own 32 bytes, the checksum and the certificate table's
+    directory entry read as zeros."""
+    masked = bytearray(image)
+    for at, size in signature_fields(image) + [(digest_at, 32)]:
+        masked[at:at + size] = bytes(size)
+    return hashlib.sha256(bytes(masked)).digest()
+
+
+def signature_fields(image):
+    """Where signing writes in the PE headers: the checksum and the certificate table's entry."""
+    if len(image) < 0x40 or image[:2] != b"MZ":
+        raise ValueError("the image is not a PE file")
+    optional = struct.unpack_from("<I", image, 0x3C)[0] + 24
+    if optional + 2 > len(image) or image[optional - 24:optional - 20] != b"PE\0\0":
+        raise ValueError("the image is not a PE file")
+    pe32plus = struct.unpack_from("<H", image, optional)[0] == 0x20B
+    security = optional + (112 if pe32plus else 96) + 4 * 8
+    if security + 8 > len(image):
+        raise ValueError("the image's headers are cut short")
+    return [(optional + 64, 4), (security, 8)]
 
 
 def main():

@@ -112,7 +112,13 @@ int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost) {
     return outcome;
 }
 
-int Run(const CommandLineOptions& options) {
+int Run(const CommandLineOptions& options) { return RunOrRefuse(options, nullptr); }
+
+int RunThatCouldNotStart(const CommandLineOptions& options, const std::wstring& why) {
+    return RunOrRefuse(options, &why);
+}
+
+int RunOrRefuse(const CommandLineOptions& options, const std::wstring* refused) {
     // No system error box either: no "insert a disk" prompt, no crash dialog. Child processes (the
     // cleanup engine) inherit the mode. The C run-time's own "abnormal termination" box of a GUI
     // program goes to the standard error stream instead.
@@ -139,7 +145,10 @@ int Run(const CommandLineOptions& options) {
     UnattendedRun::Summary summary;
     bool hasSummary = false;
     SingleRunGuard onlyRun;
-    if (!onlyRun.IsOnlyRun()) {
+    if (refused) {
+        report.Record(L"ERROR", {std::wstring(kPrepareFailed) + L" (" + *refused + L")"});
+        exitCode = UnattendedRun::kNotPrepared;
+    } else if (!onlyRun.IsOnlyRun()) {
         report.Record(L"ERROR", {L"another Tidewash run is in progress on this machine; nothing was done"});
         exitCode = kAlreadyRunning;
     } else if (options.mode == CommandLineOptions::Mode::Quarantine) {

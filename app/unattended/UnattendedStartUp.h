@@ -31,4 +31,11 @@ int WithReportOutcome(int outcome, bool reportElsewhere, bool reportLost);
 // returns the exit code.
 int Run(const CommandLineOptions& options);
 
+// A run whose program could not start its work (no protected copy could be made): the report with its
+// ERROR record and the event, and -1.
+int RunThatCouldNotStart(const CommandLineOptions& options, const std::wstring& why);
+
+// Run, or with `refused` set RunThatCouldNotStart.
+int RunOrRefuse(const CommandLineOptions& options, const std::wstring* refused);
+
 }  // namespace unattended

@@ -210,15 +210,25 @@ bool Logger::IsOwnLogFile(DWORD fileType, const BY_HANDLE_FILE_INFORMATION& info
 void Logger::WriteToFile(const char* line, std::size_t length) {
     if (path_[0] == '\0') return;
     CLockGuard guard(ProcessLock<FileLockTag>());
+    AppendBytes(path_, line, length);
+}
+
+void Logger::AppendToFile(const char* path, const std::string& text, bool replace) {
+    CLockGuard guard(ProcessLock<FileLockTag>());
+    if (replace) DeleteFileA(path);
+    if (!text.empty()) AppendBytes(path, text.data(), text.size());
+}
+
+void Logger::AppendBytes(const char* path, const char* line, std::size_t length) {
     // A link at the log's name is opened as itself and refused, never followed; a file with a second
     // name is somebody else's file too. The folder's listing is asked as well, since a system may follow
     // a link in spite of the flag (Wine, for a Unix symbolic link) but still lists it as one.
-    KernelHandle file(CreateFileA(path_, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+    KernelHandle file(CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) return;
     BY_HANDLE_FILE_INFORMATION information;
     WIN32_FIND_DATAA listed;
-    HANDLE search = FindFirstFileA(path_, &listed);
+    HANDLE search = FindFirstFileA(path, &listed);
     if (search == INVALID_HANDLE_VALUE) return;
     FindClose(search);
     if (!GetFileInformationByHandle(file.Get(), &information) ||

@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 #include <windows.h>
 #include <wmistr.h>
 #include <evntrace.h>
@@ -39,6 +40,9 @@ public:
 
     void Write(const wchar_t* source, uint32_t level, int line, const char* format, ...);
     void WriteV(const wchar_t* source, uint32_t level, int line, const char* format, va_list args);
+    // `text` added to the file at `path` with the same care as a log line (no link followed, no file
+    // with a second name); `replace` removes what was there first (a link as itself).
+    static void AppendToFile(const char* path, const std::string& text, bool replace);
 
     uint32_t Mask() const { return mask_; }
     const char* Path() const { return path_; }
@@ -68,6 +72,7 @@ private:
     void RegisterEventTrace();
     void WriteLine(const wchar_t* source, uint32_t level, int line, const char* format, va_list args);
     void WriteToFile(const char* line, std::size_t length);
+    static void AppendBytes(const char* path, const char* line, std::size_t length);
     void WriteToEventTrace(uint32_t level, const char* format, va_list args);
 
     uint32_t mask_ = 0;

@@ -113,6 +113,22 @@ DWORD EntryAttributes(HANDLE parent, const std::wstring& name) {
     return reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(buffer)->FileAttributes;
 }
 
+// The owner part of `object`'s security, read straight from the object. GetSecurityInfo would load
+// ntmarta.dll by a bare name, which the system looks for in the program's folder first: before the
+// program runs from its protected copy, that folder may be anybody's.
+DWORD ReadOwner(HANDLE object, std::vector<BYTE>& descriptor, PSID& owner) {
+    owner = nullptr;
+    DWORD needed = 0;
+    GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0) return GetLastError();
+    descriptor.assign(needed, 0);
+    BOOL defaulted = FALSE;
+    if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, descriptor.data(), needed, &needed) ||
+        !GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 ProtectedDataFolder::ProtectedDataFolder(const wchar_t* leaf) {
@@ -252,43 +268,20 @@ bool ProtectedDataFolder::CheckLevel(HANDLE parent, const std::wstring& name, Ke
     // Made by this call with our descriptor: nobody else has had it. A folder an administrator named
     // is theirs to choose.
     const bool ownerAsked = !created && !existingOnly_;
-    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    std::vector<BYTE> descriptor;
     PSID owner = nullptr;
     if (ownerAsked) {
-        const DWORD error = GetSecurityInfo(level.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                            nullptr, nullptr, descriptor.Receive());
+        const DWORD error = ReadOwner(level.Get(), descriptor, owner);
         if (error != ERROR_SUCCESS)
             return Fail(L"the owner of " + path + L" cannot be read (" + ErrorText(error) + L")");
     }
     const bool mayTakeOver = ownerAsked && IsAdministrator();
     LevelVerdict verdict =
-        JudgeLevel(information.dwFileAttributes, listed, ownerAsked ? descriptor.Get() : nullptr, nullptr, mayTakeOver);
+        JudgeLevel(information.dwFileAttributes, listed, ownerAsked ? descriptor.data() : nullptr, nullptr, mayTakeOver);
     if (verdict == LevelVerdict::TakeOver || verdict == LevelVerdict::ForeignOwner) {
-        if (!ownOwnerKnown_) {
-            // What owner does this system record for a folder we make asking for Administrators? Learnt on a
-            // folder that is made inside the common application data folder and goes when its handle closes.
-            ownOwnerKnown_ = true;
-            std::vector<BYTE> ownerOnly;
-            wchar_t probeName[64];
-            _snwprintf(probeName, 64, L"Tidewash-owner-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
-            probeName[63] = L'\0';
-            KernelHandle probe;
-            bool probeCreated = false;
-            if (DescriptorFrom(kOwnerOnlySecurity, ownerOnly) &&
-                OpenChild(levels_.front().Get(), probeName, READ_CONTROL | DELETE | SYNCHRONIZE, FILE_CREATE,
-                          kLevelOptions | FILE_DELETE_ON_CLOSE, ownerOnly.data(), probe, probeCreated) == ERROR_SUCCESS) {
-                LocalMemory<PSECURITY_DESCRIPTOR> probeDescriptor;
-                PSID probeOwner = nullptr;
-                if (GetSecurityInfo(probe.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &probeOwner, nullptr,
-                                    nullptr, nullptr, probeDescriptor.Receive()) == ERROR_SUCCESS &&
-                    probeOwner && IsValidSid(probeOwner)) {
-                    const BYTE* bytes = static_cast<const BYTE*>(probeOwner);
-                    ownOwner_.assign(bytes, bytes + GetLengthSid(probeOwner));
-                }
-            }
-        }
+        LearnOwnOwner();
         if (!ownOwner_.empty())
-            verdict = JudgeLevel(information.dwFileAttributes, listed, descriptor.Get(), ownOwner_.data(), mayTakeOver);
+            verdict = JudgeLevel(information.dwFileAttributes, listed, descriptor.data(), ownOwner_.data(), mayTakeOver);
     }
     switch (verdict) {
     case LevelVerdict::Trusted: return true;
@@ -300,6 +293,67 @@ bool ProtectedDataFolder::CheckLevel(HANDLE parent, const std::wstring& name, Ke
     case LevelVerdict::TakeOver: break;
     }
     return TakeOver(parent, name, level, information, path, SidText(owner));
+}
+
+void ProtectedDataFolder::LearnOwnOwner() {
+    if (ownOwnerKnown_) return;
+    // What owner does this system record for a folder we make asking for Administrators? Learnt on a
+    // folder that is made inside the common application data folder and goes when its handle closes.
+    ownOwnerKnown_ = true;
+    std::vector<BYTE> ownerOnly;
+    wchar_t probeName[64];
+    _snwprintf(probeName, 64, L"Tidewash-owner-%lu-%lu.tmp", GetCurrentProcessId(), GetTickCount());
+    probeName[63] = L'\0';
+    KernelHandle probe;
+    bool probeCreated = false;
+    if (DescriptorFrom(kOwnerOnlySecurity, ownerOnly) &&
+        OpenChild(levels_.front().Get(), probeName, READ_CONTROL | DELETE | SYNCHRONIZE, FILE_CREATE,
+                  kLevelOptions | FILE_DELETE_ON_CLOSE, ownerOnly.data(), probe, probeCreated) == ERROR_SUCCESS) {
+        std::vector<BYTE> probeDescriptor;
+        PSID probeOwner = nullptr;
+        if (ReadOwner(probe.Get(), probeDescriptor, probeOwner) == ERROR_SUCCESS && probeOwner &&
+            IsValidSid(probeOwner)) {
+            const BYTE* bytes = static_cast<const BYTE*>(probeOwner);
+            ownOwner_.assign(bytes, bytes + GetLengthSid(probeOwner));
+        }
+    }
+}
+
+KernelHandle ProtectedDataFolder::OpenTrustedChild(const std::wstring& name, std::wstring& failure) {
+    KernelHandle child;
+    const std::wstring path = path_ + L"\\" + name;
+    if (!IsOpen()) {
+        failure = path_ + L" is not open";
+        return child;
+    }
+    bool created = false;
+    const DWORD error = OpenChild(leaf_.Get(), name, kLevelAccess, FILE_OPEN, kLevelOptions, nullptr, child, created);
+    if (error != ERROR_SUCCESS) {
+        failure = path + L" cannot be opened (" + ErrorText(error) + L")";
+        return KernelHandle();
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    std::vector<BYTE> descriptor;
+    PSID owner = nullptr;
+    if (!GetFileInformationByHandle(child.Get(), &information) || ReadOwner(child.Get(), descriptor, owner) != ERROR_SUCCESS) {
+        failure = L"the attributes or the owner of " + path + L" cannot be read (" + ErrorText(GetLastError()) + L")";
+        return KernelHandle();
+    }
+    const DWORD listed = EntryAttributes(leaf_.Get(), name);
+    LevelVerdict verdict = JudgeLevel(information.dwFileAttributes, listed, descriptor.data(), nullptr, false);
+    if (verdict == LevelVerdict::ForeignOwner) {
+        LearnOwnOwner();
+        if (!ownOwner_.empty())
+            verdict = JudgeLevel(information.dwFileAttributes, listed, descriptor.data(), ownOwner_.data(), false);
+    }
+    switch (verdict) {
+    case LevelVerdict::Trusted: return child;
+    case LevelVerdict::NotListed: failure = path + L" is not listed in the folder above it"; break;
+    case LevelVerdict::Link: failure = path + L" is a link"; break;
+    case LevelVerdict::NotFolder: failure = path + L" is not a folder"; break;
+    default: failure = path + L" is owned by " + SidText(owner) + L", not by Administrators or SYSTEM"; break;
+    }
+    return KernelHandle();
 }
 
 ProtectedDataFolder::LevelVerdict ProtectedDataFolder::JudgeLevel(DWORD handleAttributes, DWORD listedAttributes,

@@ -45,6 +45,12 @@ public:
     // One line for each level that someone else had made and that this run took over.
     const std::vector<std::wstring>& TakenOver() const { return takenOver_; }
 
+    // The existing folder `name` directly inside this one, opened like a level (never following a link,
+    // checked again in the listing, held without delete sharing) and trusted only as it is: it must be
+    // owned by Administrators or SYSTEM (or be one this system records as this process's own). Nothing is
+    // made, taken over or changed. On failure an invalid handle and the reason in `failure`.
+    KernelHandle OpenTrustedChild(const std::wstring& name, std::wstring& failure);
+
     // A new folder `name` directly inside `parent`, made by this very call (never one that was there),
     // owned by Administrators with the protected list. The handle shares no delete access. On failure
     // an invalid handle and the reason in `failure`.
@@ -79,6 +85,9 @@ private:
     bool TakeOver(HANDLE parent, const std::wstring& name, KernelHandle& level,
                   const BY_HANDLE_FILE_INFORMATION& checked, const std::wstring& path, const std::wstring& formerOwner);
     static bool IsAdministrator();
+    // Learns, once, which owner this system records for a folder this process makes asking for
+    // Administrators (ownOwner_), on a probe folder that goes when its handle closes.
+    void LearnOwnOwner();
     static void EnableTakeOverPrivileges();
     bool Fail(const std::wstring& reason);
 

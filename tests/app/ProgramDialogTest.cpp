@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,7 @@ std::wstring WindowText(HWND window) {
 }
 
 struct Search {
-    DWORD processId;
+    std::set<DWORD> processes;  // the program's first process and its copy
     const wchar_t* title;
     HWND found;
 };
@@ -41,7 +42,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
     auto* search = reinterpret_cast<Search*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+    if (search->processes.count(owner) && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
         WindowText(window) == search->title) {
         search->found = window;
         return FALSE;
@@ -69,8 +70,9 @@ public:
         }
     }
     HWND WaitForWindow(const wchar_t* title) {
-        Search search = {process_.dwProcessId, title, nullptr};
+        Search search = {{}, title, nullptr};
         WaitUntil([&] {
+            search.processes = ProcessAndDescendants(process_.dwProcessId);  // the copy starts a moment later
             search.found = nullptr;
             EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
@@ -91,16 +93,25 @@ public:
             LVITEMW item;
             wchar_t text[512];
         };
-        void* remote = VirtualAllocEx(process_.hProcess, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE);
-        if (!remote) return L"(no remote memory)";
+        // The list is the protected copy's, a child of the process the test started.
+        DWORD owner = 0;
+        GetWindowThreadProcessId(list, &owner);
+        HANDLE program = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, owner);
+        if (!program) return L"(the list's program cannot be opened)";
+        void* remote = VirtualAllocEx(program, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE);
+        if (!remote) {
+            CloseHandle(program);
+            return L"(no remote memory)";
+        }
         Remote local = {};
         local.item.iSubItem = column;
         local.item.cchTextMax = 512;
         local.item.pszText = reinterpret_cast<Remote*>(remote)->text;
-        WriteProcessMemory(process_.hProcess, remote, &local, sizeof(local), nullptr);
+        WriteProcessMemory(program, remote, &local, sizeof(local), nullptr);
         SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
-        ReadProcessMemory(process_.hProcess, remote, &local, sizeof(local), nullptr);
-        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+        ReadProcessMemory(program, remote, &local, sizeof(local), nullptr);
+        VirtualFreeEx(program, remote, 0, MEM_RELEASE);
+        CloseHandle(program);
         local.text[511] = 0;
         return local.text;
     }

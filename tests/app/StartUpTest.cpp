@@ -60,7 +60,9 @@ TEST(StartUp, APreparedOldWorkFolderInTheCurrentDirectoryIsNeverTouchedAndTheLog
     EXPECT_EQ(ReadFileBytes(work + L"\\old\\stale.dll"), "stale");
     EXPECT_EQ(EntriesIn(work + L"\\plugin"), (std::set<std::wstring>{L"grimlet.dll"}));
     EXPECT_EQ(ReadFileBytes(work + L"\\plugin\\grimlet.dll"), "planted");
-    EXPECT_EQ(EntriesIn(MachineWorkFolder()), machineWork) << "the dialog left its work folder";
+    // Folders that runs cut short left there may go; the dialog's own goes with it.
+    for (const std::wstring& entry : EntriesIn(MachineWorkFolder()))
+        EXPECT_TRUE(machineWork.count(entry)) << "the dialog left its work folder " << Narrow(entry);
 
     auto lines = SplitLines(ReadFileBytes(ProductLog()));
     ASSERT_FALSE(lines.empty());

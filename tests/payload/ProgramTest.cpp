@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/payload/PayloadStamp.h"
+#include "platform/payload/ProgramCopyCheck.h"
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/TestSupport.h"
 
@@ -18,7 +19,8 @@ const wchar_t kCaption[] = L"GRIMLET专杀工具";
 const wchar_t kFailureText[] = L"初始化组件失败";
 const std::string kMarker = std::string("quorvel") + " tidewash clean tool";
 const std::string kStampTag = "TidewashPayload1";
-constexpr std::size_t kStampSize = 8 + PayloadStamp::kDigestSize;
+constexpr std::size_t kImageDigestAt = 8 + PayloadStamp::kDigestSize;  // behind the payload's length and digest
+constexpr std::size_t kStampSize = kImageDigestAt + PayloadStamp::kDigestSize;
 
 std::wstring ProductExe() { return ProductFolder() + L"\\Tidewash.exe"; }
 std::wstring ProductImage() { return ProductFolder() + L"\\..\\obj\\Tidewash.exe"; }
@@ -58,6 +60,11 @@ TEST(DeliveredProgram, IsTheLinkedImageFollowedByTheMarkerAndA7zArchive) {
     const std::size_t archive = image.size() + kMarker.size();
     ASSERT_LE(archive + stamped.size, program.size());
     EXPECT_TRUE(PayloadStamp::Of(reinterpret_cast<const unsigned char*>(&program[archive]), stamped.size) == stamped);
+    ImageStamp ofImage;
+    ASSERT_TRUE(ImageStamp::Of(reinterpret_cast<const unsigned char*>(program.data()), image.size(),
+                               field + kImageDigestAt, ofImage));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ofImage.sha256), PayloadStamp::kDigestSize),
+              program.substr(field + kImageDigestAt, PayloadStamp::kDigestSize));
     // A signed release also carries its signature behind the archive.
     std::string packedImage = program.substr(0, image.size());
     packedImage.replace(field, kStampSize, kStampSize, '\0');
@@ -65,6 +72,41 @@ TEST(DeliveredProgram, IsTheLinkedImageFollowedByTheMarkerAndA7zArchive) {
     EXPECT_EQ(program.find(kMarker), image.size());
     EXPECT_EQ(program.substr(image.size() + kMarker.size(), 6), std::string("7z\xBC\xAF\x27\x1C", 6));
     EXPECT_LT(image.size(), 2u * 1024 * 1024);
+}
+
+// The first process runs a copy only of bytes that are its own image and payload: the copy check on the
+// shipped program's bytes, against the stamps they carry.
+TEST(DeliveredProgram, ItsCopyCheckTakesOnlyItsOwnImageAndPayloadWhateverSigningRewrites) {
+    const std::string program = ReadFileBytes(ProductExe());
+    const std::size_t imageSize = program.find(kMarker);
+    ASSERT_NE(imageSize, std::string::npos);
+    const std::size_t field = program.find(kStampTag) + kStampTag.size();
+    PayloadStamp payload;
+    ImageStamp image;
+    std::memcpy(&payload.size, &program[field], 8);
+    std::memcpy(payload.sha256, &program[field + 8], PayloadStamp::kDigestSize);
+    std::memcpy(image.sha256, &program[field + kImageDigestAt], PayloadStamp::kDigestSize);
+    const ProgramCopyCheck check(image, field + kImageDigestAt, payload);
+    const auto judge = [&check](const std::string& bytes) {
+        return check.Judge(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+    using Verdict = ProgramCopyCheck::Verdict;
+    EXPECT_EQ(judge(program), Verdict::Same);
+    std::string signedAgain = program;
+    uint32_t nt = 0;
+    std::memcpy(&nt, &program[0x3C], sizeof nt);
+    signedAgain[nt + 24 + 64] ^= 0x5A;  // the checksum
+    EXPECT_EQ(judge(signedAgain + "certificate table"), Verdict::Same);
+    for (std::size_t at : {std::size_t{0x200}, imageSize / 2, imageSize - 1, field, field + kImageDigestAt}) {
+        std::string changed = program;
+        changed[at] ^= 0x01;
+        EXPECT_EQ(judge(changed), Verdict::ImageDiffers) << at;
+    }
+    std::string otherPayload = program;
+    otherPayload[imageSize + kMarker.size() + 100] ^= 0x01;
+    EXPECT_EQ(judge(otherPayload), Verdict::PayloadDiffers);
+    EXPECT_EQ(judge(program.substr(0, program.size() - 1)), Verdict::PayloadDiffers);
+    EXPECT_EQ(judge(program.substr(0, imageSize)), Verdict::NoMarker);
 }
 
 // While the dialog waits for its user, its components lie in a folder of its own under the per-machine
@@ -135,7 +177,9 @@ TEST(DeliveredProgram, WithoutItsPayloadShowsTheErrorBoxAndLogsWhy) {
     EXPECT_EQ(outcome.boxText, kFailureText);
     EXPECT_EQ(outcome.exitCode, -1);
     const std::string log = ReadFileBytes(scratch / L"qvcleantool.log");
-    EXPECT_NE(log.find("[*] Sfx file ends before the sfx signature[PackageManager("), std::string::npos) << log;
+    EXPECT_NE(log.find("The program is not run: the program carries no stamp of its image and payload"),
+              std::string::npos)
+        << log;
 }
 
 // The payload of `program`: everything behind its first marker.
@@ -151,6 +195,10 @@ std::string RepackedWith(const std::string& program, const std::string& archive)
     const PayloadStamp stamp = PayloadStamp::Of(reinterpret_cast<const unsigned char*>(archive.data()), archive.size());
     image.replace(field, 8, reinterpret_cast<const char*>(&stamp.size), 8);
     image.replace(field + 8, PayloadStamp::kDigestSize, reinterpret_cast<const char*>(stamp.sha256),
+                  PayloadStamp::kDigestSize);
+    ImageStamp ofImage;
+    ImageStamp::Of(reinterpret_cast<const unsigned char*>(image.data()), image.size(), field + kImageDigestAt, ofImage);
+    image.replace(field + kImageDigestAt, PayloadStamp::kDigestSize, reinterpret_cast<const char*>(ofImage.sha256),
                   PayloadStamp::kDigestSize);
     return image + kMarker + archive;
 }
@@ -217,12 +265,33 @@ TEST(DeliveredProgram, DllsPlantedBesideItNeverRunAndTheScanWorks) {
     for (const wchar_t* name : {L"version.dll", L"wintrust.dll"})
         ASSERT_TRUE(CopyFileW(probeDll.c_str(), (scratch / name).c_str(), FALSE)) << Narrow(name);
     SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", probe.c_str());
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"version,wintrust=n,b");
+    const NativeFirstDllsForProgram nativeFirst(L"Tidewash.exe", {L"version", L"wintrust"});
+    const NativeFirstDllsForProgram nativeFirstInControl(L"loader.exe", {L"version", L"wintrust"});
     const int planted = RunProgram(program, L"/scan /report=planted.txt", scratch.Path(), 120000);
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
+    const std::string probeBytes = ReadFileBytes(probe);  // UTF-16 lines
+    const std::wstring loads(reinterpret_cast<const wchar_t*>(probeBytes.data()), probeBytes.size() / sizeof(wchar_t));
+    // The control: a program in that folder that loads them by bare name runs the planted DLL.
+    DeleteFileW(probe.c_str());
+    const std::wstring loader = scratch / L"loader.exe";
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\tw_bare_name_loader.exe").c_str(), loader.c_str(), FALSE));
+    const int loaded = RunProgram(loader, L"", scratch.Path(), 60000);
     SetEnvironmentVariableW(L"TIDEWASH_PROBE_FILE", nullptr);
 
-    EXPECT_FALSE(FileExists(probe)) << ReadFileBytes(probe);
+    EXPECT_TRUE(FileExists(probe)) << "the planted DLL does not run even where it is loaded by bare name: " << loaded;
+    // Each load the probe saw: "<DLL>\t<program>". Wine's own user32 imports version.dll by bare name
+    // (Windows' does not), so there the first process, which only copies and starts, loads it; the copy,
+    // which does the work, loads neither, and nothing loads wintrust.dll.
+    const std::wstring plantedVersion = scratch / L"version.dll";
+    std::wstring unexpected;
+    for (std::size_t at = 0; at < loads.size();) {
+        const std::size_t end = std::min(loads.find(L'\n', at), loads.size());
+        const std::wstring load = loads.substr(at, end - at);
+        at = end + 1;
+        if (load.empty()) continue;
+        const bool wineUser32Import = RunningOnWine() && load == plantedVersion + L"\t" + program;
+        if (!wineUser32Import) unexpected += load + L"\n";
+    }
+    EXPECT_TRUE(unexpected.empty()) << Narrow(unexpected);
     EXPECT_EQ(planted, plain);
     const std::string plainReport = ReadFileBytes(scratch / L"plain.txt");
     EXPECT_FALSE(plainReport.empty());

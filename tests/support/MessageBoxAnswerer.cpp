@@ -1,6 +1,9 @@
 #include "tests/support/MessageBoxAnswerer.h"
 
+#include <set>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -28,7 +31,7 @@ private:
 };
 
 struct BoxSearch {
-    DWORD processId;
+    std::set<DWORD> processes;  // the started process and its copy
     const std::wstring* caption;
     bool withCaption;
     HWND found;
@@ -47,7 +50,7 @@ BOOL CALLBACK MatchBox(HWND window, LPARAM context) {
     // The window's own style: IsWindowVisible also asks the desktop window, which is hidden on a desktop
     // nobody looks at.
     const bool shown = (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (owner == search->processId && shown &&
+    if (search->processes.count(owner) && shown &&
         (WindowText(window) == *search->caption) == search->withCaption) {
         search->found = window;
         return FALSE;
@@ -72,7 +75,7 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM context) {
 }  // namespace
 
 HWND MessageBoxAnswerer::FindWindowOf(HDESK desktop, DWORD processId, bool withCaption) const {
-    BoxSearch search = {processId, &caption_, withCaption, nullptr};
+    BoxSearch search = {testsupport::ProcessAndDescendants(processId), &caption_, withCaption, nullptr};
     EnumDesktopWindows(desktop, MatchBox, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

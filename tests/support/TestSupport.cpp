@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -272,5 +273,41 @@ WineVersionForProgram::WineVersionForProgram(const std::wstring& program, const 
 }
 
 WineVersionForProgram::~WineVersionForProgram() { RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
+
+std::set<DWORD> ProcessAndDescendants(DWORD root) {
+    std::set<DWORD> tree = {root};
+    std::vector<std::pair<DWORD, DWORD>> parents;  // process, parent
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return tree;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        parents.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    CloseHandle(snapshot);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& process : parents)
+            if (tree.count(process.second) && tree.insert(process.first).second) grew = true;
+    }
+    return tree;
+}
+
+NativeFirstDllsForProgram::NativeFirstDllsForProgram(const std::wstring& program, const std::vector<std::wstring>& names)
+    : program_(L"Software\\Wine\\AppDefaults\\" + program) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (program_ + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    const std::wstring order = L"native,builtin";
+    for (const std::wstring& name : names)
+        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                       static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+NativeFirstDllsForProgram::~NativeFirstDllsForProgram() {
+    RegDeleteKeyW(HKEY_CURRENT_USER, (program_ + L"\\DllOverrides").c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, program_.c_str());
+}
 
 }  // namespace testsupport

@@ -39,6 +39,25 @@ private:
     std::wstring key_;
 };
 
+// For the scope, Wine prefers a DLL file of `names` ("version") found on the search path, the program's
+// folder first, to its builtin one in `program` (HKCU\Software\Wine\AppDefaults\<program>\DllOverrides):
+// the order Windows has for a DLL that is not a KnownDLL. Processes that a test starts do not take the
+// WINEDLLOVERRIDES of the test's environment; this setting they read.
+class NativeFirstDllsForProgram {
+public:
+    NativeFirstDllsForProgram(const std::wstring& program, const std::vector<std::wstring>& names);
+    ~NativeFirstDllsForProgram();
+    NativeFirstDllsForProgram(const NativeFirstDllsForProgram&) = delete;
+    NativeFirstDllsForProgram& operator=(const NativeFirstDllsForProgram&) = delete;
+
+private:
+    std::wstring program_;
+};
+
+// `root` and the processes it started, and theirs: the program's first process and its protected copy,
+// whose windows are the program's.
+std::set<DWORD> ProcessAndDescendants(DWORD root);
+
 class DebugLevelValue {
 public:
     explicit DebugLevelValue(uint32_t mask);                          // REG_DWORD
