@@ -92,7 +92,8 @@ public:
         : lockedDll_(scratch / L"locked.dll"),
           hiddenDll_(scratch / L"hidden.dll"),
           locked_(stem + L"1Locked", kNetsvcs, lockedDll_.c_str()),
-          hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()) {
+          hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()),
+          listing_({locked_.Name()}) {
         // Contents of their own, never seen before, so that each is its own quarantined item.
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
@@ -128,6 +129,7 @@ private:
     std::wstring hiddenDll_;
     FakeService locked_;
     FakeService hidden_;
+    NetsvcsListing listing_;  // only a listed service's denied key may be unlocked
     bool planted_ = false;
 };
 
