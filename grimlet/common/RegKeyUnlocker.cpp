@@ -204,6 +204,12 @@ bool RegKeyUnlocker::Unlock() {
         }
         RegistryKey readable;
         if (OpenKey(READ_CONTROL, readable) != ERROR_SUCCESS) readable.Close();
+        // Taking the key is worth it only if its list can be read and opened up; else it is not touched.
+        if (!readable.IsValid() || BuildUnlockedDacl(ReadKeyDacl(readable.Get()), owner).empty()) {
+            TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): the access list cannot be read or rebuilt; key left as it was",
+                   path_);
+            return false;
+        }
         if (!takeover.Take(readable.Get(), owner)) return false;
         opened = OpenKey(WRITE_DAC | READ_CONTROL, key);
         if (opened != ERROR_SUCCESS) {
