@@ -172,19 +172,15 @@ TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
     FakeService deniedKey(stem_ + L"DenyKey", kNetsvcs, dll.c_str());
     FakeService deniedParameters(stem_ + L"DenyParams", kNetsvcs, dll.c_str());
     FakeService deniedTrusted(stem_ + L"DenyTrusted", kNetsvcs, trustedDll.c_str());
-    // Named by the image path only, not by the group list: its key must stay shut.
-    FakeService unlisted(stem_ + L"DenyUnlisted", kNetsvcs, dll.c_str());
     NetsvcsListing listing({deniedKey.Name(), deniedParameters.Name(), deniedTrusted.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(deniedKey.KeyPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(deniedParameters.ParametersPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(deniedTrusted.KeyPath()));
-    ASSERT_TRUE(FakeService::DenyEverybody(unlisted.KeyPath()));
     ASSERT_FALSE(CanReadKey(deniedKey.KeyPath())) << "the prefix does not enforce key access lists";
 
-    const std::wstring keys[] = {deniedKey.KeyPath(), deniedParameters.ParametersPath(), deniedTrusted.KeyPath(),
-                                 unlisted.KeyPath()};
-    std::wstring before[4];
-    for (int i = 0; i < 4; ++i) {
+    const std::wstring keys[] = {deniedKey.KeyPath(), deniedParameters.ParametersPath(), deniedTrusted.KeyPath()};
+    std::wstring before[3];
+    for (int i = 0; i < 3; ++i) {
         before[i] = FakeService::SecurityAsSddl(keys[i]);
         ASSERT_FALSE(before[i].empty());
     }
@@ -199,15 +195,8 @@ TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
     verdict = CheckServiceKey(deniedTrusted.KeyPath(), &FakeSignerTest);
     EXPECT_TRUE(verdict.examined);
     EXPECT_FALSE(verdict.found);
-    // Where the backup open is refused (Wine), an unlisted key is not checked; where it is granted, it is
-    // read unchanged.
-    verdict = CheckServiceKey(unlisted.KeyPath(), &FakeSignerTest);
-    EXPECT_EQ(verdict.examined, verdict.found);
-    if (!verdict.examined) {
-        EXPECT_NE(std::wstring::npos, verdict.why.find(L"not in the netsvcs group")) << Narrow(verdict.why);
-    }
 
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(before[i], FakeService::SecurityAsSddl(keys[i])) << keys[i];
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(before[i], FakeService::SecurityAsSddl(keys[i])) << keys[i];
     EXPECT_FALSE(CanReadKey(deniedKey.KeyPath()));
     EXPECT_FALSE(CanReadKey(deniedParameters.ParametersPath()));
 }
