@@ -1,6 +1,7 @@
 #include "grimlet/common/RegKeyUnlocker.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <cwchar>
 
@@ -56,12 +57,27 @@ public:
         return true;
     }
 
-    void HandBack() {
-        if (!taken_ || !oldOwner_) return;
+    // `readable` (the key opened with READ_CONTROL, or null) is used to read the owner back: the old
+    // owner counts as handed back only once the key says so. Empty when it is, else why not.
+    std::wstring HandBack(HKEY readable) {
+        if (!taken_ || !oldOwner_) return std::wstring();
+        taken_ = false;
         DWORD result = SetOwner(oldOwner_);
         if (result == ERROR_INVALID_OWNER && EnableRestorePrivilege()) result = SetOwner(oldOwner_);
-        if (result != ERROR_SUCCESS) TW_LOG(LogLevel::Error, "SetSecurityInfo old owner Error=%d", (int)result);
-        taken_ = false;
+        if (result != ERROR_SUCCESS) {
+            TW_LOG(LogLevel::Error, "SetSecurityInfo old owner Error=%d", (int)result);
+            return L"its old owner could not be put back (Error=" + std::to_wstring(result) + L")";
+        }
+        if (!readable) return std::wstring();
+        PSID owner = nullptr;
+        LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+        if (GetSecurityInfo(readable, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                            descriptor.Receive()) != ERROR_SUCCESS ||
+            !owner || !EqualSid(owner, oldOwner_)) {
+            TW_LOG(LogLevel::Error, "The key's old owner did not come back");
+            return L"its old owner did not come back";
+        }
+        return std::wstring();
     }
 
 private:
@@ -110,6 +126,19 @@ std::vector<BYTE> BuildUnlockedDacl(const std::vector<BYTE>& savedDescriptor, PS
     }
     if (!AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, owner)) return {};
     return newDacl;
+}
+
+// What Restore() returns when the list it wrote does not read back as the saved one.
+constexpr LONG kListCameBackChanged = ERROR_REVISION_MISMATCH;
+
+// The DACL part of a self-relative descriptor as text, to tell whether two lists are the same list.
+std::wstring DaclText(const std::vector<BYTE>& descriptor) {
+    if (descriptor.empty()) return std::wstring();
+    LocalMemory<wchar_t*> text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(const_cast<BYTE*>(descriptor.data()), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, text.Receive(), nullptr))
+        return std::wstring();
+    return text.Get();
 }
 
 LONG WriteDacl(HKEY key, PACL dacl) {
@@ -175,11 +204,17 @@ bool RegKeyUnlocker::Unlock() {
         }
         RegistryKey readable;
         if (OpenKey(READ_CONTROL, readable) != ERROR_SUCCESS) readable.Close();
+        // Taking the key is worth it only if its list can be read and opened up; else it is not touched.
+        if (!readable.IsValid() || BuildUnlockedDacl(ReadKeyDacl(readable.Get()), owner).empty()) {
+            TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): the access list cannot be read or rebuilt; key left as it was",
+                   path_);
+            return false;
+        }
         if (!takeover.Take(readable.Get(), owner)) return false;
         opened = OpenKey(WRITE_DAC | READ_CONTROL, key);
         if (opened != ERROR_SUCCESS) {
             TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) WRITE_DAC after takeover Error=%d", path_, (int)opened);
-            takeover.HandBack();
+            fault_ = takeover.HandBack(readable.Get());
             return false;
         }
     }
@@ -188,13 +223,12 @@ bool RegKeyUnlocker::Unlock() {
     std::vector<BYTE> unlocked = BuildUnlockedDacl(saved, owner);
     if (unlocked.empty()) {
         TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): the access list cannot be rebuilt; key left as it was", path_);
-        key.Close();
-        takeover.HandBack();
+        fault_ = takeover.HandBack(key.Get());
         return false;
     }
     LONG written = WriteDacl(key.Get(), reinterpret_cast<PACL>(unlocked.data()));
+    fault_ = takeover.HandBack(key.Get());
     key.Close();
-    takeover.HandBack();
     if (written != ERROR_SUCCESS) {
         TW_LOG(LogLevel::Error, "RegSetKeySecurity(%S) Error=%d", path_, (int)written);
         return false;
@@ -205,12 +239,27 @@ bool RegKeyUnlocker::Unlock() {
     return true;
 }
 
-bool RegKeyUnlocker::Restore() {
+std::wstring RegKeyUnlocker::Release() {
+    std::wstring fault = fault_;
+    fault_.clear();
+    if (!HoldsSavedList()) return fault;
+    LONG result = Restore();
+    if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return fault;
+    if (!fault.empty()) fault += L"; ";
+    if (result == kListCameBackChanged) return fault + L"its access list did not come back as it was";
+    return fault + L"its access list could not be put back (Error=" + std::to_wstring(result) + L")";
+}
+
+LONG RegKeyUnlocker::Restore() {
+    // The list read back through the same handle must be the one saved: a list that the system (or the
+    // worm, meanwhile) made into another would leave the key changed without anybody knowing.
     RegistryKey key;
-    LONG result = OpenKey(WRITE_DAC, key);
+    LONG result = OpenKey(WRITE_DAC | READ_CONTROL, key);
     if (result == ERROR_SUCCESS) result = RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, savedDescriptor_.data());
+    if (result == ERROR_SUCCESS && DaclText(ReadKeyDacl(key.Get())) != DaclText(savedDescriptor_))
+        result = kListCameBackChanged;
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
         TW_LOG(LogLevel::Error, "RegKeyUnlocker(%S): restoring the access list Error=%d", path_, (int)result);
     savedDescriptor_.clear();
-    return result == ERROR_SUCCESS;
+    return result;
 }

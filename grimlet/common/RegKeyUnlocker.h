@@ -26,6 +26,9 @@ public:
 
     bool Unlock();
     bool HoldsSavedList() const { return !savedDescriptor_.empty(); }
+    // Writes the saved list back and reads it again: empty when the key's owner and list are as they
+    // were (or the key is gone), else what is not. Destruction does the same, unreported.
+    std::wstring Release();
 
     // The name the named-security functions know the key by ("MACHINE\..." and so on); empty for a root
     // that has no such name.
@@ -34,9 +37,10 @@ public:
 private:
     // The key itself, never what it may link to.
     LONG OpenKey(REGSAM access, RegistryKey& key) const;
-    bool Restore();
+    LONG Restore();
 
     HKEY root_;
     wchar_t path_[MAX_PATH] = {};
     std::vector<BYTE> savedDescriptor_;  // self-relative, DACL only
+    std::wstring fault_;                 // an owner that Unlock() could not hand back exactly
 };

@@ -5,7 +5,7 @@
 
 #include "grimlet/mendrel/FileRemover.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
-#include "grimlet/mendrel/NetsvcsGroupList.h"
+#include "grimlet/common/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
 #include "grimlet/mendrel/QuarantineStore.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"

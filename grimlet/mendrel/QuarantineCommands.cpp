@@ -8,7 +8,7 @@
 #include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
-#include "grimlet/mendrel/NetsvcsGroupList.h"
+#include "grimlet/common/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"

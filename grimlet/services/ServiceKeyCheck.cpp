@@ -14,10 +14,38 @@ namespace {
 
 enum class OpenOutcome { Opened, NotFound, Failed };
 
-// Keys below the Services key are opened one name at a time without following a link; a link where a
-// service key or its Parameters should be cannot be examined (its target may be any key).
-LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key, std::wstring* linkTarget = nullptr) {
-    LONG result = RegistryLink::OpenMachineKey(path, KEY_READ, key);
+// A key opened for reading, with the unlocker that had to open it (if any). The key is closed before
+// the unlocker gives the key its access list back.
+struct ReadableKey {
+    std::unique_ptr<RegKeyUnlocker> unlocker;
+    RegistryKey key;
+    std::wstring why;         // why it could not be opened
+    std::wstring linkTarget;  // the target, when the key is a registry link
+
+    // Empty when the key's security is as it was, else what is not.
+    std::wstring Release() {
+        key.Close();
+        std::wstring fault = unlocker ? unlocker->Release() : std::wstring();
+        unlocker.reset();
+        return fault;
+    }
+};
+
+std::wstring WithError(const wchar_t* text, LONG error) {
+    return std::wstring(text) + L" (Error=" + std::to_wstring(error) + L")";
+}
+
+std::wstring LinkWhy(const std::wstring& linkTarget) {
+    return linkTarget.empty() ? L"it is a registry link; not followed"
+                              : L"it is a registry link to " + linkTarget + L"; not followed";
+}
+
+// Keys below the Services key are opened one name at a time without following a link (the parent was
+// opened so); a link where a service key or its Parameters should be cannot be examined (its target may
+// be any key).
+LONG OpenChildWithoutLinks(HKEY parent, const std::wstring& name, const std::wstring& path, RegistryKey& key,
+                           std::wstring* linkTarget) {
+    LONG result = RegistryLink::OpenChild(parent, name, KEY_READ, key);
     if (result != ERROR_SUCCESS) return result;
     if (RegistryLink::KindOf(key.Get(), linkTarget) == RegistryLink::Kind::Link) {
         TW_LOG(LogLevel::Warning, "%S is a registry link; not followed", path.c_str());
@@ -27,31 +55,78 @@ LONG OpenWithoutLinks(const std::wstring& path, RegistryKey& key, std::wstring* 
     return ERROR_SUCCESS;
 }
 
-// A key opened for reading, with the unlocker that had to open it (if any). The key is closed before
-// the unlocker gives the key its access list back.
-struct ReadableKey {
-    std::unique_ptr<RegKeyUnlocker> unlocker;
-    RegistryKey key;
-    std::wstring why;         // why it could not be opened
-    std::wstring linkTarget;  // the target, when the key is a registry link
-};
-
-std::wstring WithError(const wchar_t* text, LONG error) {
-    return std::wstring(text) + L" (Error=" + std::to_wstring(error) + L")";
+// The backup open made `name` anew: the key went between the two opens. The empty key is ours and goes
+// again, opened as itself; true when it is gone.
+bool DeleteVanishedKey(HKEY parent, const std::wstring& name, const std::wstring& path, std::wstring& why) {
+    RegistryKey made;
+    LONG result = RegistryLink::OpenChild(parent, name, DELETE | KEY_QUERY_VALUE, made);
+    if (result == ERROR_SUCCESS && RegistryLink::KindOf(made.Get()) != RegistryLink::Kind::Plain)
+        result = RegistryLink::kStoppedOnLink;
+    if (result == ERROR_SUCCESS) result = RegistryLink::DeleteOpenKey(made.Get());
+    if (result == ERROR_SUCCESS || result == ERROR_KEY_DELETED) {
+        TW_LOG(LogLevel::Warning, "%S vanished while it was checked; the empty key the backup open made is deleted",
+               path.c_str());
+        return true;
+    }
+    TW_LOG(LogLevel::Error, "%S vanished while it was checked; deleting the key the backup open made Error=%d",
+           path.c_str(), (int)result);
+    why = WithError(L"it vanished while it was checked, and the empty key the check made cannot be deleted", result);
+    return false;
 }
 
-std::wstring WhyNotOpened(LONG result, bool afterUnlock, const std::wstring& linkTarget) {
-    if (result == RegistryLink::kStoppedOnLink)
-        return linkTarget.empty() ? L"it is a registry link; not followed"
-                                  : L"it is a registry link to " + linkTarget + L"; not followed";
-    return WithError(afterUnlock ? L"it denies reading and cannot be opened" : L"it cannot be opened", result);
+// The ways into a key that denies reading, in order: an open for backup, which changes nothing; the
+// temporary unlock, only for a service of the netsvcs group (the worm's home: elsewhere the change is
+// not worth its risk); else the key is not checked and stays as it is.
+OpenOutcome OpenDenied(HKEY parent, const std::wstring& name, const std::wstring& path, const std::wstring& service,
+                       DeniedKeyAccess& access, ReadableKey& target, int& unlocked) {
+    DWORD disposition = 0;
+    LONG result = access.OpenForBackup(parent, name, target.key, disposition);
+    if (result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+        target.key.Close();
+        return DeleteVanishedKey(parent, name, path, target.why) ? OpenOutcome::NotFound : OpenOutcome::Failed;
+    }
+    if (result == ERROR_SUCCESS) {
+        RegistryLink::Kind kind = RegistryLink::KindOf(target.key.Get(), &target.linkTarget);
+        if (kind == RegistryLink::Kind::Plain) {
+            unlocked = 1;
+            return OpenOutcome::Opened;
+        }
+        target.key.Close();
+        target.why = kind == RegistryLink::Kind::Link ? LinkWhy(target.linkTarget)
+                                                      : L"it denies reading and cannot be told from a registry link";
+        return OpenOutcome::Failed;
+    }
+    TW_LOG(LogLevel::Info, "Opening %S for backup Error=%d", path.c_str(), (int)result);
+    if (!access.IsNetsvcsListed(service)) {
+        target.why = WithError(L"it denies reading, cannot be opened for backup, and its service is not in the netsvcs "
+                               L"group, so it is not unlocked",
+                               result);
+        return OpenOutcome::Failed;
+    }
+    access.Unlock(path, target.unlocker);
+    result = OpenChildWithoutLinks(parent, name, path, target.key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
+        target.why = result == RegistryLink::kStoppedOnLink ? LinkWhy(std::wstring())
+                                                            : WithError(L"it denies reading and cannot be opened", result);
+        return OpenOutcome::Failed;
+    }
+    unlocked = 1;
+    return OpenOutcome::Opened;
 }
 
-OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& unlocked) {
-    LONG result = OpenWithoutLinks(path, target.key, &target.linkTarget);
+// Opens `name` below `parent` (a key opened without following links); `path` is its full path under
+// HKEY_LOCAL_MACHINE and `service` the name of the service it belongs to.
+OpenOutcome OpenForReading(HKEY parent, const std::wstring& name, const std::wstring& path, const std::wstring& service,
+                           DeniedKeyAccess& access, ReadableKey& target, int& unlocked) {
+    LONG result = OpenChildWithoutLinks(parent, name, path, target.key, &target.linkTarget);
     if (result == ERROR_FILE_NOT_FOUND) return OpenOutcome::NotFound;
+    if (result == RegistryLink::kStoppedOnLink) {
+        target.why = LinkWhy(target.linkTarget);
+        return OpenOutcome::Failed;
+    }
     if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
-        target.why = WhyNotOpened(result, false, target.linkTarget);
+        target.why = WithError(L"it cannot be opened", result);
         return OpenOutcome::Failed;
     }
     if (result == ERROR_SUCCESS) {
@@ -60,17 +135,7 @@ OpenOutcome OpenForReading(const std::wstring& path, ReadableKey& target, int& u
         if (queried != ERROR_ACCESS_DENIED) return OpenOutcome::Opened;
         target.key.Close();
     }
-    target.unlocker.reset(new RegKeyUnlocker(HKEY_LOCAL_MACHINE, path));
-    target.unlocker->Unlock();
-    result = OpenWithoutLinks(path, target.key);
-    if (result != ERROR_SUCCESS) {
-        TW_LOG(LogLevel::Error, "RegOpenKeyExW(%S) after unlock Error=%d", path.c_str(), (int)result);
-        target.unlocker.reset();
-        target.why = WhyNotOpened(result, true, std::wstring());
-        return OpenOutcome::Failed;
-    }
-    unlocked = 1;
-    return OpenOutcome::Opened;
+    return OpenDenied(parent, name, path, service, access, target, unlocked);
 }
 
 std::wstring ParametersPath(const std::wstring& keyPath) {
@@ -102,11 +167,26 @@ std::wstring DescribeLinkedService(const std::wstring& keyPath, TrustedSignerTes
 
 }  // namespace
 
-ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest isTrusted) {
+namespace {
+
+// The examination itself; the caller releases the keys, Parameters first.
+ServiceKeyVerdict Examine(const std::wstring& keyPath, TrustedSignerTest isTrusted, DeniedKeyAccess& access,
+                          ReadableKey& service, ReadableKey& parameters) {
     ServiceKeyVerdict verdict;
+    const std::size_t slash = keyPath.rfind(L'\\');
+    if (slash == std::wstring::npos) {
+        verdict.why = L"it is no key below the Services key";
+        return verdict;
+    }
+    const std::wstring name = keyPath.substr(slash + 1);
+    RegistryKey parent;
+    LONG result = RegistryLink::OpenMachineKey(keyPath.substr(0, slash), KEY_QUERY_VALUE, parent);
+    if (result != ERROR_SUCCESS) {
+        verdict.why = WithError(L"the key above it cannot be opened", result);
+        return verdict;
+    }
     int unlocked = 0;
-    ReadableKey service;
-    OpenOutcome opened = OpenForReading(keyPath, service, unlocked);
+    OpenOutcome opened = OpenForReading(parent.Get(), name, keyPath, name, access, service, unlocked);
     if (opened != OpenOutcome::Opened) {
         verdict.examined = opened == OpenOutcome::NotFound;
         verdict.why = service.why;
@@ -127,8 +207,7 @@ ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest
     if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return notChecked(WithError(L"its ImagePath cannot be read", read));
     if (read != ERROR_SUCCESS || !IsNetsvcsImagePath(imagePath)) return verdict;
 
-    ReadableKey parameters;
-    opened = OpenForReading(ParametersPath(keyPath), parameters, unlocked);
+    opened = OpenForReading(service.key.Get(), L"Parameters", ParametersPath(keyPath), name, access, parameters, unlocked);
     if (opened == OpenOutcome::NotFound) return verdict;
     if (opened == OpenOutcome::Failed) return notChecked(L"its Parameters subkey: " + parameters.why);
 
@@ -145,4 +224,23 @@ ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest
         verdict.unlocked = unlocked;
     }
     return verdict;
+}
+
+}  // namespace
+
+ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest isTrusted, DeniedKeyAccess& access) {
+    ReadableKey service;
+    ReadableKey parameters;
+    ServiceKeyVerdict verdict = Examine(keyPath, isTrusted, access, service, parameters);
+    std::wstring fault = parameters.Release();
+    if (!fault.empty()) verdict.securityNotRestored = L"its Parameters subkey: " + fault;
+    fault = service.Release();
+    if (!fault.empty())
+        verdict.securityNotRestored = verdict.securityNotRestored.empty() ? fault : fault + L"; " + verdict.securityNotRestored;
+    return verdict;
+}
+
+ServiceKeyVerdict CheckServiceKey(const std::wstring& keyPath, TrustedSignerTest isTrusted) {
+    SystemDeniedKeyAccess access;
+    return CheckServiceKey(keyPath, isTrusted, access);
 }

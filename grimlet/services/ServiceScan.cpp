@@ -42,6 +42,7 @@ void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrust
         return;
     }
     std::vector<wchar_t> name(longestName + 1 > 256 ? longestName + 1 : 256);
+    SystemDeniedKeyAccess access;  // the netsvcs list as this walk begins
     for (DWORD index = 0; index < subkeys; ++index) {
         result = RegEnumKeyW(services.Get(), index, name.data(), static_cast<DWORD>(name.size()));
         if (result == ERROR_NO_MORE_ITEMS) break;  // keys deleted during the walk
@@ -57,7 +58,12 @@ void CheckServices(std::vector<ServiceEntry>& entries, TrustedSignerTest isTrust
             unchecked.push_back({keyPath, L"its name is too long to be checked"});
             continue;
         }
-        ServiceKeyVerdict verdict = CheckServiceKey(keyPath, isTrusted);
+        ServiceKeyVerdict verdict = CheckServiceKey(keyPath, isTrusted, access);
+        if (!verdict.securityNotRestored.empty()) {
+            // Said in the report whatever else the key showed: the scan changed what it should have left.
+            TW_LOG(LogLevel::Error, "The key %S: %S", keyPath.c_str(), verdict.securityNotRestored.c_str());
+            unchecked.push_back({keyPath, verdict.securityNotRestored});
+        }
         if (!verdict.examined) {
             ReportUncheckableKey(keyPath);
             TW_LOG(LogLevel::Warning, "The key %S cannot be checked: %S", keyPath.c_str(), verdict.why.c_str());

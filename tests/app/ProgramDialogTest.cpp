@@ -200,6 +200,7 @@ TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheD
     const wchar_t netsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
     FakeService locked(stem + L"1Locked", netsvcs, lockedDll.c_str());
     FakeService hidden(stem + L"2Hidden", netsvcs, hiddenDll.c_str());
+    NetsvcsListing listing({locked.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(locked.KeyPath()));
     grimlettest::FakeWorm worm(scratch / L"host", L"svchost.exe", L"-k netsvcs");
     ASSERT_TRUE(worm.Ready());
@@ -267,6 +268,7 @@ TEST(ProgramDialog, ClosedWhileAScanHoldsAKeyUnlockedEndsOnlyWithTheKeyAsItWas) 
     const std::wstring pipeName = L"\\\\.\\pipe\\" + stem;
     HeldPipe dll(pipeName);
     FakeService held(stem, L"%SystemRoot%\\system32\\svchost.exe -k netsvcs", pipeName.c_str());
+    NetsvcsListing listing({held.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(held.KeyPath()));
     const std::wstring before = FakeService::SecurityAsSddl(held.KeyPath());
     ASSERT_FALSE(before.empty());

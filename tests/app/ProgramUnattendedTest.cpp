@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -92,7 +93,8 @@ public:
         : lockedDll_(scratch / L"locked.dll"),
           hiddenDll_(scratch / L"hidden.dll"),
           locked_(stem + L"1Locked", kNetsvcs, lockedDll_.c_str()),
-          hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()) {
+          hidden_(stem + L"2Hidden", kNetsvcs, hiddenDll_.c_str()),
+          listing_({locked_.Name()}) {
         // Contents of their own, never seen before, so that each is its own quarantined item.
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
@@ -128,6 +130,7 @@ private:
     std::wstring hiddenDll_;
     FakeService locked_;
     FakeService hidden_;
+    NetsvcsListing listing_;  // only a listed service's denied key may be unlocked
     bool planted_ = false;
 };
 
@@ -345,6 +348,57 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_TRUE(Records(second, "FOUND").empty());
     EXPECT_EQ(Records(second, "SUMMARY"),
               (std::vector<std::string>{"found=0 removed=0 failed=0 restart=0 unchecked=0"}));
+}
+
+// The owner and access list (SDDL) of every key under Services and of its Parameters subkey.
+std::map<std::wstring, std::wstring> ServiceKeySecurity() {
+    std::map<std::wstring, std::wstring> security;
+    const std::wstring services = L"SYSTEM\\CurrentControlSet\\Services";
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, services.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+        return security;
+    wchar_t name[256];
+    for (DWORD index = 0; RegEnumKeyW(key, index, name, 256) == ERROR_SUCCESS; ++index) {
+        const std::wstring path = services + L"\\" + name;
+        security[path] = FakeService::SecurityAsSddl(path);
+        security[path + L"\\Parameters"] = FakeService::SecurityAsSddl(path + L"\\Parameters");
+    }
+    RegCloseKey(key);
+    return security;
+}
+
+// A scan changes no key's security: the denied key of a listed netsvcs service (read for backup, or
+// unlocked for the check and handed back where that is refused) and that of a service the netsvcs list
+// does not name (never unlocked: UNCHECKED) end as every other key does, exactly as they were.
+TEST_F(ProgramUnattended, AScanLeavesTheOwnerAndAccessListOfEveryServiceKeyAsTheyWere) {
+    const std::wstring stem = UniqueServiceStem(L"Sddl");
+    SimulatedInfection infection(scratch_, stem);
+    ASSERT_TRUE(infection.Planted());
+    const std::wstring dll = scratch_ / L"unlisted.dll";
+    ASSERT_TRUE(WriteFileBytes(dll, "MZ simulated GRIMLET service DLL, not in the netsvcs list"));
+    FakeService unlisted(stem + L"3Unlisted", kNetsvcs, dll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(unlisted.KeyPath()));
+    const std::map<std::wstring, std::wstring> before = ServiceKeySecurity();
+    ASSERT_FALSE(before.at(unlisted.KeyPath()).empty());
+    ASSERT_FALSE(before.at(infection.Locked().KeyPath()).empty());
+
+    EXPECT_EQ(Run(L"/scan /report=scan.txt"), 1);
+    const std::vector<std::string> report = Report(scratch_ / L"scan.txt");
+    const std::vector<std::string> found = Records(report, "FOUND");
+    EXPECT_EQ(std::count(found.begin(), found.end(), std::string(kServiceThreat) + "\t" + infection.Descriptions()[0]), 1)
+        << ReadFileBytes(scratch_ / L"scan.txt");
+    bool named = false;
+    for (const std::string& record : Records(report, "UNCHECKED"))
+        named = named || record.find(Narrow(unlisted.KeyPath()) + "\tit denies reading, cannot be opened for backup") !=
+                             std::string::npos;
+    EXPECT_TRUE(named) << ReadFileBytes(scratch_ / L"scan.txt");
+
+    const std::map<std::wstring, std::wstring> after = ServiceKeySecurity();
+    EXPECT_EQ(before.size(), after.size());
+    for (const auto& key : before) {
+        const auto now = after.find(key.first);
+        EXPECT_TRUE(now != after.end() && now->second == key.second) << Narrow(key.first) << " was " << Narrow(key.second);
+    }
 }
 
 // A worm service whose key under Services is a registry link to its real key elsewhere (the service

@@ -58,6 +58,7 @@ int main() {
     WriteFileBytes(dll, "MZ not signed");
     std::wstring stem = UniqueServiceStem(L"Bench");
     std::vector<std::unique_ptr<FakeService>> fakes;
+    std::vector<std::wstring> denied;
     const int kKeys = 320;
     for (int i = 0; i < kKeys; ++i) {
         wchar_t suffix[16];
@@ -67,8 +68,12 @@ int main() {
                                            netsvcs ? L"%SystemRoot%\\system32\\svchost.exe -k netsvcs"
                                                    : L"%SystemRoot%\\system32\\svchost.exe -k LocalService",
                                            dll.c_str()));
-        if (netsvcs && i % 64 == 0) FakeService::DenyEverybody(fakes.back()->KeyPath());
+        if (netsvcs && i % 64 == 0) {
+            FakeService::DenyEverybody(fakes.back()->KeyPath());
+            denied.push_back(fakes.back()->Name());
+        }
     }
+    NetsvcsListing listing(denied);  // so that the scan unlocks them where a backup open is refused
 
     HKEY services = nullptr;
     DWORD subkeys = 0;

@@ -89,6 +89,8 @@ int wmain(int argc, wchar_t** argv) {
               PlantService(L"Wmdmsvcx", SystemFolderFile::RegistryPath(L"wmdmsvcx.dll")) &&
               PlantService(L"Netcfgx32", SystemFolderFile::RegistryPath(L"netcfgx32.dll")) &&
               FakeService::DenyEverybody(L"SYSTEM\\CurrentControlSet\\Services\\Wmdmsvcx");
+    // The worm lists its service in the netsvcs group, as svchost.exe needs it to start it.
+    NetsvcsListing({L"Wmdmsvcx"}).Keep();
     wprintf(L"%ls\n", ok ? L"simulated GRIMLET services planted: Wmdmsvcx (key denies reading), Netcfgx32 (hidden DLL)"
                          : L"the simulated services could not be planted completely");
     const bool worm = StartWorm();

@@ -71,6 +71,7 @@ TEST_F(EndToEnd, TheRealPluginFindsTheFakeWormServicesAndTheCleanRemovesTheChose
     FakeService deniedService(stem_ + L"1Denied", kNetsvcs, denied.c_str());
     FakeService hiddenService(stem_ + L"2Hidden", kNetsvcs, hidden.c_str());
     FakeService readableService(stem_ + L"3Readable", kNetsvcs, readable.c_str());
+    NetsvcsListing listing({deniedService.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(deniedService.KeyPath()));
 
     RecordingUi ui;

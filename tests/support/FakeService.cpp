@@ -253,6 +253,75 @@ bool FakeService::KeyExists(const std::wstring& keyPath) {
     return result != ERROR_FILE_NOT_FOUND;
 }
 
+namespace {
+const wchar_t kSvcHost[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SvcHost";
+
+REGSAM NativeView() {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? KEY_WOW64_64KEY : 0;
+}
+
+void WriteNetsvcs(const std::vector<std::wstring>& names) {
+    std::vector<wchar_t> data;
+    for (const std::wstring& name : names) {
+        data.insert(data.end(), name.begin(), name.end());
+        data.push_back(L'\0');
+    }
+    data.push_back(L'\0');
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSvcHost, 0, nullptr, 0, KEY_SET_VALUE | NativeView(), nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"netsvcs", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+}  // namespace
+
+NetsvcsListing::NetsvcsListing(std::vector<std::wstring> names) : names_(std::move(names)) {
+    std::vector<std::wstring> listed = Read();
+    listed.insert(listed.end(), names_.begin(), names_.end());
+    WriteNetsvcs(listed);
+}
+
+NetsvcsListing::~NetsvcsListing() {
+    if (names_.empty()) return;
+    std::vector<std::wstring> kept;
+    for (const std::wstring& item : Read()) {
+        bool ours = false;
+        for (const std::wstring& name : names_) ours = ours || _wcsicmp(item.c_str(), name.c_str()) == 0;
+        if (!ours) kept.push_back(item);
+    }
+    WriteNetsvcs(kept);
+}
+
+std::vector<std::wstring> NetsvcsListing::Read() {
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSvcHost, 0, KEY_QUERY_VALUE | NativeView(), &key) != ERROR_SUCCESS)
+        return names;
+    DWORD size = 0;
+    DWORD type = 0;
+    std::vector<wchar_t> data;
+    if (RegQueryValueExW(key, L"netsvcs", nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+        data.assign(size / sizeof(wchar_t) + 2, L'\0');
+        RegQueryValueExW(key, L"netsvcs", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    }
+    RegCloseKey(key);
+    for (std::size_t start = 0; start < data.size() && data[start];) {
+        names.emplace_back(&data[start]);
+        start += names.back().size() + 1;
+    }
+    return names;
+}
+
+bool NetsvcsListing::Lists(const std::wstring& name) {
+    for (const std::wstring& item : Read())
+        if (item == name) return true;
+    return false;
+}
+
 std::wstring FakeService::SecurityAsSddl(const std::wstring& keyPath) {
     std::wstring objectName = L"MACHINE\\" + keyPath;
     PSECURITY_DESCRIPTOR descriptor = nullptr;

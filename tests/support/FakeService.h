@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -36,6 +37,24 @@ public:
 
 private:
     std::wstring name_;
+};
+
+// Names added to the netsvcs group list (HKLM\...\SvcHost, value "netsvcs", the native view) for a
+// test and taken out again: the services a netsvcs host starts, the only ones whose denied keys the
+// scan may unlock.
+class NetsvcsListing {
+public:
+    explicit NetsvcsListing(std::vector<std::wstring> names);
+    ~NetsvcsListing();
+    NetsvcsListing(const NetsvcsListing&) = delete;
+    NetsvcsListing& operator=(const NetsvcsListing&) = delete;
+    static std::vector<std::wstring> Read();
+    static bool Lists(const std::wstring& name);
+    // Leaves the names listed when the object goes (a fixture that outlives its program).
+    void Keep() { names_.clear(); }
+
+private:
+    std::vector<std::wstring> names_;
 };
 
 // Another process that keeps a file open without sharing it until the object is destroyed.

@@ -13,7 +13,7 @@
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
-#include "grimlet/mendrel/NetsvcsGroupList.h"
+#include "grimlet/common/NetsvcsGroupList.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
 #include "grimlet/mendrel/QuarantineStore.h"
 #include "grimlet/mendrel/RegFile.h"
@@ -30,7 +30,6 @@ using namespace testsupport;
 namespace {
 
 const wchar_t kNetsvcs[] = L"%SystemRoot%\\system32\\svchost.exe -k netsvcs";
-const wchar_t kSvcHost[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SvcHost";
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 bool NeverTrusted(const std::wstring&) { return false; }
@@ -105,45 +104,7 @@ void ExpectQuarantineOpenToAdministratorsAndSystemOnly(const std::wstring& folde
     LocalFree(kept);
 }
 
-REGSAM NativeView() {
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 ? KEY_WOW64_64KEY : 0;
-}
-
-// Adds names to the netsvcs list for a test and takes them out again.
-class NetsvcsNames {
-public:
-    explicit NetsvcsNames(std::vector<std::wstring> names) : names_(std::move(names)) {
-        std::vector<wchar_t> data;
-        for (const std::wstring& item : NetsvcsGroupList::Read()) {
-            data.insert(data.end(), item.begin(), item.end());
-            data.push_back(L'\0');
-        }
-        for (const std::wstring& name : names_) {
-            data.insert(data.end(), name.begin(), name.end());
-            data.push_back(L'\0');
-        }
-        data.push_back(L'\0');
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSvcHost, 0, nullptr, 0, KEY_SET_VALUE | NativeView(), nullptr, &key,
-                        nullptr);
-        RegSetValueExW(key, L"netsvcs", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    ~NetsvcsNames() {
-        for (const std::wstring& name : names_) NetsvcsGroupList::Remove(name);
-    }
-    static bool Lists(const std::wstring& name) {
-        for (const std::wstring& item : NetsvcsGroupList::Read())
-            if (item == name) return true;
-        return false;
-    }
-
-private:
-    std::vector<std::wstring> names_;
-};
+using NetsvcsNames = NetsvcsListing;
 
 // Removes the restart operations a test scheduled for files under `folder`.
 void ForgetPendingRenames(const std::wstring& folder) {

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "grimlet/common/RegKeyUnlocker.h"
 #include "grimlet/common/RegistryValue.h"
+#include "grimlet/common/ScopedPrivilege.h"
 #include "grimlet/services/ServiceKeyCheck.h"
 #include "grimlet/services/ServiceScan.h"
 #include "grimlet/services/WormServiceStep.h"
@@ -170,6 +172,7 @@ TEST_F(ServiceCheckTest, KeysThatDenyReadingAreExaminedAndHandedBackUnchanged) {
     FakeService deniedKey(stem_ + L"DenyKey", kNetsvcs, dll.c_str());
     FakeService deniedParameters(stem_ + L"DenyParams", kNetsvcs, dll.c_str());
     FakeService deniedTrusted(stem_ + L"DenyTrusted", kNetsvcs, trustedDll.c_str());
+    NetsvcsListing listing({deniedKey.Name(), deniedParameters.Name(), deniedTrusted.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(deniedKey.KeyPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(deniedParameters.ParametersPath()));
     ASSERT_TRUE(FakeService::DenyEverybody(deniedTrusted.KeyPath()));
@@ -208,6 +211,7 @@ TEST_F(ServiceCheckTest, AKeyOwnedBySomeoneElseIsTakenOverAndHandedBack) {
         GTEST_SKIP() << "Wine does not grant WRITE_OWNER through the take-ownership privilege";
     std::wstring dll = Dll(L"worm.dll");
     FakeService service(stem_ + L"System", kNetsvcs, dll.c_str());
+    NetsvcsListing listing({service.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
     std::wstring before = FakeService::SecurityAsSddl(service.KeyPath());
     std::wstring objectName = L"MACHINE\\" + service.KeyPath();
@@ -240,6 +244,108 @@ TEST_F(ServiceCheckTest, AKeyOwnedBySomeoneElseIsTakenOverAndHandedBack) {
     LocalFree(ownerDescriptor);
     ASSERT_EQ(ERROR_SUCCESS, set);
     EXPECT_EQ(before, FakeService::SecurityAsSddl(service.KeyPath()));
+}
+
+// The ways into denied keys as a test plays them, since Wine refuses every backup open: the backup open
+// refused, or granted on a stand-in key, or made on a key that just went; the netsvcs list given; every
+// unlock counted (and done for real).
+class ScriptedDeniedKeyAccess : public DeniedKeyAccess {
+public:
+    LONG OpenForBackup(HKEY parent, const std::wstring& name, RegistryKey& key, DWORD& disposition) override {
+        disposition = REG_OPENED_EXISTING_KEY;
+        if (!vanishing.empty()) {
+            FakeService::ForceDelete(vanishing);
+            return RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_READ, nullptr, key.Receive(), &disposition);
+        }
+        if (standIn.empty()) return ERROR_ACCESS_DENIED;
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, standIn.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, key.Receive());
+    }
+    bool IsNetsvcsListed(const std::wstring& service) override { return listed.count(service) != 0; }
+    bool Unlock(const std::wstring& path, std::unique_ptr<RegKeyUnlocker>& unlocker) override {
+        unlocks.push_back(path);
+        return system.Unlock(path, unlocker);
+    }
+    std::wstring standIn;    // granted: this key (under HKLM, not followed) is what the open gives
+    std::wstring vanishing;  // the key goes just before the open, which makes it anew
+    std::set<std::wstring> listed;
+    std::vector<std::wstring> unlocks;
+    SystemDeniedKeyAccess system;
+};
+
+TEST_F(ServiceCheckTest, ADeniedKeyIsReadForBackupElseUnlockedOnlyForANetsvcsService) {
+    std::wstring dll = Dll(L"worm.dll");
+    FakeService denied(stem_ + L"Denied", kNetsvcs, dll.c_str());
+    FakeService twin(stem_ + L"Twin", kNetsvcs, dll.c_str());
+    ASSERT_TRUE(FakeService::DenyEverybody(denied.KeyPath()));
+    ASSERT_TRUE(FakeService::DenyEverybody(denied.ParametersPath()));
+    const std::wstring before = FakeService::SecurityAsSddl(denied.KeyPath());
+    const std::wstring parametersBefore = FakeService::SecurityAsSddl(denied.ParametersPath());
+
+    // Granted: read as it is, a worm sign, nothing unlocked, listed or not.
+    ScriptedDeniedKeyAccess granted;
+    granted.standIn = twin.KeyPath();
+    ServiceKeyVerdict verdict = CheckServiceKey(denied.KeyPath(), &FakeSignerTest, granted);
+    EXPECT_TRUE(verdict.found);
+    EXPECT_EQ(1, verdict.unlocked);
+    EXPECT_TRUE(granted.unlocks.empty());
+
+    // Refused, and the service is not in the netsvcs list: not checked, left shut.
+    ScriptedDeniedKeyAccess refused;
+    verdict = CheckServiceKey(denied.KeyPath(), &FakeSignerTest, refused);
+    EXPECT_FALSE(verdict.examined);
+    EXPECT_NE(std::wstring::npos, verdict.why.find(L"not in the netsvcs group")) << Narrow(verdict.why);
+    EXPECT_TRUE(refused.unlocks.empty());
+
+    // Refused, listed: the key and its Parameters are unlocked for the check and handed back.
+    refused.listed.insert(denied.Name());
+    verdict = CheckServiceKey(denied.KeyPath(), &FakeSignerTest, refused);
+    EXPECT_TRUE(verdict.found);
+    EXPECT_EQ(1, verdict.unlocked);
+    EXPECT_TRUE(verdict.securityNotRestored.empty()) << Narrow(verdict.securityNotRestored);
+    EXPECT_EQ((std::vector<std::wstring>{denied.KeyPath(), denied.ParametersPath()}), refused.unlocks);
+    EXPECT_EQ(before, FakeService::SecurityAsSddl(denied.KeyPath()));
+    EXPECT_EQ(parametersBefore, FakeService::SecurityAsSddl(denied.ParametersPath()));
+    EXPECT_FALSE(CanReadKey(denied.KeyPath()));
+
+    // What the backup open gives must not be a link.
+    FakeRegistryLink link(L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Link", twin.KeyPath());
+    ASSERT_TRUE(link.Made());
+    granted.standIn = L"SYSTEM\\CurrentControlSet\\Services\\" + stem_ + L"Link";
+    verdict = CheckServiceKey(denied.KeyPath(), &FakeSignerTest, granted);
+    EXPECT_FALSE(verdict.examined);
+    EXPECT_NE(std::wstring::npos, verdict.why.find(L"registry link")) << Narrow(verdict.why);
+
+    // Gone between the two opens: the key the backup open made goes again, and nothing is found.
+    ScriptedDeniedKeyAccess vanished;
+    vanished.vanishing = denied.KeyPath();
+    verdict = CheckServiceKey(denied.KeyPath(), &FakeSignerTest, vanished);
+    EXPECT_TRUE(verdict.examined);
+    EXPECT_FALSE(verdict.found);
+    EXPECT_FALSE(FakeService::KeyExists(denied.KeyPath()));
+}
+
+// The backup privilege is on only inside the scope, and a privilege that was on stays on.
+TEST(ScopedPrivilegeTest, PutsThePrivilegeBackAsItWas) {
+    auto enabled = [](const wchar_t* name) {
+        HANDLE token = nullptr;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        LUID luid = {};
+        LookupPrivilegeValueW(nullptr, name, &luid);
+        PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{luid, 0}}};
+        BOOL on = FALSE;
+        PrivilegeCheck(token, &set, &on);
+        CloseHandle(token);
+        return on != FALSE;
+    };
+    const bool before = enabled(SE_BACKUP_NAME);
+    {
+        ScopedPrivilege backup(SE_BACKUP_NAME);
+        ASSERT_TRUE(backup.Enabled());
+        EXPECT_TRUE(enabled(SE_BACKUP_NAME));
+        { ScopedPrivilege again(SE_BACKUP_NAME); }
+        EXPECT_TRUE(enabled(SE_BACKUP_NAME)) << "a scope that found it on turned it off";
+    }
+    EXPECT_EQ(before, enabled(SE_BACKUP_NAME));
 }
 
 TEST_F(ServiceCheckTest, UnlockTwiceRestoresTheOriginalList) {
@@ -277,6 +383,7 @@ TEST_F(ServiceCheckTest, AScanFindsTheWormServicesInOrderAndReportsUncheckableKe
     FakeService readableService(stem_ + L"4Readable", kNetsvcs, readable.c_str());
     FakeService otherGroup(stem_ + L"5Other", L"svchost.exe -k LocalService", hidden.c_str());
     FakeService noParameters(stem_ + L"6NoParams", kNetsvcs, nullptr);
+    NetsvcsListing listing({deniedService.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(deniedService.KeyPath()));
     std::wstring deniedBefore = FakeService::SecurityAsSddl(deniedService.KeyPath());
     FileHolderProcess holder(locked);
@@ -373,6 +480,7 @@ TEST_F(ServiceCheckTest, TheSignsAreThoseOfTheFileTheServiceHostLoads) {
 TEST_F(ServiceCheckTest, AListThatCannotBeRebuiltLeavesTheKeyClosed) {
     std::wstring dll = Dll(L"worm.dll");
     FakeService service(stem_ + L"Full", kNetsvcs, dll.c_str());
+    NetsvcsListing listing({service.Name()});
     {
         const DWORD largest = 0xFFFC;
         std::vector<BYTE> aclBuffer(largest);

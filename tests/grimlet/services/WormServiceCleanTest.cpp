@@ -84,6 +84,7 @@ TEST_F(WormServiceClean, ScanReportsTheWormServicesAndCleanRemovesThem) {
     FakeService deniedService(stem_ + L"1Denied", kNetsvcs, denied.c_str());
     FakeService hiddenService(stem_ + L"2Hidden", kNetsvcs, hidden.c_str());
     FakeService readableService(stem_ + L"3Readable", kNetsvcs, readable.c_str());
+    NetsvcsListing listing({deniedService.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(deniedService.KeyPath()));
     std::wstring before = FakeService::SecurityAsSddl(deniedService.KeyPath());
 
@@ -146,6 +147,7 @@ TEST_F(WormServiceClean, ADllOfATrustedSignerIsNeitherReportedNorRemoved) {
     ASSERT_TRUE(CopyFileW((BinFolder() + L"\\signer\\trusted.dll").c_str(), signedDll.c_str(), FALSE));
     SetFileAttributesW(signedDll.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     FakeService service(stem_ + L"Signed", kNetsvcs, signedDll.c_str());
+    NetsvcsListing listing({service.Name()});
     ASSERT_TRUE(FakeService::DenyEverybody(service.KeyPath()));
     std::wstring before = FakeService::SecurityAsSddl(service.KeyPath());
 

@@ -3,7 +3,8 @@
 #include <vector>
 
 // The "netsvcs" multi-string under HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\SvcHost: the
-// services that svchost.exe -k netsvcs starts. Always the native (64-bit) registry view.
+// services that svchost.exe -k netsvcs starts. Always the native (64-bit) registry view. The engine
+// edits it; the plug-in reads it to tell which denied service keys it may unlock.
 namespace NetsvcsGroupList {
 // Removes every occurrence of `serviceName` (case ignored). True when the name is no longer listed,
 // including when there was no list.

@@ -1,4 +1,4 @@
-#include "grimlet/mendrel/NetsvcsGroupList.h"
+#include "grimlet/common/NetsvcsGroupList.h"
 
 #include <windows.h>
 
