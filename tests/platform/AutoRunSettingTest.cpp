@@ -1,4 +1,4 @@
-// When AutoRun counts as off for good, decided on values the test builds, and how the report names them.
+// When AutoRun counts as off for good, decided on values the test builds.
 #include <gtest/gtest.h>
 
 #include "platform/system/AutoRunSetting.h"
@@ -34,20 +34,6 @@ TEST(AutoRunSetting, OnlyTheMappingTurnsItOffForGood) {
     RegistryValueFacts odd = AutoRun::OffMapping();
     odd.data.pop_back();
     EXPECT_FALSE(OffWith(odd));
-}
-
-TEST(AutoRunSetting, TheReportNamesEachValueOnOneLine) {
-    AutoRunFacts facts;
-    EXPECT_EQ(AutoRun::Describe(facts),
-              (std::vector<std::wstring>{L"Autorun.inf=absent", L"NoDriveTypeAutoRun=absent"}));
-    facts.mapping = Text(L"two\nlines");
-    facts.noDriveType = AutoRun::OffNoDriveType();
-    EXPECT_EQ(AutoRun::Describe(facts),
-              (std::vector<std::wstring>{L"Autorun.inf=two lines", L"NoDriveTypeAutoRun=0xFF"}));
-    facts.mapping.type = REG_BINARY;
-    facts.noDriveType.data.push_back(0);
-    EXPECT_EQ(AutoRun::Describe(facts), (std::vector<std::wstring>{L"Autorun.inf=type 3, 20 bytes",
-                                                                   L"NoDriveTypeAutoRun=type 4, 5 bytes"}));
 }
 
 }  // namespace
