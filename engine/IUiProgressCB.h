@@ -13,6 +13,9 @@ struct FoundItemRecord {
     // never chosen or cleaned, and not counted among the threats.
     bool information = false;
     std::wstring threatClass;
+    // Not a threat but a setting that leaves the machine open (class "Setting", such as AutoRun): ticked
+    // and cleaned like a threat, by the plug-in that found it, yet never counted among the threats.
+    bool setting = false;
 };
 
 // One clean outcome for the page. Outcome codes: 1 cleaned, 2 failed, 3 cleaned after a restart;

@@ -340,6 +340,7 @@ void SKScanManager::NotifyPage(const ScanResult& result) {
     found.description = result.name;
     found.itemId = result.id;
     found.information = result.itemType == ItemType::InformationFeedBack;
+    found.setting = !found.information && result.threatClass == L"Setting";
     found.threatClass = result.threatClass;
     ui_->OnItemFound(found);
 }

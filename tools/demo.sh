@@ -62,6 +62,14 @@ fi
 
 dns_status=$WINEPREFIX/drive_c/windows/GrimletDemo/dns.status
 
+# AutoRun on, as Windows leaves it (the clean of an earlier demonstration turned it off), so that the
+# list shows its row: no Autorun.inf mapping and XP's NoDriveTypeAutoRun, in the native registry view
+# (the 64-bit one, where the shell reads them).
+autorun_mapping='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\Autorun.inf'
+autorun_policy='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+"$WINE64" reg delete "$autorun_mapping" /f >/dev/null 2>&1 || true
+"$WINE64" reg add "$autorun_policy" /v NoDriveTypeAutoRun /t REG_DWORD /d 0x91 /f >/dev/null 2>&1
+
 # --- the program --------------------------------------------------------------------------------------
 run=$WINEPREFIX/drive_c/Tidewash
 mkdir -p "$run"
@@ -159,6 +167,12 @@ if grep -q "CDetectionPage::workThreadClean()" "$run/qvcleantool.log" 2>/dev/nul
       say "the worm's hook still runs: calls $calls1 -> $calls2, hook runs $hook1 -> $hook2, last result $last2"
       exit 1
     fi
+  fi
+  if "$WINE64" reg query "$autorun_mapping" /ve 2>/dev/null | grep -q "@SYS:DoesNotExist"; then
+    say "AutoRun is off for good: the Autorun.inf mapping reads @SYS:DoesNotExist"
+  else
+    say "AutoRun is still on after the clean"
+    exit 1
   fi
   acknowledge "$box"
   shot 06-after-clean.png "$dialog"

@@ -430,8 +430,11 @@ void CDetectionPage::OnItemFound(const FoundItemRecord& found) {
         return;
     }
 
-    foundCount_ = foundCount_ + 1;
-    ShowFoundCount();
+    // A setting (AutoRun left on) is ticked like a threat but is none: the count is of threats.
+    if (!found.setting) {
+        foundCount_ = foundCount_ + 1;
+        ShowFoundCount();
+    }
     ShowValues();
     // The check goes through the check-box rule, which counts it.
     CMyCheckListCtrl::SetChecked(list, row, true);

@@ -93,7 +93,8 @@ std::wstring EngineOutcomeText(int exitCode) {
         case 7: return L"the manifest, the stored copy or the saved keys are missing, damaged, malformed or do not "
                        L"match the entry";
         case 8: return L"no item with that SHA-1 is in quarantine (none, or restored already)";
-        case 9: return L"refused: the original path is taken or a service key exists; nothing changed";
+        case 9: return L"refused: the original path is taken, a service key exists, or the AutoRun values are no "
+                       L"longer the ones written; nothing changed";
         case 10: return L"writing failed; what was written is undone";
         case 12: return L"the quarantine folder, or one above it, is a link, not a folder, or not owned by "
                         L"Administrators or SYSTEM; nothing was read";

@@ -70,6 +70,7 @@ int UnattendedRun::RunHere(Work work) {
         CLockGuard guard(lock_);
         summary_.found = static_cast<int>(found_.size());
         for (const FoundItemRecord& item : found_) chosen.push_back(item.itemId);
+        for (const FoundItemRecord& item : settings_) chosen.push_back(item.itemId);
     }
     if (work == Work::Clean && !chosen.empty()) {
         engine_.Clean(chosen);
@@ -90,6 +91,13 @@ int UnattendedRun::ExitCode(Work work, const Summary& summary) {
 
 void UnattendedRun::RecordCleanOutcomes() {
     CLockGuard guard(lock_);
+    for (const FoundItemRecord& item : settings_) {
+        auto outcome = outcomes_.find(item.itemId);
+        if (outcome != outcomes_.end() && outcome->second.outcome == kOutcomeCleaned)
+            ++summary_.settingsChanged;
+        else
+            ++summary_.settingsFailed;
+    }
     for (const FoundItemRecord& item : found_) {
         auto outcome = outcomes_.find(item.itemId);
         const int32_t code = outcome == outcomes_.end() ? 0 : outcome->second.outcome;
@@ -126,6 +134,12 @@ void UnattendedRun::OnItemFound(const FoundItemRecord& found) {
         report_.Record(note ? L"NOTE" : L"UNCHECKED", {found.description, found.threatName});
         return;
     }
+    if (found.setting) {
+        // Its own record (AUTORUN) comes with the values found once the run is over.
+        CLockGuard guard(lock_);
+        settings_.push_back(found);
+        return;
+    }
     {
         CLockGuard guard(lock_);
         found_.push_back(found);
@@ -137,10 +151,12 @@ int UnattendedRun::ReportCleanResult(const CleanOutcomeRecord& result) {
     TW_LOG(LogLevel::Detail, "UnattendedRun::ReportCleanResult(%d) %d (plug-in outcome %d)",
            static_cast<int>(result.itemId), static_cast<int>(result.outcome), static_cast<int>(result.pluginOutcome));
     CLockGuard guard(lock_);
-    for (const FoundItemRecord& item : found_) {
-        if (item.itemId != result.itemId) continue;
-        outcomes_[result.itemId] = result;
-        return 1;
+    for (const std::vector<FoundItemRecord>* list : {&found_, &settings_}) {
+        for (const FoundItemRecord& item : *list) {
+            if (item.itemId != result.itemId) continue;
+            outcomes_[result.itemId] = result;
+            return 1;
+        }
     }
     TW_LOG(LogLevel::Critical, "Corrupted data:Got clean result of unknown record");
     return 0;

@@ -27,6 +27,9 @@ public:
         int failed = 0;    // not removed (a failed outcome, or none at all)
         int restart = 0;   // removed once the machine restarts
         int unchecked = 0; // objects the scan could not check (never threats, never cleaned)
+        // Settings (AutoRun left on): cleaned with the threats, counted apart from them.
+        int settingsChanged = 0;
+        int settingsFailed = 0;
     };
 
     // Exit codes of an unattended run that got as far as the engine.
@@ -63,7 +66,8 @@ private:
     IDetectionEngine& engine_;
     ScanReport& report_;
     CCriticalSectionLock lock_;
-    std::vector<FoundItemRecord> found_;   // in the order reported
+    std::vector<FoundItemRecord> found_;   // threats, in the order reported
+    std::vector<FoundItemRecord> settings_;  // settings that leave the machine open: changed by a clean
     std::map<int32_t, CleanOutcomeRecord> outcomes_;  // item id -> its last outcome
     Summary summary_;
 };

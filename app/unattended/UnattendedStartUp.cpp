@@ -12,6 +12,7 @@
 #include "app/unattended/RunEvent.h"
 #include "app/unattended/ScanReport.h"
 #include "app/unattended/UnattendedRun.h"
+#include "platform/system/AutoRunSetting.h"
 #include "platform/system/DataFolder.h"
 #include "platform/system/OsVersion.h"
 #include "platform/system/PatchStatus.h"
@@ -58,6 +59,19 @@ void RecordPatchStatus(ScanReport& report, const PatchVerdict& patch) {
                              DescribeRunningSystem(), patch.reason});
 }
 
+// Whether an autorun.inf on a stick still runs: read after the run, so that a clean's change shows.
+// A setting, never a threat: it changes no count and no exit code.
+void RecordAutoRun(ScanReport& report, const UnattendedRun::Summary& summary) {
+    const AutoRunFacts facts = AutoRun::ReadFacts();
+    const bool off = facts.readable && AutoRun::IsOff(facts);
+    const bool changed = summary.settingsChanged + summary.settingsFailed > 0;
+    std::vector<std::wstring> fields = {changed ? (off && summary.settingsFailed == 0 ? L"turned off" : L"failed")
+                                                : (off ? L"off" : L"on")};
+    for (const std::wstring& value : AutoRun::Describe(facts)) fields.push_back(value);
+    if (!facts.readable) fields.push_back(L"not every value could be read");
+    report.Record(L"AUTORUN", fields);
+}
+
 int ScanOrClean(UnattendedRun::Work work, ScanReport& report, UnattendedRun::Summary& counted, bool& hasSummary) {
     PreparedWorkFolder workFolder;
     if (!Prepared(workFolder, report)) return UnattendedRun::kNotPrepared;
@@ -74,6 +88,7 @@ int ScanOrClean(UnattendedRun::Work work, ScanReport& report, UnattendedRun::Sum
             counted = summary;
             hasSummary = true;
             RecordPatchStatus(report, ReadKb958644Status());
+            RecordAutoRun(report, summary);
             if (work == UnattendedRun::Work::Clean)
                 report.Record(L"QUARANTINE", {TidewashDataFolder(kQuarantineLeaf)});
             report.RecordText(L"SUMMARY", L"found=" + std::to_wstring(summary.found) +

@@ -57,6 +57,14 @@ bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem
         command = Command::List;
         return true;
     }
+    if (arguments.Count() == 2 && MatchSwitch(arguments[1], L"autorun", true, switchValue)) {
+        if (switchValue != L"off") {
+            problem = L"-autorun only turns AutoRun off: " + switchValue;
+            return false;
+        }
+        command = Command::AutoRunOff;
+        return true;
+    }
     if (arguments.Count() == 2 && MatchSwitch(arguments[1], L"restore", true, switchValue)) {
         if (switchValue.size() != 40 || switchValue.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
             problem = L"-restore needs the 40 hexadecimal digits of a SHA-1: " + switchValue;

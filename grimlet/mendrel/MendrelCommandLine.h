@@ -5,8 +5,9 @@
 //   "<folder>\RunMendrel" -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH="<absolute DLL path>"
 //   RunMendrel -list
 //   RunMendrel -restore=<SHA-1 of a quarantined file, 40 hexadecimal digits>
+//   "<folder>\RunMendrel" -autorun=off
 struct MendrelCommandLine {
-    enum class Command { Remove, List, Restore };
+    enum class Command { Remove, List, Restore, AutoRunOff };
     Command command = Command::Remove;
     std::wstring dllPath;   // Remove
     std::string sha1;       // Restore, in upper case

@@ -1,6 +1,6 @@
 #pragma once
 
-// Exit codes of RunMendrel.exe. Codes 2 to 5 and 7 to 12 mean that nothing on the system was changed.
+// Exit codes of RunMendrel.exe. Codes 2 to 5 and 7 to 14 mean that nothing on the system was changed.
 namespace MendrelExitCode {
 // The removal: -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH="<DLL>"
 constexpr int Removed = 0;             // every matching service and the DLL are gone
@@ -27,4 +27,9 @@ constexpr int SignatureUnchecked = 11;  // removal: the DLL cannot be read, so i
                                         // removed (services stopped to let go of it are started again)
 constexpr int QuarantineFolderRefused = 12;  // -list / -restore: the quarantine folder, or one above it, is a link,
                                              // not a folder, or not owned by Administrators or SYSTEM; nothing read
+
+// -autorun=off: Removed (0) when AutoRun is off for good now (or was already); QuarantineFailed (5) when
+// the values found could not be kept. -restore=<SHA-1> of such an item: the codes above.
+constexpr int AutoRunRefused = 13;  // a key on the way is a registry link, or the values changed meanwhile
+constexpr int AutoRunFailed = 14;   // reading or writing a value failed; what was written is put back
 }  // namespace MendrelExitCode

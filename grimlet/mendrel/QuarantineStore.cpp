@@ -23,8 +23,9 @@ static const wchar_t kLogSource[] = L"RunMendrel";
 namespace {
 
 const wchar_t kManifestName[] = L"manifest.txt";
-constexpr std::size_t kManifestColumns = 10;
-// Lines written before the column of what was not saved.
+constexpr std::size_t kManifestColumns = 11;
+// Lines written before the kind column, and before the column of what was not saved: both services.
+constexpr std::size_t kServiceManifestColumns = 10;
 constexpr std::size_t kOlderManifestColumns = 9;
 // Saved keys of a service are a few kilobytes; anything near this is not ours.
 constexpr uint64_t kMaxKeysFileBytes = 2 * (RegFile::kMaxTextUnits + 1);  // the mark and the most text Parse reads
@@ -69,7 +70,9 @@ std::vector<std::wstring> SplitTabs(const std::wstring& line) {
 
 bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     std::vector<std::wstring> columns = SplitTabs(line);
-    if (columns.size() != kManifestColumns && columns.size() != kOlderManifestColumns) return false;
+    if (columns.size() != kManifestColumns && columns.size() != kServiceManifestColumns &&
+        columns.size() != kOlderManifestColumns)
+        return false;
     entry.originalPath = FromColumn(columns[0]);
     std::string sha1 = Ascii(FromColumn(columns[1]));
     if (!sha1.empty() && !IsSha1Text(sha1)) return false;
@@ -82,6 +85,8 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     entry.keysName = FromColumn(columns[7]);
     entry.services = FromColumn(columns[8]);
     if (columns.size() > 9) entry.unsaved = FromColumn(columns[9]);
+    entry.kind = columns.size() > 10 ? FromColumn(columns[10]) : std::wstring(kQuarantineKindService);
+    if (entry.kind != kQuarantineKindService && entry.kind != kQuarantineKindAutoRun) return false;
     entry.removedAt = entry.time;
     // Only names this store gives: a line that points elsewhere is not followed.
     for (const std::wstring* name : {&entry.copyName, &entry.keysName})
@@ -302,7 +307,7 @@ void QuarantineStore::DiscardKeys(const std::wstring& fileName) {
     if (!fileName.empty()) DeleteFileW((path_ + L"\\" + fileName).c_str());
 }
 
-bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys) const {
+bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys, bool allowAbsent) const {
     std::wstring path = path_ + L"\\" + fileName;
     std::string bytes;
     DWORD error = ERROR_SUCCESS;
@@ -313,7 +318,7 @@ bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFile
     std::u16string text;
     std::string problem = "no UTF-16 byte-order mark";
     if (!RegFile::Decode(std::vector<uint8_t>(bytes.begin(), bytes.end()), text) ||
-        !RegFile::Parse(text, keys, problem)) {
+        !RegFile::Parse(text, keys, problem, allowAbsent)) {
         TW_LOG(LogLevel::Error, "%S is malformed: %s", path.c_str(), problem.c_str());
         return false;
     }
@@ -329,6 +334,8 @@ bool QuarantineStore::Record(const QuarantineEntry& entry) {
                         (copied ? std::to_wstring(entry.size) : L"-") + L"\t" + Column(entry.time) + L"\t" +
                         Column(entry.state) + L"\t" + (copied ? attributes : L"-") + L"\t" + Column(entry.copyName) +
                         L"\t" + Column(entry.keysName) + L"\t" + Column(entry.services) + L"\t" + Column(entry.unsaved);
+    // Service lines keep the ten columns they always had; an engine that knows no kinds skips the rest.
+    if (entry.kind != kQuarantineKindService) line += L"\t" + Column(entry.kind);
     return AppendLine(line);
 }
 

@@ -20,6 +20,12 @@ struct QuarantinedFile {
     bool newlyStored = false;  // false when an earlier removal had stored the same bytes already
 };
 
+// The kinds of entry: a worm service with its DLL, or the AutoRun setting as it was before it was turned
+// off (its saved values under "<SHA-1>.reg", the SHA-1 of that file's bytes; no copy). Manifest lines
+// written before there were kinds name services.
+constexpr wchar_t kQuarantineKindService[] = L"service";
+constexpr wchar_t kQuarantineKindAutoRun[] = L"autorun";
+
 // One removal as the manifest records it, in its latest state.
 struct QuarantineEntry {
     std::wstring originalPath;
@@ -33,6 +39,7 @@ struct QuarantineEntry {
     std::wstring services;   // the service names, separated by ", "
     std::wstring removedAt;  // UTC time of the removal (the first line of the entry)
     std::wstring unsaved;    // what of the service keys could not be saved, separated by "; "
+    std::wstring kind = kQuarantineKindService;  // what was removed or changed: a service or a setting
 };
 
 // Where the engine keeps what it removed: "<common application data>\Quorvel\Tidewash\Quarantine", a
@@ -44,7 +51,8 @@ std::wstring MachineQuarantineFolder();
 // The quarantine folder: one "<SHA-1>.bin" per file, one ".reg" file per removal with the service keys
 // as they were, and "manifest.txt", which only ever grows: one UTF-8 line per change of an entry,
 // with tab-separated columns original path, SHA-1, size, UTC time, state, attributes, copy file, key
-// file, services and what of the keys could not be saved ("-" for an empty column). The last line of an entry gives its state.
+// file, services, what of the keys could not be saved ("-" for an empty column) and, for anything but
+// a service, the kind. The last line of an entry gives its state.
 class QuarantineStore {
 public:
     explicit QuarantineStore(const std::wstring& folder) : path_(folder) {}
@@ -65,8 +73,9 @@ public:
     // Writes the keys as a regedit file named after `stem` under a name no earlier removal used.
     bool SaveKeys(const std::vector<RegFileKey>& keys, const std::wstring& stem, std::wstring& fileName);
     void DiscardKeys(const std::wstring& fileName);
-    // Reads a file SaveKeys wrote; false, logged, when it is missing, too large or malformed.
-    bool LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys) const;
+    // Reads a file SaveKeys wrote; false, logged, when it is missing, too large or malformed (or holds
+    // absent keys or values, unless `allowAbsent`).
+    bool LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys, bool allowAbsent = false) const;
 
     bool Record(const QuarantineEntry& entry);
     // Every entry in its latest state, oldest first. True with no entries when nothing was ever

@@ -84,6 +84,10 @@ void AppendValue(std::u16string& text, const RegFileValue& value) {
         text.push_back(u'"');
     }
     text.push_back(u'=');
+    if (value.absent) {
+        AppendAscii(text, "-\r\n");
+        return;
+    }
     if (value.type == kString && IsPlainString(value.data)) {
         std::u16string content;
         for (std::size_t i = 0; i + 2 < value.data.size(); i += 2)
@@ -119,7 +123,8 @@ void AppendValue(std::u16string& text, const RegFileValue& value) {
 
 class Reader {
 public:
-    Reader(const std::u16string& text, std::string& problem) : problem_(problem) {
+    Reader(const std::u16string& text, std::string& problem, bool allowAbsent)
+        : problem_(problem), allowAbsent_(allowAbsent) {
         tooLong_ = text.size() > RegFile::kMaxTextUnits;
         if (!tooLong_) SplitLines(text);
     }
@@ -136,6 +141,7 @@ public:
                 if (!ReadKeyLine(line, index, keys)) return false;
             } else if (line[0] == u'@' || line[0] == u'"') {
                 if (keys.empty()) return Fail(index, "a value outside any key");
+                if (keys.back().absent) return Fail(index, "a value in a deleted key");
                 if (!ReadValueLine(line, index, keys.back())) return false;
             } else {
                 return Fail(index, "neither a key nor a value");
@@ -169,7 +175,10 @@ private:
     bool ReadKeyLine(const std::u16string& line, std::size_t index, std::vector<RegFileKey>& keys) {
         if (line.size() < 3 || line.back() != u']') return Fail(index, "a key line without its closing bracket");
         std::u16string path = line.substr(1, line.size() - 2);
-        if (path[0] == u'-') return Fail(index, "a key deletion");
+        const bool absent = path[0] == u'-';
+        if (absent && !allowAbsent_) return Fail(index, "a key deletion");
+        if (absent) path.erase(0, 1);
+        if (path.empty()) return Fail(index, "an empty key name");
         std::size_t componentStart = 0;
         for (std::size_t i = 0; i <= path.size(); ++i) {
             if (i < path.size() && path[i] != u'\\') continue;
@@ -182,7 +191,7 @@ private:
         if (path.find(u'\0') != std::u16string::npos) return Fail(index, "a NUL in a key name");
         if (keys.size() >= RegFile::kMaxKeys) return Fail(index, "more keys than a saved service has");
         if (!keyPaths_.insert(Folded(path)).second) return Fail(index, "a key given twice");
-        keys.push_back(RegFileKey{path, {}});
+        keys.push_back(RegFileKey{path, {}, absent});
         valueNames_.clear();
         return true;
     }
@@ -247,6 +256,11 @@ private:
     }
 
     bool ReadData(const std::u16string& data, std::size_t& index, RegFileValue& value) {
+        if (data == u"-") {
+            if (!allowAbsent_) return Fail(index, "a value deletion");
+            value.absent = true;
+            return true;
+        }
         if (!data.empty() && data[0] == u'"') {
             std::size_t at = 0;
             std::u16string content;
@@ -321,6 +335,7 @@ private:
 
     std::vector<std::u16string> lines_;
     std::string& problem_;
+    bool allowAbsent_;
     bool tooLong_ = false;
     std::unordered_set<std::u16string> keyPaths_;    // folded
     std::unordered_set<std::u16string> valueNames_;  // of the current key, folded
@@ -330,11 +345,12 @@ private:
 }  // namespace
 
 bool operator==(const RegFileValue& left, const RegFileValue& right) {
-    return left.name == right.name && left.type == right.type && left.data == right.data;
+    return left.name == right.name && left.absent == right.absent &&
+           (left.absent || (left.type == right.type && left.data == right.data));
 }
 
 bool operator==(const RegFileKey& left, const RegFileKey& right) {
-    return left.path == right.path && left.values == right.values;
+    return left.path == right.path && left.absent == right.absent && left.values == right.values;
 }
 
 namespace RegFile {
@@ -347,7 +363,11 @@ bool Format(const std::vector<RegFileKey>& keys, std::u16string& text, std::stri
             problem = "a key path that is empty or holds a line break or a NUL";
             return false;
         }
-        AppendAscii(text, "\r\n[");
+        if (key.absent && !key.values.empty()) {
+            problem = "values in a key that did not exist";
+            return false;
+        }
+        AppendAscii(text, key.absent ? "\r\n[-" : "\r\n[");
         text += key.path;
         AppendAscii(text, "]\r\n");
         for (const RegFileValue& value : key.values) {
@@ -362,8 +382,8 @@ bool Format(const std::vector<RegFileKey>& keys, std::u16string& text, std::stri
     return true;
 }
 
-bool Parse(const std::u16string& text, std::vector<RegFileKey>& keys, std::string& problem) {
-    return Reader(text, problem).Parse(keys);
+bool Parse(const std::u16string& text, std::vector<RegFileKey>& keys, std::string& problem, bool allowAbsent) {
+    return Reader(text, problem, allowAbsent).Parse(keys);
 }
 
 std::vector<uint8_t> Encode(const std::u16string& text) {

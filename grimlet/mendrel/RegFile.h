@@ -12,11 +12,13 @@ struct RegFileValue {
     std::u16string name;  // empty: the key's default value
     uint32_t type = 0;    // REG_SZ, REG_BINARY, ... as the registry numbers them
     std::vector<uint8_t> data;
+    bool absent = false;  // the value did not exist: "name"=- (type and data unused)
 };
 
 struct RegFileKey {
     std::u16string path;  // "HKEY_LOCAL_MACHINE\..."
     std::vector<RegFileValue> values;
+    bool absent = false;  // the key did not exist: [-path], without values
 };
 
 bool operator==(const RegFileValue& left, const RegFileValue& right);
@@ -40,8 +42,9 @@ bool Format(const std::vector<RegFileKey>& keys, std::u16string& text, std::stri
 // sections, @= and "name"= values as strings, dword:, hex: and hex(N):, with continued hex lines and
 // comment lines. Refuses, with the reason, anything else: deletions, unknown escapes, duplicate keys or
 // values, a value outside a key, text after a value, a NUL in a name, a key named "." or "..", and more
-// text, keys or values than the limits above.
-bool Parse(const std::u16string& text, std::vector<RegFileKey>& keys, std::string& problem);
+// text, keys or values than the limits above. With `allowAbsent`, deletions ([-key] without values,
+// "name"=-) are read as absent keys and values; saved service keys never hold any.
+bool Parse(const std::u16string& text, std::vector<RegFileKey>& keys, std::string& problem, bool allowAbsent = false);
 
 // UTF-16 little-endian bytes with the byte-order mark, as regedit writes its files.
 std::vector<uint8_t> Encode(const std::u16string& text);

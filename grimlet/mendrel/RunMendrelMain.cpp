@@ -1,5 +1,5 @@
-// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service, and the way back out of
-// its quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
+// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service and to turn AutoRun off
+// (-autorun=off), and the way back out of its quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
 // (MendrelExitCode.h) and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run
 // adds to.
 #include <windows.h>
@@ -9,6 +9,7 @@
 
 #include "grimlet/common/EnablePrivilege.h"
 #include "grimlet/common/TrustedSigner.h"
+#include "grimlet/mendrel/AutoRunChange.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
@@ -77,8 +78,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     std::wstring folder = MachineQuarantineFolder();
     if (folder.empty()) {
         TW_LOG(LogLevel::Error, "SHGetFolderPathW(CSIDL_COMMON_APPDATA) names no usable folder");
-        return request.command == MendrelCommandLine::Command::Remove ? MendrelExitCode::QuarantineFailed
-                                                                      : MendrelExitCode::QuarantineUnreadable;
+        const bool changes = request.command == MendrelCommandLine::Command::Remove ||
+                             request.command == MendrelCommandLine::Command::AutoRunOff;
+        return changes ? MendrelExitCode::QuarantineFailed : MendrelExitCode::QuarantineUnreadable;
     }
     QuarantineStore store(folder);
     switch (request.command) {
@@ -91,6 +93,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     }
     case MendrelCommandLine::Command::Restore:
         return QuarantineCommands::Restore(store, request.sha1);
+    case MendrelCommandLine::Command::AutoRunOff:
+        return AutoRunChange::TurnOff(store);
     case MendrelCommandLine::Command::Remove:
         break;
     }

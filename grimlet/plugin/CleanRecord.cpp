@@ -2,6 +2,7 @@
 #include "grimlet/plugin/CleanRecord.h"
 
 #include "grimlet/hooks/ApiHookStep.h"
+#include "grimlet/plugin/AutoRunStep.h"
 #include "grimlet/services/WormServiceStep.h"
 #include "grimlet/threads/WormThreadTermination.h"
 #include "plugin_host/PluginInterface.h"
@@ -17,5 +18,6 @@ int CleanRecord(const std::vector<ScanRecord>& results, uint32_t index) {
     if (record.kind == kScanRecordWormThreads) return OutcomeOf(TerminateWormThreads());
     if (record.kind >= kScanRecordApiHookFirst && record.kind <= kScanRecordApiHookLast)
         return OutcomeOf(RepairApiHookRecord(record));
+    if (record.kind == kScanRecordAutoRun) return TurnAutoRunOff();
     return kPluginCleanFailed;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "grimlet/common/EnablePrivilege.h"
+#include "grimlet/plugin/AutoRunStep.h"
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/CleanRecord.h"
 #include "grimlet/plugin/PluginState.h"
@@ -20,6 +21,7 @@ constexpr wchar_t PluginGeneralImpl::kName[];
 constexpr wchar_t PluginGeneralImpl::kThreatClass[];
 constexpr wchar_t PluginGeneralImpl::kUncheckedClass[];
 constexpr wchar_t PluginGeneralImpl::kNoteClass[];
+constexpr wchar_t PluginGeneralImpl::kSettingClass[];
 
 PluginSteps PluginSteps::Product() {
     PluginSteps steps;
@@ -30,6 +32,7 @@ PluginSteps PluginSteps::Product() {
     steps.scanApiHooks = &ScanApiHooks;
     steps.cleanRecord = &CleanRecord;
     steps.repairHooks = &RepairWormHooks;
+    steps.scanAutoRun = &ScanAutoRun;
     return steps;
 }
 
@@ -91,14 +94,16 @@ void PluginGeneralImpl::Scan() {
         results.push_back(InformationRecord(kScanRecordNote, L"64-bit processes",
                                             L"not searched: a 32-bit worm cannot run in them (" +
                                                 std::to_wstring(outOfReach.Count()) + L" passed over)"));
+    if (steps_.scanAutoRun) steps_.scanAutoRun(results);
 
     for (std::size_t i = 0; i < results.size(); ++i) {
         const int id = static_cast<int>(i);
         const uint32_t kind = results[i].kind;
         const bool information = kind == kScanRecordUnchecked || kind == kScanRecordNote;
-        PluginFoundImpl found(id, results[i].detail,
-                              information ? (kind == kScanRecordNote ? kNoteClass : kUncheckedClass) : kThreatClass,
-                              results[i].title, information ? kInformationFeedBackType : 0);
+        const wchar_t* threatClass = information ? (kind == kScanRecordNote ? kNoteClass : kUncheckedClass)
+                                                 : (kind == kScanRecordAutoRun ? kSettingClass : kThreatClass);
+        PluginFoundImpl found(id, results[i].detail, threatClass, results[i].title,
+                              information ? kInformationFeedBackType : 0);
         found_.emplace(id, found);  // an id reported by an earlier scan keeps its first entry
         if (reporter_) reporter_->ReportFound(state.pluginId, &found);
     }

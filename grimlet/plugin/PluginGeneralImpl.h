@@ -20,6 +20,8 @@ struct PluginSteps {
     // Undoes the hooks of one process (the records all name it); one result per record. When null,
     // each hook record goes through cleanRecord.
     std::vector<bool> (*repairHooks)(const std::vector<const ScanRecord*>& records) = nullptr;
+    // Appends the AutoRun record when AutoRun is not off for good; none when null.
+    void (*scanAutoRun)(std::vector<ScanRecord>& results) = nullptr;
 
     static PluginSteps Product();
 };
@@ -33,6 +35,9 @@ public:
     static constexpr int kInformationFeedBackType = 11;
     static constexpr wchar_t kUncheckedClass[] = L"Unchecked";
     static constexpr wchar_t kNoteClass[] = L"Note";
+    // A weakness of a healthy machine, not a threat: the plug-in's own type, so that the host routes it
+    // to this cleaner, and this class, so that the host never counts it.
+    static constexpr wchar_t kSettingClass[] = L"Setting";
 
     // The process-wide handler, created on first use.
     static PluginGeneralImpl* Get();

@@ -14,6 +14,9 @@ constexpr uint32_t kScanRecordApiHookLast = 9;
 // note on what is out of the worm's reach by design. Both reach the host as "InformationFeedBack".
 constexpr uint32_t kScanRecordUnchecked = 10;
 constexpr uint32_t kScanRecordNote = 11;
+// Not a threat either: AutoRun still on, a door the worm comes back through. A ticked row of class
+// "Setting" that the plug-in turns off when it is chosen; never counted among the threats.
+constexpr uint32_t kScanRecordAutoRun = 12;
 
 // One finding of the last scan; its index in the result list is the found id the host hands back.
 struct ScanRecord {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Resource.h"
+#include "tests/support/AutoRunValues.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
@@ -190,6 +191,8 @@ std::wstring Acknowledge(Program& program) {
 
 TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheDialogsResult) {
     EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
+    AutoRunValuesGuard autoRun;  // the clean turns it off
+    WriteAutoRunValue(AutoRunValue(kAutoRunMappingKey, nullptr));
     ScratchFolder scratch(L"dialog");
     const std::wstring stem = UniqueServiceStem(L"Dlg");
     const std::wstring lockedDll = scratch / L"locked.dll";
@@ -218,7 +221,14 @@ TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheD
     std::vector<int> ours;
     std::vector<int> threadRows;
     int threats = 0;  // rows with a check box; information (a note, what could not be checked) has none
+    int autoRunRow = -1;  // AutoRun left on: ticked, yet no threat
     for (int row = 0; row < rows; ++row) {
+        if (program.Cell(list, row, 0) == L"自动播放") {
+            autoRunRow = row;
+            EXPECT_EQ(program.Cell(list, row, 1), L"U盘和网络驱动器上的autorun.inf仍会被执行");
+            EXPECT_EQ(SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) >> 12, 2);
+            continue;
+        }
         if (SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) >> 12) ++threats;
         if (program.Cell(list, row, 0) == L"GRIMLET线程:") {
             threadRows.push_back(row);
@@ -234,6 +244,7 @@ TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheD
     }
     ASSERT_EQ(ours.size(), 2u);
     ASSERT_EQ(threadRows.size(), 1u) << "one row for both foreign threads";
+    ASSERT_GE(autoRunRow, 0) << "the prefix has AutoRun on";
     EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_FOUND_COUNT)), L"共发现威胁: " + std::to_wstring(threats));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_CLEAN)));
 
@@ -247,6 +258,7 @@ TEST(ProgramDialog, ScansFindsTheWormServicesAndThreadsCleansThemAndEndsWithTheD
     EXPECT_EQ(program.Cell(list, ours[0], 2), L"重启后清除");
     EXPECT_EQ(program.Cell(list, ours[1], 2), L"清除成功");
     EXPECT_EQ(program.Cell(list, threadRows[0], 2), L"清除成功");
+    EXPECT_EQ(program.Cell(list, autoRunRow, 2), L"清除成功");
     EXPECT_TRUE(grimlettest::WaitForThreadsToEnd(worm.Threads().foreign));
     for (DWORD id : worm.Threads().own) EXPECT_TRUE(grimlettest::ThreadRunning(id)) << "the module's own thread";
     EXPECT_TRUE(worm.Process().Running());

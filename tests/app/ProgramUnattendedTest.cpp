@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/AutoRunValues.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
 #include "tests/support/TestSupport.h"
@@ -239,6 +240,8 @@ protected:
 
     static std::vector<std::string> Report(const std::wstring& path) { return SplitLines(ReadFileBytes(path)); }
 
+    // Every clean turns AutoRun off in the prefix: it is put back after each test.
+    AutoRunValuesGuard autoRun_;
     ScratchFolder scratch_{L"unattended"};
     std::set<std::wstring> reportsBefore_;
 };
@@ -604,6 +607,61 @@ TEST_F(ProgramUnattended, ThePatchStatusFollowsTheNativeNetapi32AndTheSystem) {
     // The prefix itself plays Windows 7.
     EXPECT_EQ(Run(L"/scan /report=patch-seven.txt"), 0);
     EXPECT_EQ(fields(patchRecord(L"patch-seven.txt")).at(1), "not affected");
+}
+
+// AutoRun on, as a healthy machine has it: a setting, never a threat. A scan names it and changes
+// nothing, still ending with 0 (also as XP x64 plays it); a clean turns it off in the native registry
+// view only; the quarantine lists the change, and a restore puts back exactly what was there, the
+// absent mapping included.
+TEST_F(ProgramUnattended, AutoRunLeftOnIsNoThreatACleanTurnsItOffAndARestorePutsItBackExactly) {
+    const std::vector<AutoRunValue> start = {AutoRunValue(kAutoRunMappingKey, nullptr),
+                                             AutoRunDword(kAutoRunPolicyKey, kAutoRunPolicyValue, 0x91)};
+    for (const AutoRunValue& value : start) WriteAutoRunValue(value);
+    ASSERT_TRUE(ReadAutoRunValues() == start);
+    const std::string on = "on\tAutorun.inf=absent\tNoDriveTypeAutoRun=0x91";
+    {
+        const WineVersionForProgram xp64(L"Tidewash.exe", L"winxp64");
+        EXPECT_EQ(Run(L"/scan /report=scan-xp.txt"), 0);
+        EXPECT_EQ(Records(Report(scratch_ / L"scan-xp.txt"), "AUTORUN"), (std::vector<std::string>{on}));
+    }
+    EXPECT_EQ(Run(L"/scan /report=scan.txt"), 0);
+    const std::vector<std::string> scan = Report(scratch_ / L"scan.txt");
+    EXPECT_EQ(Records(scan, "AUTORUN"), (std::vector<std::string>{on}));
+    EXPECT_TRUE(Records(scan, "FOUND").empty());
+    const std::vector<std::string> nothingCounted = {"found=0 removed=0 failed=0 restart=0 unchecked=0"};
+    EXPECT_EQ(Records(scan, "SUMMARY"), nothingCounted);
+    EXPECT_TRUE(ReadAutoRunValues() == start) << "the scan changed AutoRun";
+
+    // What a 32-bit program sees under WOW64 is not what the shell reads, and is left alone.
+    HKEY wow = nullptr;
+    const bool hasWowView = NativeRegistryView() != 0;
+    EXPECT_EQ(Run(L"/clean /report=clean.txt"), 0);
+    const std::vector<std::string> clean = Report(scratch_ / L"clean.txt");
+    EXPECT_EQ(Records(clean, "AUTORUN"),
+              (std::vector<std::string>{"turned off\tAutorun.inf=@SYS:DoesNotExist\tNoDriveTypeAutoRun=0xFF"}));
+    EXPECT_TRUE(Records(clean, "CLEANED").empty());
+    EXPECT_EQ(Records(clean, "SUMMARY"), nothingCounted);
+    EXPECT_TRUE(ReadAutoRunValues() ==
+                (std::vector<AutoRunValue>{AutoRunString(kAutoRunMappingKey, nullptr, L"@SYS:DoesNotExist"),
+                                           AutoRunDword(kAutoRunPolicyKey, kAutoRunPolicyValue, 0xFF)}));
+    if (hasWowView) {
+        EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAutoRunMappingKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &wow),
+                  ERROR_SUCCESS);
+        if (wow) RegCloseKey(wow);
+    }
+    EXPECT_EQ(Run(L"/scan /report=off.txt"), 0);
+    EXPECT_EQ(Records(Report(scratch_ / L"off.txt"), "AUTORUN"),
+              (std::vector<std::string>{"off\tAutorun.inf=@SYS:DoesNotExist\tNoDriveTypeAutoRun=0xFF"}));
+
+    EXPECT_EQ(Run(L"/quarantine /report=list.txt"), 0);
+    std::string sha1;
+    for (const std::string& item : Records(Report(scratch_ / L"list.txt"), "ITEM"))
+        if (item.size() > 41 && item.compare(40, 9, "\tAutoRun\t") == 0) sha1 = item.substr(0, 40);
+    ASSERT_EQ(sha1.size(), 40u) << ReadFileBytes(scratch_ / L"list.txt");
+    EXPECT_EQ(Run(L"/restore=" + Widen(sha1) + L" /report=restore.txt"), 0);
+    EXPECT_EQ(Records(Report(scratch_ / L"restore.txt"), "RESTORED"), (std::vector<std::string>{sha1}));
+    EXPECT_TRUE(ReadAutoRunValues() == start) << "not exactly what was there";
+    EXPECT_EQ(Run(L"/restore=" + Widen(sha1) + L" /report=again.txt"), 8);
 }
 
 TEST_F(ProgramUnattended, ACommandLineItDoesNotUnderstandChangesNothingAndGives87) {

@@ -228,6 +228,7 @@ public:
         for (int32_t i = 0; i < threats; ++i) ui_->OnItemFound({L"T", std::wstring(1, L'A' + i), 10 + i, false, L""});
         for (int32_t i = 0; i < unchecked; ++i) ui_->OnItemFound({L"why", L"key", 50 + i, true, L"Unchecked"});
         if (note) ui_->OnItemFound({L"not searched", L"64-bit processes", 60, true, L"Note"});
+        if (setting) ui_->OnItemFound({L"自动播放", L"autorun.inf", 70, false, L"Setting", true});
         return true;
     }
     void Clean(const std::vector<int32_t>& itemIds) override {
@@ -241,6 +242,7 @@ public:
     int32_t threats = 0;
     int32_t unchecked = 0;  // objects that could not be checked, after the threats
     bool note = false;
+    bool setting = false;  // AutoRun left on, after everything else
     std::map<int32_t, int32_t> outcomes;  // item id -> outcome; absent: never answered
     std::map<int32_t, int32_t> pluginOutcomes;  // item id -> the plug-in's own code; absent: 0
     bool initialiseSucceeds = true;
@@ -285,6 +287,28 @@ TEST_F(UnattendedRunTest, AScanReportsEveryThreatAndCleansNothing) {
     engine_.threats = 0;
     EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 0);
     EXPECT_TRUE(lines_.empty());
+}
+
+// A setting left open is no threat: it is not a FOUND line and no count, yet a clean changes it, alone
+// or after the threats, and whether that worked is counted apart.
+TEST_F(UnattendedRunTest, ASettingIsCleanedWithTheThreatsButNeverCountedAsOne) {
+    engine_.setting = true;
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Scan), 0);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_TRUE(engine_.cleans.empty());
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 0);
+    EXPECT_EQ(engine_.cleans, (std::vector<std::vector<int32_t>>{{70}}));
+    EXPECT_EQ(summary_.found, 0);
+    EXPECT_EQ(summary_.settingsFailed, 1);  // never answered
+    engine_.threats = 1;
+    engine_.outcomes = {{10, 1}, {70, 1}};
+    EXPECT_EQ(RunOnce(UnattendedRun::Work::Clean), 2);
+    EXPECT_EQ(engine_.cleans.back(), (std::vector<int32_t>{10, 70}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{"FOUND\tT\tA", "CLEANED\tA\tOK"}));
+    EXPECT_EQ(summary_.found, 1);
+    EXPECT_EQ(summary_.removed, 1);
+    EXPECT_EQ(summary_.settingsChanged, 1);
+    EXPECT_EQ(summary_.settingsFailed, 0);
 }
 
 TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutcomeDecides) {

@@ -1,4 +1,5 @@
-// The saved-key reader behind RunMendrel -restore: any bytes as a key file. What it accepts holds no NUL
+// The saved-key reader behind RunMendrel -restore: any bytes as a key file, read as saved service keys
+// and as saved AutoRun values (which may hold deletions). What it accepts holds no NUL
 // in a name and no key named "." or "..", and must format and read back to the very same keys, values,
 // types and bytes.
 #include <cstdint>
@@ -17,6 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<RegFileKey> keys;
     std::string problem;
+    // With deletions allowed (the saved AutoRun values) too, what is read formats and reads back the same.
+    std::vector<RegFileKey> withAbsent, withAbsentAgain;
+    std::u16string withAbsentText;
+    if (RegFile::Parse(text, withAbsent, problem, true) &&
+        (!RegFile::Format(withAbsent, withAbsentText, problem) ||
+         !RegFile::Parse(withAbsentText, withAbsentAgain, problem, true) || !(withAbsentAgain == withAbsent)))
+        abort();
     if (!RegFile::Parse(text, keys, problem)) {
         if (problem.empty()) abort();
         return 0;

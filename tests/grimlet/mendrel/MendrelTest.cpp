@@ -10,6 +10,7 @@
 #include <string>
 
 #include "grimlet/common/TrustedSigner.h"
+#include "grimlet/mendrel/AutoRunChange.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
@@ -22,6 +23,7 @@
 #include "plugin_host/PluginInterface.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/security/ProtectedDataFolder.h"
+#include "tests/support/AutoRunValues.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/TestSupport.h"
 
@@ -221,7 +223,13 @@ TEST(MendrelCommandLineTest, AcceptsOnlyTheEngineLine) {
         L"x -restore=A9993E364706816ABA3E25717850C26C9CD0D89",
         L"x -restore=G9993E364706816ABA3E25717850C26C9CD0D89D",
         L"x -restore=A9993E364706816ABA3E25717850C26C9CD0D89D -list",
+        L"x -autorun=on",
+        L"x -autorun",
+        L"x -autorun=off -list",
     };
+    MendrelCommandLine autorun;
+    ASSERT_TRUE(autorun.Parse(L"\"C:\\x\\plugin\\RunMendrel\" -AUTORUN=off", problem));
+    EXPECT_EQ(MendrelCommandLine::Command::AutoRunOff, autorun.command);
     for (const wchar_t* text : refused) {
         problem.clear();
         EXPECT_FALSE(MendrelCommandLine().Parse(text, problem)) << Narrow(text);
@@ -327,6 +335,18 @@ TEST(MendrelPiecesTest, SavedKeysReadBackExactlyAndAnythingElseIsRefused) {
         EXPECT_FALSE(RegFile::Parse(bad, read, problem)) << Narrow(std::wstring(bad.begin(), bad.end()));
         EXPECT_FALSE(problem.empty());
     }
+    // What was not there is written as regedit's deletions, and read back as such only when asked for.
+    std::vector<RegFileKey> absent = {
+        {u"HKEY_LOCAL_MACHINE\\A", {}, true},
+        {u"HKEY_LOCAL_MACHINE\\B", {{u"", REG_SZ, {}, true}, {u"x", REG_DWORD, {1, 0, 0, 0}}}}};
+    ASSERT_TRUE(RegFile::Format(absent, text, problem)) << problem;
+    EXPECT_NE(std::u16string::npos, text.find(u"[-HKEY_LOCAL_MACHINE\\A]\r\n\r\n[HKEY_LOCAL_MACHINE\\B]\r\n@=-\r\n"));
+    EXPECT_FALSE(RegFile::Parse(text, read, problem));
+    ASSERT_TRUE(RegFile::Parse(text, read, problem, true)) << problem;
+    EXPECT_TRUE(absent == read);
+    EXPECT_FALSE(RegFile::Parse(header + u"[-HKEY_LOCAL_MACHINE\\C]\r\n@=\"a\"\r\n", read, problem, true));
+    absent[0].values = absent[1].values;
+    EXPECT_FALSE(RegFile::Format(absent, text, problem));
     std::vector<RegFileKey> unwritable = {{u"HKEY_LOCAL_MACHINE\\A", {{u"two\nlines", REG_SZ, {}}}}};
     EXPECT_FALSE(RegFile::Format(unwritable, text, problem));
 }
@@ -623,6 +643,96 @@ TEST_F(MendrelTest, ADllThatCannotBeReadIsNotRemovedOneHeldGoesAtRestart) {
 }
 
 // Only the engine's code and the key test together make a removal; every other code is kept, above 16.
+// Manifest lines of every age: nine and ten columns (before kinds) are services; an unknown kind is no
+// entry at all.
+TEST_F(MendrelTest, OlderManifestLinesAreServicesAndAnUnknownKindIsSkipped) {
+    QuarantineStore store(quarantine_);
+    ASSERT_TRUE(store.Prepare());
+    const std::string sha1(40, 'A');
+    const std::string common = "\t" + sha1 + "\t5\t2011-04-05T06:07:08Z\tquarantined\t00000020\t" + sha1 + ".bin\t";
+    WriteFileBytes(quarantine_ + L"\\manifest.txt",
+                   "C:\\old.dll" + common + "old.reg\tOld\r\n" +
+                   "C:\\ten.dll" + common + "ten.reg\tTen\t-\r\n" +
+                   "AutoRun\t" + sha1 + "\t5\t2011-04-05T06:07:08Z\tquarantined\t00000000\t-\tauto.reg\t-\t-\t" +
+                   "autorun\r\n" +
+                   "C:\\odd.dll" + common + "odd.reg\tOdd\t-\tsomething\r\n");
+    std::vector<QuarantineEntry> entries;
+    ASSERT_TRUE(store.ReadEntries(entries));
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ(L"service", entries[0].kind);
+    EXPECT_EQ(L"Old", entries[0].services);
+    EXPECT_EQ(L"service", entries[1].kind);
+    EXPECT_EQ(L"autorun", entries[2].kind);
+    EXPECT_EQ(L"auto.reg", entries[2].keysName);
+}
+
+// AutoRun off for good, its values kept first and put back exactly, absent ones included; a restore
+// refuses once somebody else changed them, and nothing is done through a registry link.
+TEST_F(MendrelTest, AutoRunIsTurnedOffAfterItsValuesAreKeptAndComesBackExactly) {
+    AutoRunValuesGuard prefix;
+    QuarantineStore store(quarantine_);
+    const AutoRunValue absentMapping(kAutoRunMappingKey, nullptr);
+    const AutoRunValue absentPolicy(kAutoRunPolicyKey, kAutoRunPolicyValue);
+    const std::vector<std::vector<AutoRunValue>> starts = {
+        {absentMapping, AutoRunDword(kAutoRunPolicyKey, kAutoRunPolicyValue, 0x91)},
+        {AutoRunString(kAutoRunMappingKey, nullptr, L"@SYS:Elsewhere"), absentPolicy},
+    };
+    const std::vector<AutoRunValue> off = {AutoRunString(kAutoRunMappingKey, nullptr, L"@SYS:DoesNotExist"),
+                                           AutoRunDword(kAutoRunPolicyKey, kAutoRunPolicyValue, 0xFF)};
+    for (const std::vector<AutoRunValue>& start : starts) {
+        for (const AutoRunValue& value : start) WriteAutoRunValue(value);
+        ASSERT_TRUE(ReadAutoRunValues() == start);
+        ASSERT_EQ(MendrelExitCode::Removed, AutoRunChange::TurnOff(store));
+        EXPECT_TRUE(ReadAutoRunValues() == off);
+        std::vector<QuarantineEntry> entries;
+        ASSERT_TRUE(store.ReadEntries(entries));
+        ASSERT_FALSE(entries.empty());
+        const QuarantineEntry entry = entries.back();
+        EXPECT_EQ(L"autorun", entry.kind);
+        EXPECT_EQ(L"quarantined", entry.state);
+        EXPECT_EQ(Widen(entry.sha1) + L".reg", entry.keysName);
+        EXPECT_EQ(entry.sha1, Sha1Of(ReadFileBytes(quarantine_ + L"\\" + entry.keysName)));
+        // Already off: nothing more is kept.
+        EXPECT_EQ(MendrelExitCode::Removed, AutoRunChange::TurnOff(store));
+        ASSERT_TRUE(store.ReadEntries(entries));
+        EXPECT_EQ(entry.keysName, entries.back().keysName);
+
+        std::vector<std::wstring> listed;
+        ASSERT_EQ(MendrelExitCode::Listed, QuarantineCommands::List(store, listed));
+        EXPECT_EQ(0u, listed.back().rfind(Widen(entry.sha1) + L"\tAutoRun\t-\t", 0)) << Narrow(listed.back());
+        EXPECT_EQ(MendrelExitCode::Restored, QuarantineCommands::Restore(store, entry.sha1));
+        EXPECT_TRUE(ReadAutoRunValues() == start);
+        EXPECT_EQ(MendrelExitCode::NotQuarantined, QuarantineCommands::Restore(store, entry.sha1));
+    }
+
+    // Changed by somebody after it was turned off: the restore leaves their value alone.
+    ASSERT_EQ(MendrelExitCode::Removed, AutoRunChange::TurnOff(store));
+    std::vector<QuarantineEntry> entries;
+    ASSERT_TRUE(store.ReadEntries(entries));
+    const AutoRunValue theirs = AutoRunDword(kAutoRunPolicyKey, kAutoRunPolicyValue, 0x95);
+    WriteAutoRunValue(theirs);
+    EXPECT_EQ(MendrelExitCode::RestoreRefused, QuarantineCommands::Restore(store, entries.back().sha1));
+    EXPECT_TRUE(ReadAutoRunValue(kAutoRunPolicyKey, kAutoRunPolicyValue) == theirs);
+    // A saved file that is not what its id says is not restored.
+    WriteAutoRunValue(off[1]);
+    WriteFileBytes(quarantine_ + L"\\" + entries.back().keysName, "\xFF\xFEW\0");
+    EXPECT_EQ(MendrelExitCode::QuarantineUnreadable, QuarantineCommands::Restore(store, entries.back().sha1));
+    EXPECT_TRUE(ReadAutoRunValues() == off);
+
+    // The mapping key a link to a key of the test's: refused, and the target keeps its values. (The
+    // test's link is made in its own view, which is the native one only for a 64-bit test.)
+    WriteAutoRunValue(absentMapping);
+    if (NativeRegistryView() != 0) return;
+    FakeService target(stem_ + L"T", L"target.exe", nullptr);
+    const std::vector<RegFileKey> targetBefore = TreeOf(target.KeyPath());
+    {
+        FakeRegistryLink link(kAutoRunMappingKey, target.KeyPath());
+        ASSERT_TRUE(link.Made());
+        EXPECT_EQ(MendrelExitCode::AutoRunRefused, AutoRunChange::TurnOff(store));
+    }
+    EXPECT_TRUE(TreeOf(target.KeyPath()) == targetBefore) << "the link was followed";
+}
+
 TEST(MendrelOutcomeTest, TheEnginesCodeAndTheKeyTestTogetherGiveTheOutcome) {
     EXPECT_EQ(kPluginCleanDone, CleanOutcomeOfEngine(true, MendrelExitCode::Removed, true));
     EXPECT_EQ(kPluginCleanNeedsRestart, CleanOutcomeOfEngine(true, MendrelExitCode::RemovedAfterRestart, true));

@@ -23,6 +23,7 @@ struct World {
     bool privilegesWork = true;
     std::vector<std::pair<uint32_t, uint32_t>> hooks;  // (process, kind), one record each
     std::vector<std::vector<uint32_t>> repairedGroups;  // the kinds of each repairHooks call
+    bool autoRunOn = false;
 } g_world;
 
 ScanRecord Record(uint32_t kind, const std::wstring& title, const std::wstring& detail) {
@@ -57,6 +58,10 @@ PluginSteps StandInSteps() {
             record.processId = hook.first;
             results.push_back(record);
         }
+    };
+    s.scanAutoRun = [](std::vector<ScanRecord>& results) {
+        g_world.calls.push_back(L"autorun");
+        if (g_world.autoRunOn) results.push_back(Record(kScanRecordAutoRun, L"自动播放", L"autorun.inf"));
     };
     s.cleanRecord = [](const std::vector<ScanRecord>& results, uint32_t index) {
         g_world.cleanedIndexes.push_back(index);
@@ -95,7 +100,7 @@ TEST_F(GeneralHandler, InitializeEnablesBothPrivilegesThenCalibratesAndAlwaysSuc
 TEST_F(GeneralHandler, CleanMachineReportsNothing) {
     handler_->Scan();
     EXPECT_TRUE(reporter_.found.empty());
-    EXPECT_EQ(g_world.calls, (std::vector<std::wstring>{L"services 0", L"threads", L"hooks"}));
+    EXPECT_EQ(g_world.calls, (std::vector<std::wstring>{L"services 0", L"threads", L"hooks", L"autorun"}));
     const int ids[] = {0};
     handler_->Clean(ids, 1);
     EXPECT_TRUE(reporter_.cleaned.empty());
@@ -120,12 +125,28 @@ TEST_F(GeneralHandler, ServicesThenThreadsAreReportedWithTheirIndexAsId) {
     EXPECT_EQ(reporter_.found[2].threatName, L"GRIMLET线程:");
 }
 
+// AutoRun left on comes last, as the plug-in's own type (so that its cleaner gets it) and of the class
+// that keeps it out of the threats; choosing it runs its removal like any finding.
+TEST_F(GeneralHandler, AutoRunLeftOnIsASettingOfThePluginsOwnTypeCleanedWhenChosen) {
+    g_world.services = {L"svc"};
+    g_world.autoRunOn = true;
+    handler_->Scan();
+    ASSERT_EQ(reporter_.found.size(), 2u);
+    EXPECT_EQ(reporter_.found[1].id, 1);
+    EXPECT_EQ(reporter_.found[1].typeId, 4097);
+    EXPECT_EQ(reporter_.found[1].threatClass, L"Setting");
+    EXPECT_EQ(reporter_.found[1].threatName, L"自动播放");
+    const int ids[] = {1};
+    handler_->Clean(ids, 1);
+    EXPECT_EQ(g_world.cleanedIndexes, (std::vector<uint32_t>{1}));
+}
+
 TEST_F(GeneralHandler, EachScanStartsFromAnEmptyResultList) {
     g_world.services = {L"one"};
     handler_->Scan();
     handler_->Scan();
     EXPECT_EQ(g_world.calls[0], L"services 0");
-    EXPECT_EQ(g_world.calls[3], L"services 0");
+    EXPECT_EQ(g_world.calls[4], L"services 0");
     EXPECT_EQ(PluginState::Instance().results.size(), 1u);
 }
 
