@@ -8,7 +8,6 @@
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/log/Logger.h"
 #include "platform/system/AutoRunSetting.h"
-#include "platform/win32/KernelHandle.h"
 #include "plugin_host/PluginInterface.h"
 
 static const wchar_t kLogSource[] = L"GrimletHandler";
@@ -23,26 +22,6 @@ void LogFacts(const char* when, const AutoRunFacts& facts) {
     const std::vector<std::wstring> values = AutoRun::Describe(facts);
     TW_LOG(LogLevel::Info, "AutoRun %s: %s; %S; %S", when, AutoRun::IsOff(facts) ? "off" : "on", values[0].c_str(),
            values[1].c_str());
-}
-
-// The engine started hidden in its folder; false when it did not start or its exit code is unknown.
-bool RunEngine(const std::wstring& folder, const std::wstring& commandLine, DWORD& exitCode) {
-    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION engine = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                        folder.c_str(), &startup, &engine)) {
-        TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
-        return false;
-    }
-    KernelHandle process(engine.hProcess);
-    KernelHandle thread(engine.hThread);
-    return WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&
-           GetExitCodeProcess(process.Get(), &exitCode);
 }
 
 }  // namespace
@@ -78,7 +57,7 @@ int TurnAutoRunOff() { return TurnAutoRunOff(EngineFolder()); }
 int TurnAutoRunOff(const std::wstring& engineFolder) {
     const std::wstring commandLine = engineFolder.empty() ? std::wstring() : BuildAutoRunCommandLine(engineFolder);
     DWORD engineCode = 0;
-    const bool ended = !commandLine.empty() && RunEngine(engineFolder, commandLine, engineCode);
+    const bool ended = !commandLine.empty() && RunEngineHidden(engineFolder, commandLine, engineCode);
     // The engine's word alone is not enough: what the shell will read is read again.
     const AutoRunFacts after = AutoRun::ReadFacts();
     LogFacts("after the engine", after);

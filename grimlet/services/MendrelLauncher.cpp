@@ -55,31 +55,33 @@ int CleanOutcomeOfEngine(bool engineEnded, int engineCode, bool keyGone) {
     return outcome == kPluginCleanDone || outcome == kPluginCleanNeedsRestart ? kPluginCleanFailed : outcome;
 }
 
+bool RunEngineHidden(const std::wstring& folder, const std::wstring& commandLine, DWORD& exitCode) {
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION engine = {};
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        folder.c_str(), &startup, &engine)) {
+        TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
+        return false;
+    }
+    KernelHandle process(engine.hProcess);
+    KernelHandle thread(engine.hThread);
+    if (WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.Get(), &exitCode))
+        return true;
+    TW_LOG(LogLevel::Error, "The engine's exit code cannot be read (%d)", (int)GetLastError());
+    return false;
+}
+
 int RunMendrelForService(const ServiceEntry& entry) { return RunMendrelForService(entry, EngineFolder()); }
 
 int RunMendrelForService(const ServiceEntry& entry, const std::wstring& engineFolder) {
     std::wstring commandLine = engineFolder.empty() ? std::wstring() : BuildMendrelCommandLine(engineFolder, entry.dllPath);
-    bool ended = false;
     DWORD engineCode = 0;
-    if (!commandLine.empty()) {
-        std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-        mutableLine.push_back(L'\0');
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION engine = {};
-        if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                           engineFolder.c_str(), &startup, &engine)) {
-            KernelHandle process(engine.hProcess);
-            KernelHandle thread(engine.hThread);
-            ended = WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&
-                    GetExitCodeProcess(process.Get(), &engineCode);
-            if (!ended) TW_LOG(LogLevel::Error, "The engine's exit code cannot be read (%d)", (int)GetLastError());
-        } else {
-            TW_LOG(LogLevel::Error, "CreateProcessW(%S) Error=%d", commandLine.c_str(), (int)GetLastError());
-        }
-    }
+    const bool ended = !commandLine.empty() && RunEngineHidden(engineFolder, commandLine, engineCode);
 
     // The key itself, not what it may link to: a link left in its place is a key still there.
     RegistryKey key;

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 #include "grimlet/services/ServiceEntry.h"
@@ -19,6 +21,10 @@ constexpr int kCleanOutcomeEngineBase = 16;
 // gone: done; 1 with the key gone: done at the next restart; anything else: base + the engine's code.
 // An engine that did not run, or whose code could not be read, has failed.
 int CleanOutcomeOfEngine(bool engineEnded, int engineCode, bool keyGone);
+
+// Runs `commandLine` (an engine command line) hidden in `folder` and waits for it to end; false, with the
+// reason in the log, when it did not start or its exit code cannot be read.
+bool RunEngineHidden(const std::wstring& folder, const std::wstring& commandLine, DWORD& exitCode);
 
 // Runs the engine hidden for the entry's DLL, waits for it to end, and gives the plug-in clean outcome
 // (CleanOutcomeOfEngine) of its exit code and the key test.
