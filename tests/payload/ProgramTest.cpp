@@ -241,6 +241,21 @@ TEST(DeliveredProgram, AnotherPayloadPutAtItsPathBeforeItUnpacksNeverRuns) {
     EXPECT_NE(ReadFileBytes(scratch / L"report.txt").find("ERROR\t"), std::string::npos);
 }
 
+// A process marked as a protected copy that does not lie in a checked run folder runs nothing and starts
+// no further copy: the mark can only make a run stop.
+TEST(DeliveredProgram, MarkedAsACopyOutsideItsRunFolderItRefusesAndStartsNoOtherCopy) {
+    ScratchFolder scratch;
+    const std::set<std::wstring> work = EntriesIn(MachineDataFolder(L"Work"));
+    SetEnvironmentVariableW(L"TIDEWASH_PROTECTED_COPY", L"1");
+    const int code = RunProgram(ProductExe(), L"/scan /report=report.txt", scratch.Path(), 120000);
+    SetEnvironmentVariableW(L"TIDEWASH_PROTECTED_COPY", nullptr);
+    EXPECT_EQ(code, -1);
+    EXPECT_NE(ReadFileBytes(scratch / L"report.txt").find("lies in no folder that only administrators"),
+              std::string::npos);
+    for (const std::wstring& entry : EntriesIn(MachineDataFolder(L"Work")))
+        EXPECT_TRUE(work.count(entry)) << "a run folder was made: " << Narrow(entry);
+}
+
 // The kind of each report line (its first field): what a scan found and did, without its times.
 std::string RecordKinds(const std::string& report) {
     std::string kinds;
