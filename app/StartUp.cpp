@@ -36,6 +36,11 @@ int ShowPrepareFailed() {
 }
 
 int Run() {
+    // An empty card reader or a share that is gone must not raise a "no disk" box in the middle of a
+    // scan of the drives. Child processes (the cleanup engine) inherit the mode. GetErrorMode is
+    // missing on XP, hence the read through SetErrorMode.
+    const UINT previousMode = SetErrorMode(0);
+    SetErrorMode(previousMode | SEM_FAILCRITICALERRORS);
     SingleRunGuard onlyRun;
     if (!onlyRun.IsOnlyRun()) {
         ShowTheRunningOne();

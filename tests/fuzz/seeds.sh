@@ -104,7 +104,17 @@ for name, lines in files.items():
 PY
 }
 
+# autorun.inf files as a worm and as a software stick write them, in 8-bit text and in UTF-16.
+autorun_seeds() {
+  printf '[AutoRun]\r\nopen=rundll32.exe RECYCLER\\w.dll,Go\r\nshell\\open\\command=rundll32 w.dll,Go\r\n' > "$out/worm.inf"
+  printf '[autorun]\nopen=setup.exe\nicon=setup.exe,0\nlabel=Disc\n[AutoRun.Amd64]\nshellexecute="x64\\setup.exe"\n' > "$out/setup.inf"
+  python3 -c 'import sys; sys.stdout.buffer.write(b"\xff\xfe" + "[AutoRun]\r\nShellExecute=\"C:\\WINDOWS\\system32\\rundll32.exe\" e:\\w.dll,Go\r\n".encode("utf-16-le"))' > "$out/wide.inf"
+}
+
 case "$target" in
+  fuzz_autorun_inf)
+    autorun_seeds
+    ;;
   fuzz_reg_file)
     reg_seeds
     ;;
