@@ -2,10 +2,13 @@
 // past their end, lie about their layout or are too large: each refused with a reason, never a crash.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "grimlet/tasks/JobFile.h"
+#include "grimlet/tasks/TaskFolder.h"
+#include "tests/support/TestSupport.h"
 #include "tests/support/JobFileBytes.h"
 
 using testsupport::JobFileBytes;
@@ -93,6 +96,31 @@ TEST(JobFile, RefusesEveryCutAndEveryLie) {
     bytes = JobFileBytes(huge);
     bytes.resize(JobFile::kMaxFileBytes + 1, 0);
     EXPECT_NE(ProblemOf(bytes).find("larger than"), std::string::npos);
+}
+
+// A Tasks folder: At1.job and At2.job read, a cut-short file and a folder named like a task said to be
+// unchecked, and other files left alone.
+TEST(TaskFolder, ReadsEveryTaskFileThroughItsHandle) {
+    testsupport::ScratchFolder folder(L"tasks");
+    const std::vector<uint8_t> at1 = JobFileBytes(At1Fields());
+    JobFileFields applet;
+    applet.parameters = u"shell32.dll,Control_RunDLL desk.cpl";
+    const std::vector<uint8_t> at2 = JobFileBytes(applet);
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder / L"At1.job", std::string(at1.begin(), at1.end())));
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder / L"At2.job", std::string(at2.begin(), at2.end())));
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder / L"At3.job", std::string(at1.begin(), at1.begin() + 99)));
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder / L"desktop.ini", "[.ShellClassInfo]"));
+    ASSERT_TRUE(CreateDirectoryW((folder / L"At4.job").c_str(), nullptr));
+    std::map<std::wstring, TaskFileEntry> byName;
+    for (const TaskFileEntry& entry : ReadTaskFolder(folder.Path())) byName[entry.name] = entry;
+    ASSERT_EQ(byName.size(), 4u);
+    EXPECT_TRUE(byName[L"At1.job"].read);
+    EXPECT_EQ(byName[L"At1.job"].task.parameters, At1Fields().parameters);
+    EXPECT_EQ(byName[L"At2.job"].task.parameters, applet.parameters);
+    EXPECT_FALSE(byName[L"At3.job"].read);
+    EXPECT_EQ(byName[L"At3.job"].problem, "parameters length lies past the end of the file");
+    EXPECT_FALSE(byName[L"At4.job"].read);
+    EXPECT_TRUE(ReadTaskFolder(folder / L"none").empty());
 }
 
 }  // namespace
