@@ -111,9 +111,42 @@ autorun_seeds() {
   python3 -c 'import sys; sys.stdout.buffer.write(b"\xff\xfe" + "[AutoRun]\r\nShellExecute=\"C:\\WINDOWS\\system32\\rundll32.exe\" e:\\w.dll,Go\r\n".encode("utf-16-le"))' > "$out/wide.inf"
 }
 
+# Task files as the Task Scheduler writes them: rundll32 on a DLL, a control-panel applet with user
+# data, absent strings, no triggers, and a job signature after the triggers.
+job_seeds() {
+  python3 - "$out" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def counted(text):
+    if text is None:
+        return struct.pack("<H", 0)
+    return struct.pack("<H", len(text) + 1) + (text + "\0").encode("utf-16-le")
+def job(app, params, workdir, author, comment, user=b"", triggers=1, tail=b""):
+    var = struct.pack("<H", 0) + counted(app) + counted(params) + counted(workdir) + counted(author) + counted(comment)
+    var += struct.pack("<H", len(user)) + user + struct.pack("<H", 8) + bytes(8)
+    trigger_offset = 68 + len(var)
+    fixed = struct.pack("<HH16sHHHHHHIIIII", 0x0501, 1, bytes(range(16)), 70, trigger_offset, 0, 0, 10, 10,
+                        0x20, 259200000, 0, 0x41301, 0) + bytes(16)
+    trig = struct.pack("<HHHHHHHHIIIHHHHHH", 48, 0, 0, 2026, 12, 8, 0, 0, 4, 23, 0, 1, 1, 0, 0, 0, 0) + bytes(10)
+    return fixed + var + struct.pack("<H", triggers) + trig[:48] * triggers + tail
+seeds = {
+    "at1.job": job("rundll32.exe", "\"C:\\WINDOWS\\system32\\wrmhlp.dll\",ServiceMain", "%SystemRoot%", "WORKGROUP\\Administrator", ""),
+    "at2.job": job("rundll32.exe", "shell32.dll,Control_RunDLL desk.cpl", None, "Administrator", "applet", user=b"\x01\x02\x03"),
+    "bare.job": job("%SystemRoot%\\system32\\notepad.exe", None, None, None, None, triggers=0),
+    "signed.job": job("C:\\tools\\backup.exe", "/all", "C:\\tools", "SYSTEM", "nightly", triggers=2, tail=bytes(64)),
+}
+for name, data in seeds.items():
+    with open(out + "/" + name, "wb") as f:
+        f.write(data)
+PY
+}
+
 case "$target" in
   fuzz_autorun_inf)
     autorun_seeds
+    ;;
+  fuzz_job_file)
+    job_seeds
     ;;
   fuzz_reg_file)
     reg_seeds

@@ -1,0 +1,19 @@
+#pragma once
+// The .job files of one Tasks folder, each read through a handle of its own. The names are the folder's
+// own, for showing; what a task runs comes only from its file's bytes.
+#include <string>
+#include <vector>
+
+#include "grimlet/tasks/JobFile.h"
+
+struct TaskFileEntry {
+    std::wstring name;  // "At1.job"
+    bool read = false;  // false: `problem` says why the task cannot be checked
+    JobFileTask task;
+    std::string problem;
+};
+
+// Every "*.job" file directly in `folder`: opened without following a link (a link or a folder is
+// refused), read through that handle up to JobFile::kMaxFileBytes, then parsed. An absent folder has no
+// tasks.
+std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder);
