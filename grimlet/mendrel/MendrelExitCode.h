@@ -1,6 +1,6 @@
 #pragma once
 
-// Exit codes of RunMendrel.exe. Codes 2 to 5 and 7 to 14 mean that nothing on the system was changed.
+// Exit codes of RunMendrel.exe. Codes 2 to 5 and 7 to 17 mean that nothing on the system was changed.
 namespace MendrelExitCode {
 // The removal: -assign=WORM_GRIMLET. -GC -GCNAME=WORM_GRIMLET. -GCPATH="<DLL>"
 constexpr int Removed = 0;             // every matching service and the DLL are gone
@@ -32,4 +32,14 @@ constexpr int QuarantineFolderRefused = 12;  // -list / -restore: the quarantine
 // the values found could not be kept. -restore=<SHA-1> of such an item: the codes above.
 constexpr int AutoRunRefused = 13;  // a key on the way is a registry link, or the values changed meanwhile
 constexpr int AutoRunFailed = 14;   // reading or writing a value failed; what was written is put back
+
+// -COPY= (the worm's copy on a removable or network drive, with its autorun.inf) and -TASK= (a scheduled
+// task of the worm): Removed (0) when it is gone and kept in the quarantine; QuarantineFailed (5) when it
+// could not be kept, nothing changed. -restore=<id> of such an item: the codes above; RestoreRefused (9)
+// also when the copy's drive now holds another volume.
+constexpr int ReadOnlyMedium = 15;  // the drive is write-protected or will not take a change; nothing changed
+constexpr int NoLongerProven = 16;  // the file, its autorun.inf or the task is no longer what the scan proved;
+                                    // nothing changed
+constexpr int TaskSchedulerFailed = 17;  // the Task Scheduler would not remove or register the task; nothing
+                                         // changed (what was changed is put back)
 }  // namespace MendrelExitCode
