@@ -19,12 +19,14 @@ bool SKDeviceProfile::checkRemovableDeviceWrittable() const {
     std::wstring device = L"\\\\.\\" + root_;
     KernelHandle handle(CreateFileW(device.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.IsValid()) {
-        TW_LOG(LogLevel::Error, "SKDeviceProfile::checkRemovableDeviceWrittable() Error=%d",
-               static_cast<int>(GetLastError()));
-        return false;
+        const DWORD error = GetLastError();
+        TW_LOG(LogLevel::Error, "SKDeviceProfile::checkRemovableDeviceWrittable() Error=%d", static_cast<int>(error));
+        return AnswerMeansWritable(false, error);
     }
     DWORD returned = 0;
-    return DeviceIoControl(handle.Get(), IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+    const bool answered =
+        DeviceIoControl(handle.Get(), IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+    return AnswerMeansWritable(answered, answered ? ERROR_SUCCESS : GetLastError());
 }
 
 namespace {

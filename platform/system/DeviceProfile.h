@@ -19,6 +19,12 @@ public:
         return true;
     }
 
+    // What the device's answer to the is-writable request means. Only a device that says it is
+    // write-protected is read-only: one that cannot be asked (a card reader's driver, a volume that
+    // does not support the request) may well take a change, and the change itself then tells, so
+    // saying "read-only" there would turn a removal that worked into a reported failure.
+    static bool AnswerMeansWritable(bool answered, DWORD error) { return answered || error != ERROR_WRITE_PROTECT; }
+
 private:
     bool checkRemovableDeviceWrittable() const;
 

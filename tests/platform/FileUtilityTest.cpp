@@ -202,6 +202,11 @@ TEST(DeviceProfile, DecisionByDriveType) {
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(SKDeviceProfile::DecideWritable(DRIVE_REMOVABLE, yes));
     EXPECT_FALSE(SKDeviceProfile::DecideWritable(DRIVE_REMOVABLE, no));
+    // Only "write-protected" makes a stick read-only; a device that cannot be asked is tried.
+    EXPECT_TRUE(SKDeviceProfile::AnswerMeansWritable(true, ERROR_SUCCESS));
+    EXPECT_FALSE(SKDeviceProfile::AnswerMeansWritable(false, ERROR_WRITE_PROTECT));
+    EXPECT_TRUE(SKDeviceProfile::AnswerMeansWritable(false, ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(SKDeviceProfile::AnswerMeansWritable(false, ERROR_INVALID_FUNCTION));
     EXPECT_EQ(asked, 2);
 }
 
