@@ -12,6 +12,9 @@ constexpr int32_t kOutcomeCleaned = 1;
 constexpr int32_t kOutcomeRestart = 3;
 constexpr int32_t kFirstEngineOutcome = 16;  // the GRIMLET plug-in's failures: 16 + the cleanup engine's code
 constexpr int32_t kEngineSignerUnchecked = 11;  // the engine never could read the DLL: nothing removed
+constexpr int32_t kEngineReadOnlyMedium = 15;   // a write-protected stick: nothing changed
+constexpr int32_t kEngineNoLongerProven = 16;   // a copy or task changed since the scan: nothing changed
+constexpr int32_t kEngineTaskSchedulerFailed = 17;
 
 // Why a removal failed, when the plug-in said more than "failed".
 std::wstring FailureReason(int32_t pluginOutcome) {
@@ -20,8 +23,13 @@ std::wstring FailureReason(int32_t pluginOutcome) {
     if (pluginOutcome >= kFirstEngineOutcome)
         reason += L" (cleanup engine code " + std::to_wstring(pluginOutcome - kFirstEngineOutcome) + L")";
     // Unreadable is not untrusted: the report says that nobody learned who signed it.
-    if (pluginOutcome - kFirstEngineOutcome == kEngineSignerUnchecked)
-        reason += L": the DLL could not be read, its signer is unknown";
+    switch (pluginOutcome - kFirstEngineOutcome) {
+        case kEngineSignerUnchecked: reason += L": the DLL could not be read, its signer is unknown"; break;
+        case kEngineReadOnlyMedium: reason += L": File is on a read-only device"; break;
+        case kEngineNoLongerProven: reason += L": it changed since the scan and was left alone"; break;
+        case kEngineTaskSchedulerFailed: reason += L": the Task Scheduler would not remove it"; break;
+        default: break;
+    }
     return reason;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "grimlet/mendrel/MendrelExitCode.h"
+#include "grimlet/plugin/CopyAndTaskRemoval.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/log/Logger.h"
 #include "platform/system/AutoRunSetting.h"
@@ -46,10 +46,7 @@ std::wstring BuildAutoRunCommandLine(const std::wstring& engineFolder) {
 }
 
 int AutoRunOutcome(bool engineEnded, int engineCode, bool offNow) {
-    if (!engineEnded) return kPluginCleanFailed;
-    if (engineCode == MendrelExitCode::Removed && offNow) return kPluginCleanDone;
-    const int outcome = static_cast<int>(static_cast<unsigned>(engineCode) + kCleanOutcomeEngineBase);
-    return outcome == kPluginCleanDone || outcome == kPluginCleanNeedsRestart ? kPluginCleanFailed : outcome;
+    return EngineRemovalOutcome(engineEnded, engineCode, offNow);
 }
 
 int TurnAutoRunOff() { return TurnAutoRunOff(EngineFolder()); }

@@ -22,20 +22,43 @@ DWORD WINAPI RunJob(LPVOID parameter) {
 
 }  // namespace
 
-BoundedWork::Outcome BoundedWork::Run(std::function<void()> work, DWORD boundMs) {
+HANDLE BoundedWork::Start(std::function<void()> work) {
     auto job = std::make_unique<Job>();
     job->work = std::move(work);
     // Without its own reference to this module the thread is not started: given up, it could outlive
     // the plug-in's code.
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunJob),
                             &job->module))
-        return Outcome::NotStarted;
+        return nullptr;
     const HMODULE module = job->module;
-    KernelHandle thread(CreateThread(nullptr, 0, &RunJob, job.get(), 0, nullptr));
-    if (!thread.IsValid()) {
+    HANDLE thread = CreateThread(nullptr, 0, &RunJob, job.get(), 0, nullptr);
+    if (!thread) {
         FreeLibrary(module);
-        return Outcome::NotStarted;
+        return nullptr;
     }
     job.release();  // the thread's now
-    return WaitForSingleObject(thread.Get(), boundMs) == WAIT_OBJECT_0 ? Outcome::Done : Outcome::GivenUp;
+    return thread;
+}
+
+BoundedWork::Outcome BoundedWork::Run(std::function<void()> work, DWORD boundMs) {
+    std::vector<std::function<void()>> works;
+    works.push_back(std::move(work));
+    return RunAll(std::move(works), boundMs).front();
+}
+
+std::vector<BoundedWork::Outcome> BoundedWork::RunAll(std::vector<std::function<void()>> works, DWORD boundMs) {
+    std::vector<KernelHandle> threads;
+    for (auto& work : works) threads.emplace_back(Start(std::move(work)));
+    const DWORD started = GetTickCount();  // XP has no 64-bit count; the difference survives a wrap
+    std::vector<Outcome> outcomes;
+    for (const KernelHandle& thread : threads) {
+        if (!thread.IsValid()) {
+            outcomes.push_back(Outcome::NotStarted);
+            continue;
+        }
+        const DWORD spent = GetTickCount() - started;
+        const DWORD left = spent >= boundMs ? 0 : boundMs - spent;
+        outcomes.push_back(WaitForSingleObject(thread.Get(), left) == WAIT_OBJECT_0 ? Outcome::Done : Outcome::GivenUp);
+    }
+    return outcomes;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <vector>
 
 class BoundedWork {
 public:
@@ -15,4 +16,12 @@ public:
     // (a shared_ptr), never borrowed from the caller's stack; and it keeps this module loaded until it
     // ends, so that the host unloading the plug-in never pulls its code away under it.
     static Outcome Run(std::function<void()> work, DWORD boundMs);
+
+    // Runs every piece of work on a thread of its own, all at once, and waits at most `boundMs` for
+    // all of them together: ten dead shares cost one bound, not ten. One outcome per piece, in order.
+    static std::vector<Outcome> RunAll(std::vector<std::function<void()>> works, DWORD boundMs);
+
+private:
+    // Starts one piece; an invalid handle when it could not be started.
+    static HANDLE Start(std::function<void()> work);
 };

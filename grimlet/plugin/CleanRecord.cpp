@@ -3,6 +3,7 @@
 
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/AutoRunStep.h"
+#include "grimlet/plugin/CopyAndTaskRemoval.h"
 #include "grimlet/services/WormServiceStep.h"
 #include "grimlet/threads/WormThreadTermination.h"
 #include "plugin_host/PluginInterface.h"
@@ -19,5 +20,7 @@ int CleanRecord(const std::vector<ScanRecord>& results, uint32_t index) {
     if (record.kind >= kScanRecordApiHookFirst && record.kind <= kScanRecordApiHookLast)
         return OutcomeOf(RepairApiHookRecord(record));
     if (record.kind == kScanRecordAutoRun) return TurnAutoRunOff();
+    if (record.kind == kScanRecordDriveCopy) return CleanDriveCopyRecord(record);
+    if (record.kind == kScanRecordWormTask) return CleanWormTaskRecord(record);
     return kPluginCleanFailed;
 }

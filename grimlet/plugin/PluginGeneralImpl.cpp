@@ -8,6 +8,10 @@
 #include "grimlet/plugin/AutoRunStep.h"
 #include "grimlet/hooks/ApiHookStep.h"
 #include "grimlet/plugin/CleanRecord.h"
+#include "grimlet/plugin/DriveCopyStep.h"
+#include "grimlet/plugin/ProvenWormDlls.h"
+#include "grimlet/plugin/WormTaskStep.h"
+#include "grimlet/tasks/TaskFileLookup.h"
 #include "grimlet/plugin/PluginState.h"
 #include "grimlet/services/WormServiceStep.h"
 #include "grimlet/threads/StackCalibration.h"
@@ -33,6 +37,12 @@ PluginSteps PluginSteps::Product() {
     steps.cleanRecord = &CleanRecord;
     steps.repairHooks = &RepairWormHooks;
     steps.scanAutoRun = &ScanAutoRun;
+    steps.proveWormDlls = [](const std::vector<ScanRecord>& results) {
+        TaskFileLookup lookup;
+        return ProveWormDlls(results, lookup);
+    };
+    steps.scanDriveCopies = &ScanDriveCopies;
+    steps.scanWormTasks = &ScanWormTasks;
     return steps;
 }
 
@@ -85,6 +95,11 @@ void PluginGeneralImpl::Scan() {
     OutOfReachProcesses outOfReach;
     steps_.scanWormThreads(results, outOfReach);
     steps_.scanApiHooks(results, outOfReach);
+    if (steps_.proveWormDlls) {
+        const std::vector<ProvenWormDll> proven = steps_.proveWormDlls(results);
+        if (steps_.scanDriveCopies) steps_.scanDriveCopies(Sha1sOf(proven), results);
+        if (steps_.scanWormTasks) steps_.scanWormTasks(proven, results);
+    }
     TW_LOG(LogLevel::Detail, "Skipped %d 64-bit processes that a 32-bit plug-in cannot examine",
            static_cast<int>(outOfReach.Count()));
     for (const auto& gap : outOfReach.Unchecked())
@@ -113,6 +128,7 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
     const std::vector<ScanRecord>& results = PluginState::Instance().results;
     std::vector<std::vector<int>> hookGroups;  // one per process, in the order first chosen
     std::vector<uint32_t> groupProcesses;
+    std::vector<std::vector<int>> doors;  // copies and tasks
     std::vector<std::vector<int>> rest;
     for (unsigned int k = 0; k < count; ++k) {
         const int id = foundIds[k];
@@ -121,7 +137,9 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
         const bool hook = index >= 0 && static_cast<std::size_t>(index) < results.size() &&
                           results[index].kind >= kScanRecordApiHookFirst && results[index].kind <= kScanRecordApiHookLast;
         if (!hook) {
-            rest.push_back({id});
+            const bool door = index >= 0 && static_cast<std::size_t>(index) < results.size() &&
+                              (results[index].kind == kScanRecordDriveCopy || results[index].kind == kScanRecordWormTask);
+            (door ? doors : rest).push_back({id});
             continue;
         }
         const uint32_t process = results[index].processId;
@@ -133,6 +151,7 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
             hookGroups[group - groupProcesses.begin()].push_back(id);
         }
     }
+    hookGroups.insert(hookGroups.end(), doors.begin(), doors.end());
     hookGroups.insert(hookGroups.end(), rest.begin(), rest.end());
     return hookGroups;
 }

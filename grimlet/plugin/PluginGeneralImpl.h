@@ -7,6 +7,7 @@
 #include "grimlet/plugin/OutOfReachProcesses.h"
 #include "grimlet/plugin/PluginFoundImpl.h"
 #include "grimlet/plugin/ScanRecord.h"
+#include "grimlet/tasks/WormTaskDecision.h"
 #include "plugin_host/PluginInterface.h"
 
 // The steps the handler runs; the product's are those of GrimletSteps.h and EnablePrivilege.h.
@@ -22,6 +23,11 @@ struct PluginSteps {
     std::vector<bool> (*repairHooks)(const std::vector<const ScanRecord*>& records) = nullptr;
     // Appends the AutoRun record when AutoRun is not off for good; none when null.
     void (*scanAutoRun)(std::vector<ScanRecord>& results) = nullptr;
+    // The worm's copies on removable and network drives, and its scheduled tasks, judged against the
+    // worm DLLs of the service records found so far; none when null.
+    std::vector<ProvenWormDll> (*proveWormDlls)(const std::vector<ScanRecord>& results) = nullptr;
+    void (*scanDriveCopies)(const std::vector<std::string>& provenSha1, std::vector<ScanRecord>& results) = nullptr;
+    void (*scanWormTasks)(const std::vector<ProvenWormDll>& proven, std::vector<ScanRecord>& results) = nullptr;
 
     static PluginSteps Product();
 };
@@ -58,7 +64,9 @@ public:
 
 private:
     // The chosen findings in the order of their removal: every hook first, grouped by process, so that
-    // no hook restarts a worm thread once the threads are ended; then the rest in the order chosen.
+    // no hook restarts a worm thread once the threads are ended; then the copies on drives and the tasks,
+    // which the engine proves against the service DLL and so must go before it; then the rest in the
+    // order chosen.
     std::vector<std::vector<int>> RemovalOrder(const int* foundIds, unsigned int count);
     void Report(int id, int outcome);
 

@@ -17,6 +17,11 @@ constexpr uint32_t kScanRecordNote = 11;
 // Not a threat either: AutoRun still on, a door the worm comes back through. A ticked row of class
 // "Setting" that the plug-in turns off when it is chosen; never counted among the threats.
 constexpr uint32_t kScanRecordAutoRun = 12;
+// The worm's copy on a removable or network drive with the autorun.inf that starts it, and a scheduled
+// task that runs a worm DLL: threats the cleanup engine removes, before the service DLL they prove
+// themselves against.
+constexpr uint32_t kScanRecordDriveCopy = 13;
+constexpr uint32_t kScanRecordWormTask = 14;
 
 // One finding of the last scan; its index in the result list is the found id the host hands back.
 struct ScanRecord {
@@ -28,6 +33,12 @@ struct ScanRecord {
     const ServiceEntry* service = nullptr;
     uint32_t processId = 0;
     uint64_t processCreationTime = 0;  // API hook: with the id, names the process for good
+    // Drive copy: the copy and its autorun.inf. Task: the task's name ("At1.job", or "\At1" for Task
+    // Scheduler 2.0) and nothing.
+    std::wstring objectPath;
+    std::wstring relatedPath;
+    // Drive copy: the copy's SHA-1 when the scan proved it; task: the proven worm DLL's it runs.
+    std::string sha1;
 };
 
 inline ScanRecord InformationRecord(uint32_t kind, std::wstring what, std::wstring why) {

@@ -327,7 +327,7 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
         // The plug-in's reason goes with a failure: the cleanup engine's code above 16.
         {{{10, 1}, {11, 1}, {12, 2}}, 4, "CLEANED\tC\tFAILED\tplug-in outcome 22 (cleanup engine code 6)"},
     };
-    for (const int32_t pluginOutcome : {22, 27}) {
+    for (const int32_t pluginOutcome : {22, 27, 31}) {
         engine_.pluginOutcomes = {{12, pluginOutcome}};
         // A DLL the engine never could read: its signer is unknown, not untrusted.
         const char* kUnreadable = "CLEANED\tC\tFAILED\tplug-in outcome 27 (cleanup engine code 11): the DLL could not be "
@@ -338,7 +338,13 @@ TEST_F(UnattendedRunTest, ACleanChoosesEveryThreatInReportedOrderAndTheWorstOutc
             ASSERT_EQ(lines_.size(), 6u);
             EXPECT_EQ(lines_[3], "CLEANED\tA\t" + std::string(c.outcomes.at(10) == 1 ? "OK" : "FAILED"));
             const bool reasoned = std::string(c.lastOutcome).find("plug-in outcome") != std::string::npos;
-            EXPECT_EQ(lines_[5], reasoned && pluginOutcome == 27 ? std::string(kUnreadable) : std::string(c.lastOutcome));
+            // A write-protected stick: the engine's reason, in the words of a file on a read-only device.
+            const char* kReadOnly = "CLEANED\tC\tFAILED\tplug-in outcome 31 (cleanup engine code 15): File is on a "
+                                    "read-only device";
+            EXPECT_EQ(lines_[5], !reasoned              ? std::string(c.lastOutcome)
+                                 : pluginOutcome == 27 ? std::string(kUnreadable)
+                                 : pluginOutcome == 31 ? std::string(kReadOnly)
+                                                       : std::string(c.lastOutcome));
             EXPECT_EQ(summary_.found, 3);
             EXPECT_EQ(summary_.removed + summary_.failed + summary_.restart, 3);
         }

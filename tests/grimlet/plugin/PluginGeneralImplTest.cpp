@@ -190,6 +190,36 @@ TEST_F(GeneralHandler, CleanUndoesTheHooksFirstOneProcessAtATime) {
     EXPECT_EQ(outcomes, (std::vector<std::pair<int, int>>{{4, 0}, {2, 0}, {3, 1}, {1, 1}, {0, 0}}));
 }
 
+// The engine proves a copy on a drive and a task against the worm's service DLL, so both go before the
+// service; they are judged against the DLLs of the services found, and the scan runs them after hooks.
+TEST_F(GeneralHandler, CopiesAndTasksAreJudgedByTheServicesDllsAndCleanedBeforeThem) {
+    g_world.services = {L"svc"};
+    PluginSteps steps = StandInSteps();
+    steps.proveWormDlls = [](const std::vector<ScanRecord>& results) {
+        g_world.calls.push_back(L"prove " + std::to_wstring(results.size()));
+        return std::vector<ProvenWormDll>{{L"C:\\w.dll", {1, 2, "AA11"}}};
+    };
+    steps.scanDriveCopies = [](const std::vector<std::string>& sha1, std::vector<ScanRecord>& results) {
+        g_world.calls.push_back(L"drives " + std::wstring(sha1.at(0).begin(), sha1.at(0).end()));
+        results.push_back(Record(kScanRecordDriveCopy, L"GRIMLET副本(自动运行):", L"copy"));
+    };
+    steps.scanWormTasks = [](const std::vector<ProvenWormDll>& proven, std::vector<ScanRecord>& results) {
+        g_world.calls.push_back(L"tasks " + proven.at(0).path);
+        results.push_back(Record(kScanRecordWormTask, L"GRIMLET计划任务:", L"task"));
+    };
+    PluginGeneralImpl handler(steps);
+    handler.SetReporter(&reporter_);
+    handler.Scan();  // ids: 0 service, 1 copy, 2 task
+    EXPECT_EQ(g_world.calls, (std::vector<std::wstring>{L"services 0", L"threads", L"hooks", L"prove 1", L"drives AA11",
+                                                        L"tasks C:\\w.dll", L"autorun"}));
+    ASSERT_EQ(reporter_.found.size(), 3u);
+    EXPECT_EQ(reporter_.found[1].threatClass, L"Virus");
+    EXPECT_EQ(reporter_.found[1].typeId, 4097);
+    const int ids[] = {0, 2, 1};
+    handler.Clean(ids, 3);
+    EXPECT_EQ(g_world.cleanedIndexes, (std::vector<uint32_t>{2, 1, 0}));
+}
+
 TEST_F(GeneralHandler, OldIdsKeepTheirFirstFindingAndCleanTheCurrentListAtThatIndex) {
     g_world.services = {L"first A", L"first B"};
     handler_->Scan();

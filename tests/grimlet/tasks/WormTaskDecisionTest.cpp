@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "grimlet/plugin/WormTaskStep.h"
 #include "grimlet/tasks/TaskFileLookup.h"
 #include "grimlet/tasks/WormTaskDecision.h"
 #include "tests/support/TestSupport.h"
@@ -117,3 +118,34 @@ TEST(TaskFileLookup, NamesFilesByHandleAndBytes) {
 }
 
 }  // namespace
+
+// The plug-in's step over tasks read elsewhere: one row per worm task with the DLL's proven SHA-1 for the
+// engine, an unchecked line for a task that could not be read, nothing for anything else.
+TEST_F(WormTaskDecisionTest, TheStepRowsWormTasksAndReportsUnreadableOnes) {
+    TaskFileEntry at1;
+    at1.name = L"At1.job";
+    at1.read = true;
+    at1.task.applicationName = u"rundll32.exe";
+    at1.task.parameters = u"%SystemRoot%\\system32\\wrmhlp.dll,ServiceMain";
+    TaskFileEntry at2 = at1;
+    at2.name = L"At2.job";
+    at2.task.parameters = u"shell32.dll,Control_RunDLL desk.cpl";
+    TaskFileEntry cut;
+    cut.name = L"At3.job";
+    cut.problem = "cut short";
+    wchar_t windows[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"SystemRoot", windows, MAX_PATH);
+    const std::wstring expandedWorm = std::wstring(windows) + L"\\system32\\wrmhlp.dll";
+    lookup.files[expandedWorm] = {7, 100, "aa11"};
+    std::vector<ScanRecord> results;
+    JudgeWormTasks({TaskFromJobFile(at1), TaskFromJobFile(at2), TaskFromJobFile(cut)}, worms, folders, lookup, results);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].kind, kScanRecordWormTask);
+    EXPECT_EQ(results[0].title, L"GRIMLET计划任务:");
+    EXPECT_EQ(results[0].detail, L"任务:[At1.job] 命令:[rundll32.exe %SystemRoot%\\system32\\wrmhlp.dll,ServiceMain]");
+    EXPECT_EQ(results[0].objectPath, L"At1.job");
+    EXPECT_EQ(results[0].sha1, "aa11");
+    EXPECT_EQ(results[1].kind, kScanRecordUnchecked);
+    EXPECT_EQ(results[1].detail, L"task At3.job");
+    EXPECT_EQ(results[1].title, L"cut short");
+}

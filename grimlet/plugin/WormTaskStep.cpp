@@ -1,0 +1,133 @@
+#include "grimlet/plugin/WormTaskStep.h"
+
+#include <windows.h>
+
+#include "grimlet/tasks/TaskFileLookup.h"
+#include "platform/log/Logger.h"
+
+static const wchar_t kLogSource[] = L"GrimletTasks";
+
+namespace {
+
+const wchar_t kTitle[] = L"GRIMLET计划任务:";
+
+std::wstring Widen(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The task's text with its %variables% as the scheduler expands them; a text that does not expand
+// whole is kept as it is, so it names nothing the decision could find.
+std::wstring Expanded(const std::wstring& text) {
+    if (text.find(L'%') == std::wstring::npos) return text;
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length > buffer.size()) return text;
+    return std::wstring(buffer.data());
+}
+
+std::wstring FolderOf(UINT (WINAPI *get)(LPWSTR, UINT)) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const UINT length = get(buffer, MAX_PATH);
+    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(buffer, length);
+}
+
+}  // namespace
+
+TaskToJudge TaskFromJobFile(const TaskFileEntry& entry) {
+    TaskToJudge task;
+    task.name = entry.name;
+    task.read = entry.read;
+    task.problem = entry.problem;
+    if (!entry.read) return task;
+    const std::wstring program = Widen(entry.task.applicationName);
+    const std::wstring parameters = Widen(entry.task.parameters);
+    task.shown = parameters.empty() ? program : program + L" " + parameters;
+    TaskCommand command;
+    command.program = Expanded(program);
+    command.parameters = Expanded(parameters);
+    command.workingDirectory = Expanded(Widen(entry.task.workingDirectory));
+    task.commands.push_back(command);
+    return task;
+}
+
+ScanRecord MakeWormTaskRecord(const TaskToJudge& task, const std::string& dllSha1) {
+    ScanRecord record;
+    record.kind = kScanRecordWormTask;
+    record.title = kTitle;
+    record.detail = L"任务:[" + task.name + L"] 命令:[" + task.shown + L"]";
+    record.objectPath = task.name;
+    record.sha1 = dllSha1;
+    return record;
+}
+
+void JudgeWormTasks(const std::vector<TaskToJudge>& tasks, const std::vector<ProvenWormDll>& proven,
+                    const TaskSearchFolders& folders, ITaskFileLookup& lookup, std::vector<ScanRecord>& results) {
+    const WormTaskDecision decision(proven, folders, lookup);
+    for (const TaskToJudge& task : tasks) {
+        if (!task.read) {
+            TW_LOG(LogLevel::Warning, "Task %S cannot be checked: %s", task.name.c_str(), task.problem.c_str());
+            results.push_back(InformationRecord(kScanRecordUnchecked, L"task " + task.name,
+                                                std::wstring(task.problem.begin(), task.problem.end())));
+            continue;
+        }
+        for (const TaskCommand& command : task.commands) {
+            const WormTaskVerdict verdict = decision.Judge(command);
+            TW_LOG(LogLevel::Info, "Task %S: %s", task.name.c_str(), verdict.reason.c_str());
+            if (verdict.kind == WormTaskVerdict::Kind::Unchecked) {
+                results.push_back(InformationRecord(kScanRecordUnchecked, L"task " + task.name,
+                                                    std::wstring(verdict.reason.begin(), verdict.reason.end())));
+                break;
+            }
+            if (verdict.kind != WormTaskVerdict::Kind::Worm) continue;
+            // The engine proves the task again against the bytes of the DLL the scan proved.
+            TaskFileIdentity identity;
+            if (lookup.Identify(verdict.dllPath, identity) != ITaskFileLookup::Result::Found) {
+                results.push_back(InformationRecord(kScanRecordUnchecked, L"task " + task.name,
+                                                    L"its DLL could not be read again"));
+                break;
+            }
+            std::string sha1;
+            for (const ProvenWormDll& dll : proven) {
+                const bool sameFile = dll.identity.fileIndex != 0 && dll.identity.fileIndex == identity.fileIndex &&
+                                      dll.identity.volumeSerial == identity.volumeSerial;
+                if (sameFile || dll.identity.sha1 == identity.sha1) sha1 = dll.identity.sha1;
+            }
+            if (sha1.empty()) {
+                results.push_back(InformationRecord(kScanRecordUnchecked, L"task " + task.name,
+                                                    L"its DLL changed while it was checked"));
+                break;
+            }
+            results.push_back(MakeWormTaskRecord(task, sha1));
+            break;  // one row per task, however many of its actions start the worm
+        }
+    }
+}
+
+TaskSearchFolders SystemTaskSearchFolders() {
+    TaskSearchFolders folders;
+    folders.systemFolders.push_back(FolderOf(&GetSystemDirectoryW));
+    const std::wstring wow64 = FolderOf(&GetSystemWow64DirectoryW);
+    if (!wow64.empty()) folders.systemFolders.push_back(wow64);
+    folders.windowsFolder = FolderOf(&GetSystemWindowsDirectoryW);
+    return folders;
+}
+
+std::wstring SystemTasksFolder() {
+    const std::wstring windows = FolderOf(&GetSystemWindowsDirectoryW);
+    return windows.empty() ? std::wstring() : windows + L"\\Tasks";
+}
+
+void ScanWormTasks(const std::vector<ProvenWormDll>& proven, std::vector<ScanRecord>& results) {
+    TW_LOG_SCOPE("ScanWormTasks()");
+    if (proven.empty()) {
+        TW_LOG(LogLevel::Info, "No worm DLL proven: no task can be the worm's");
+        return;
+    }
+    std::vector<TaskToJudge> tasks;
+    const std::wstring folder = SystemTasksFolder();
+    if (folder.empty()) {
+        results.push_back(InformationRecord(kScanRecordUnchecked, L"Tasks folder", L"the Windows folder is not known"));
+        return;
+    }
+    for (const TaskFileEntry& entry : ReadTaskFolder(folder)) tasks.push_back(TaskFromJobFile(entry));
+    TaskFileLookup lookup;
+    JudgeWormTasks(tasks, proven, SystemTaskSearchFolders(), lookup, results);
+}
