@@ -20,6 +20,23 @@ make_prefix_once() {
     "$WINESERVER" -w
     touch "$WINEPREFIX/.tidewash-ready"
   fi
+  make_test_drives
+}
+# The drives the worm spreads over, for the tests: E:, F: and G: removable ("floppy"), N: a network
+# drive, each a folder of the prefix (drive_e ...). Wine reads the types when its server starts, so they
+# are written while none runs and the server that wrote them has ended before the run's server starts.
+make_test_drives() {
+  [ -f "$WINEPREFIX/.tidewash-drives" ] && return 0
+  local letter type
+  for letter in e f g n; do
+    mkdir -p "$WINEPREFIX/drive_$letter"
+    ln -sfn "../drive_$letter" "$WINEPREFIX/dosdevices/$letter:"
+    type=floppy
+    [ "$letter" = n ] && type=network
+    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d "$type" /f </dev/null >/dev/null 2>&1
+  done
+  "$WINESERVER" -w
+  touch "$WINEPREFIX/.tidewash-drives"
 }
 # Unix path -> the Windows path Wine gives it on drive Z:
 to_windows_path() {

@@ -146,3 +146,12 @@ TEST(DriveCopyRemoval, AWriteProtectedDriveFailsWithItsReasonAndTheEnginesWordIs
     EXPECT_EQ(EngineRemovalOutcome(true, MendrelExitCode::NoLongerProven, false),
               kCleanOutcomeEngineBase + MendrelExitCode::NoLongerProven);
 }
+
+// The walk takes the removable and network drives of the test prefix, and no fixed one.
+TEST(DriveCopyExaminer, TheRemovableAndNetworkDrivesAreWalked) {
+    std::vector<std::pair<wchar_t, CopyDrive>> drives;
+    for (const DriveToExamine& drive : DriveCopyExaminer().Drives()) drives.emplace_back(drive.letter, drive.kind);
+    const std::vector<std::pair<wchar_t, CopyDrive>> expected = {
+        {L'E', CopyDrive::Removable}, {L'F', CopyDrive::Removable}, {L'G', CopyDrive::Removable}, {L'N', CopyDrive::Remote}};
+    EXPECT_EQ(drives, expected);
+}
