@@ -47,6 +47,8 @@ if [ ! -f "$WINEPREFIX/.tidewash-demo-ready" ]; then
   "$WINESERVER" -w
   touch "$WINEPREFIX/.tidewash-demo-ready"
 fi
+# The stick and the share the worm's copies wait on (the types are read when the server starts).
+make_test_drives
 # The log of the program and of its plug-in (the 32-bit registry view, which the i686 program reads):
 # file output, every category, every level.
 "$WINE32" reg add 'HKLM\SOFTWARE\Quorvel\Skerry' /v DebugLevel /t REG_DWORD /d 805302399 /f >/dev/null 2>&1
@@ -174,6 +176,10 @@ if grep -q "CDetectionPage::workThreadClean()" "$run/qvcleantool.log" 2>/dev/nul
     say "AutoRun is still on after the clean"
     exit 1
   fi
+  for left in drive_e/wrm.dll drive_e/autorun.inf drive_n/wrm.dll drive_n/autorun.inf drive_c/windows/Tasks/At1.job; do
+    if [ -e "$WINEPREFIX/$left" ]; then say "the worm's $left is still there after the clean"; exit 1; fi
+  done
+  say "the worm's copies on E: and N: with their autorun.inf, and its task At1.job, are gone"
   acknowledge "$box"
   shot 06-after-clean.png "$dialog"
 else

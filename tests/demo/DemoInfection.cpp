@@ -3,7 +3,8 @@
 // key denies everybody everything and one whose DLL is hidden and read-only; and the running worm, a
 // fake worm started as svchost.exe -k netsvcs with two threads in memory it allocated and its hooks on
 // DnsQuery_A and DnsQuery_W, which lead into that memory and start its threads again. The host keeps
-// resolving names and writes what it meets to %SystemRoot%\GrimletDemo\dns.status.
+// resolving names and writes what it meets to %SystemRoot%\GrimletDemo\dns.status. Its copies wait on
+// a stick and a share with an autorun.inf, and its task in the Tasks folder.
 // usage: grimlet_demo_infection install
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
+#include "tests/support/JobFileBytes.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -75,6 +77,27 @@ bool StartWorm() {
     return threads.foreign.size() == 2 && grimlettest::WaitForFile(status);
 }
 
+// Where the worm spreads from and starts itself again: its DLL's copy and an autorun.inf that starts it
+// on the removable drive E: and the network drive N: (tools/wine_env.sh makes them), and a task that runs
+// the DLL through rundll32.
+bool PlantSpread() {
+    const std::string dll = "MZ simulated GRIMLET service DLL";
+    const std::string inf = "[AutoRun]\r\nopen=rundll32.exe wrm.dll,Start\r\n";
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    bool ok = true;
+    for (const std::wstring root : {L"E:\\", L"N:\\"}) {
+        for (const wchar_t* name : {L"wrm.dll", L"autorun.inf"}) SetFileAttributesW((root + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        ok = ok && WriteFileBytes(root + L"wrm.dll", dll) && WriteFileBytes(root + L"autorun.inf", inf) &&
+             SetFileAttributesW((root + L"wrm.dll").c_str(), hiddenSystem) &&
+             SetFileAttributesW((root + L"autorun.inf").c_str(), hiddenSystem);
+    }
+    JobFileFields task;
+    task.parameters = u"%SystemRoot%\\system32\\wmdmsvcx.dll,Start";
+    const std::vector<uint8_t> job = JobFileBytes(task);
+    CreateDirectoryW((WindowsFolder() + L"\\Tasks").c_str(), nullptr);
+    return ok && WriteFileBytes(WindowsFolder() + L"\\Tasks\\At1.job", std::string(job.begin(), job.end()));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -93,6 +116,10 @@ int wmain(int argc, wchar_t** argv) {
     NetsvcsListing({L"Wmdmsvcx"}).Keep();
     wprintf(L"%ls\n", ok ? L"simulated GRIMLET services planted: Wmdmsvcx (key denies reading), Netcfgx32 (hidden DLL)"
                          : L"the simulated services could not be planted completely");
+    const bool spread = PlantSpread();
+    wprintf(L"%ls\n", spread ? L"its copies planted on E: and N: with an autorun.inf, and its task At1.job"
+                             : L"its copies on the drives or its task could not be planted");
+    ok = ok && spread;
     const bool worm = StartWorm();
     if (!worm) wprintf(L"the simulated worm could not be started\n");
     return ok && worm ? 0 : 1;
