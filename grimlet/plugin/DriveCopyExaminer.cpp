@@ -35,7 +35,25 @@ struct PlainFile {
     }
 };
 
-PlainFile OpenPlainFile(const std::wstring& path) {
+// The volume of the drive's root: a file of the drive that lies on another volume was reached through a
+// link on the way (a folder of the stick made a junction to the system drive) and is not the drive's.
+enum class Root { Open, NoMedium, Failed };
+Root RootVolume(const std::wstring& root, DWORD& serial, std::wstring& why) {
+    KernelHandle folder(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!folder.IsValid() || !GetFileInformationByHandle(folder.Get(), &information)) {
+        const DWORD error = GetLastError();
+        // An empty card reader or floppy drive holds nothing to check.
+        if (error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE) return Root::NoMedium;
+        why = L"its root could not be opened (error " + std::to_wstring(error) + L")";
+        return Root::Failed;
+    }
+    serial = information.dwVolumeSerialNumber;
+    return Root::Open;
+}
+
+PlainFile OpenPlainFile(const std::wstring& path, DWORD volumeSerial) {
     PlainFile file;
     file.handle.Attach(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -54,6 +72,11 @@ PlainFile OpenPlainFile(const std::wstring& path) {
     if (file.information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
         file.state = PlainFile::State::Refused;
         file.why = L"is a folder or a link, not a file";
+        return file;
+    }
+    if (file.information.dwVolumeSerialNumber != volumeSerial) {
+        file.state = PlainFile::State::Refused;
+        file.why = L"lies on another volume than its drive (reached through a link)";
         return file;
     }
     file.state = PlainFile::State::Open;
@@ -120,7 +143,14 @@ std::vector<DriveToExamine> DriveCopyExaminer::Drives() {
 DriveExamination DriveCopyExaminer::Examine(const DriveToExamine& drive, const std::vector<std::string>& provenSha1) {
     DriveExamination examination;
     const std::wstring infPath = drive.Root() + L"autorun.inf";
-    PlainFile inf = OpenPlainFile(infPath);
+    DWORD volume = 0;
+    std::wstring rootWhy;
+    const Root root = RootVolume(drive.Root(), volume, rootWhy);
+    if (root != Root::Open) {
+        if (root == Root::Failed) examination.unchecked.emplace_back(L"drive " + drive.Root(), rootWhy);
+        return examination;
+    }
+    PlainFile inf = OpenPlainFile(infPath, volume);
     if (inf.state == PlainFile::State::Absent) return examination;
     std::vector<uint8_t> infBytes;
     std::wstring why = inf.why;
@@ -150,7 +180,7 @@ DriveExamination DriveCopyExaminer::Examine(const DriveToExamine& drive, const s
         seen.push_back(folded);
 
         const std::wstring copyPath = drive.Root() + Widen(relative);
-        PlainFile copy = OpenPlainFile(copyPath);
+        PlainFile copy = OpenPlainFile(copyPath, volume);
         if (copy.state == PlainFile::State::Absent) {
             TW_LOG(LogLevel::Detail, "%S starts %S, which is not there", infPath.c_str(), copyPath.c_str());
             continue;
