@@ -144,16 +144,21 @@ bool Rundll32Target(const std::u16string& command, char16_t driveLetter, std::u1
     while (!dll.empty() && dll[0] == u'\\') dll.erase(0, 1);
     if (dll.empty() || dll.back() == u'\\') return Refuse(problem, "rundll32 names no DLL");
     if (dll.find(u':') != std::u16string::npos) return Refuse(problem, "the DLL's name holds a stream");
+    // A "." part names the folder it is in (".\\wrm.dll" is common); ".." or an empty part is refused.
+    std::u16string normal;
     std::size_t start = 0;
     while (start <= dll.size()) {
         std::size_t end = dll.find(u'\\', start);
         if (end == std::u16string::npos) end = dll.size();
-        const std::u16string part = Trimmed(dll.substr(start, end - start));
-        if (part.empty() || part == u"." || part == u"..")
-            return Refuse(problem, "the DLL's path holds an empty, \".\" or \"..\" part");
+        const std::u16string raw = dll.substr(start, end - start);
+        const std::u16string part = Trimmed(raw);
+        if (part.empty() || part == u"..")
+            return Refuse(problem, "the DLL's path holds an empty or \"..\" part");
+        if (part != u".") normal += (normal.empty() ? u"" : u"\\") + raw;
         start = end + 1;
     }
-    relativePath = dll;
+    if (normal.empty()) return Refuse(problem, "rundll32 names no DLL");
+    relativePath = normal;
     return true;
 }
 

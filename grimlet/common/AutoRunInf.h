@@ -37,9 +37,9 @@ bool Parse(const std::vector<uint8_t>& bytes, Contents& contents, std::string& p
 
 // The file that a command starts through rundll32 ("rundll32.exe x.dll,Entry", quoted or not, with
 // or without a folder before rundll32), as a path relative to the root of drive `driveLetter`, which
-// holds the autorun.inf. False when the command does not start rundll32, or its DLL lies elsewhere
-// (another drive, a share, an environment variable) or cannot be named safely (".." or "." parts,
-// streams, wildcards, U+FFFD); `problem` then says why.
+// holds the autorun.inf, "." parts dropped. False when the command does not start rundll32, or its DLL
+// lies elsewhere (another drive, a share, an environment variable) or cannot be named safely (".."
+// parts, streams, wildcards, U+FFFD); `problem` then says why.
 bool Rundll32Target(const std::u16string& command, char16_t driveLetter, std::u16string& relativePath,
                     std::string& problem);
 

@@ -31,7 +31,7 @@ constexpr uint32_t kCatalogHashBufferTooSmall = 0x60000;
 constexpr uint32_t kCatalogHashInvalidFile = 0x70000;
 constexpr uint32_t kCatalogHashInvalidParameter = 0x80000;
 constexpr uint32_t kCatalogHashNoMemory = 0x90000;
-constexpr uint32_t kCatalogNoCatalog = 0x10000;
+constexpr uint32_t kCatalogNoCatalog = kCatalogFileNotListed;
 constexpr uint32_t kCatalogHashOther = 0x200000;
 
 enum class SignatureKind { Embedded, Catalog };
@@ -155,6 +155,10 @@ uint32_t CatalogHashFailure(DWORD error) {
 
 }  // namespace
 
+namespace {
+uint32_t VerifyCatalogSignatureOf(const std::wstring& path, bool withSignerName);
+}  // namespace
+
 std::vector<std::wstring> TrustedSignerList() {
     return {
         L"Microsoft",
@@ -189,7 +193,13 @@ uint32_t VerifyEmbeddedSignature(const std::wstring& path) {
     return GetEmbeddedSignerName(image.Get());
 }
 
-uint32_t VerifyCatalogSignature(const std::wstring& path) {
+uint32_t VerifyCatalogSignature(const std::wstring& path) { return VerifyCatalogSignatureOf(path, true); }
+
+uint32_t VerifyCatalogTrust(const std::wstring& path) { return VerifyCatalogSignatureOf(path, false); }
+
+namespace {
+
+uint32_t VerifyCatalogSignatureOf(const std::wstring& path, bool withSignerName) {
     CatalogAdminContext admin;
     if (!admin.Acquire()) return kCatalogNoAdminContext;
     NativeFile file(path, GENERIC_READ);
@@ -206,8 +216,10 @@ uint32_t VerifyCatalogSignature(const std::wstring& path) {
     if (signature::VerifyCatalogMemberTrust(kTrustCall, catalog.catalogFile, signature::CatalogMemberTag(catalog.hash),
                                             path, file.Get()) != ERROR_SUCCESS)
         return kCatalogNotTrusted;
-    return GetCatalogSignerName(catalog.catalogFile);
+    return withSignerName ? GetCatalogSignerName(catalog.catalogFile) : 0;
 }
+
+}  // namespace
 
 uint32_t CheckFileSigner(const std::wstring& path, const std::vector<std::wstring>& trustedSigners) {
     SignerName().clear();

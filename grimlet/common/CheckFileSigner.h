@@ -26,3 +26,9 @@ const wchar_t* CheckedSignerName();
 // or its own failure code.
 uint32_t VerifyEmbeddedSignature(const std::wstring& path);
 uint32_t VerifyCatalogSignature(const std::wstring& path);
+
+// Whether a catalog of this system vouches for the file, without reading the signer's name, so that it
+// may run on any thread (CheckedSignerName is shared by the process): 0 when one does, the catalog step's
+// code otherwise; kCatalogFileNotListed means that no catalog lists the file at all.
+constexpr uint32_t kCatalogFileNotListed = 0x10000;
+uint32_t VerifyCatalogTrust(const std::wstring& path);

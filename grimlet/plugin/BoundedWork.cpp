@@ -13,7 +13,11 @@ struct Job {
 
 DWORD WINAPI RunJob(LPVOID parameter) {
     std::unique_ptr<Job> job(static_cast<Job*>(parameter));
-    job->work();
+    // Nothing may leave a thread that nobody waits for: memory running out ends this piece, not the host.
+    try {
+        job->work();
+    } catch (...) {
+    }
     const HMODULE module = job->module;
     job.reset();
     if (module) FreeLibraryAndExitThread(module, 0);

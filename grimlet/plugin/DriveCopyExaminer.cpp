@@ -9,6 +9,7 @@
 #include "grimlet/pe/PeHeaders.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
+#include "platform/security/ProtectedDataFolder.h"
 #include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletDrives";
@@ -17,8 +18,10 @@ namespace {
 
 constexpr uint16_t kImageFileDll = 0x2000;
 constexpr uint32_t kSecurityDirectory = 4;
+constexpr std::size_t kHeaderBytes = 64u << 10;  // far more than any PE header
 
-// One file of the drive, opened once: a link or a folder is never opened as the file.
+// One file of the drive, opened once, level by level from the drive's root without following a link: a
+// folder of the stick made a junction to the system drive cannot hand over a system file.
 struct PlainFile {
     enum class State { Absent, Open, Refused };
     State state = State::Absent;
@@ -33,35 +36,40 @@ struct PlainFile {
     uint64_t Size() const {
         return (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     }
+    uint64_t Index() const {
+        return (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    }
 };
 
-// The volume of the drive's root: a file of the drive that lies on another volume was reached through a
-// link on the way (a folder of the stick made a junction to the system drive) and is not the drive's.
-enum class Root { Open, NoMedium, Failed };
-Root RootVolume(const std::wstring& root, DWORD& serial, std::wstring& why) {
-    KernelHandle folder(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+// The drive's root folder; NoMedium for an empty card reader or floppy drive, which holds nothing to check.
+enum class RootState { Open, NoMedium, Failed };
+RootState OpenRoot(const std::wstring& root, KernelHandle& folder, DWORD& serial, std::wstring& why) {
+    folder.Attach(CreateFileW(root.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information = {};
     if (!folder.IsValid() || !GetFileInformationByHandle(folder.Get(), &information)) {
         const DWORD error = GetLastError();
-        // An empty card reader or floppy drive holds nothing to check.
-        if (error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE) return Root::NoMedium;
+        if (error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE) return RootState::NoMedium;
         why = L"its root could not be opened (error " + std::to_wstring(error) + L")";
-        return Root::Failed;
+        return RootState::Failed;
     }
     serial = information.dwVolumeSerialNumber;
-    return Root::Open;
+    return RootState::Open;
 }
 
-PlainFile OpenPlainFile(const std::wstring& path, DWORD volumeSerial) {
+PlainFile OpenPlainFile(HANDLE root, const std::wstring& relative, DWORD volumeSerial) {
     PlainFile file;
-    file.handle.Attach(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    DWORD error = ERROR_SUCCESS;
+    file.handle = ProtectedDataFolder::OpenFileBeneath(root, relative, error);
     if (!file.handle.IsValid()) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return file;
+        // A folder of the name (a stick "vaccinated" with an AUTORUN.INF folder) is no file either.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_DIRECTORY)
+            return file;
         file.state = PlainFile::State::Refused;
-        file.why = L"could not be opened (error " + std::to_wstring(error) + L")";
+        file.why = error == ERROR_CANT_ACCESS_FILE ? L"is a link or lies behind one, not a file of the drive"
+                                                   : L"could not be opened (error " + std::to_wstring(error) + L")";
         return file;
     }
     if (!GetFileInformationByHandle(file.handle.Get(), &file.information)) {
@@ -69,45 +77,38 @@ PlainFile OpenPlainFile(const std::wstring& path, DWORD volumeSerial) {
         file.why = L"could not be examined (error " + std::to_wstring(GetLastError()) + L")";
         return file;
     }
-    if (file.information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-        file.state = PlainFile::State::Refused;
-        file.why = L"is a folder or a link, not a file";
-        return file;
-    }
     if (file.information.dwVolumeSerialNumber != volumeSerial) {
         file.state = PlainFile::State::Refused;
-        file.why = L"lies on another volume than its drive (reached through a link)";
+        file.why = L"lies on another volume than its drive";
         return file;
     }
     file.state = PlainFile::State::Open;
     return file;
 }
 
-// The whole file through its handle, hashed on the way; false when it is larger than `limit` or a read
-// fails, with the reason.
-bool ReadWhole(PlainFile& file, uint64_t limit, std::vector<uint8_t>& bytes, std::string* sha1, std::wstring& why) {
+// The file through its handle, hashed in blocks; `head` keeps its first bytes. False when it is larger
+// than `limit` or a read fails, with the reason.
+bool ReadAndHash(PlainFile& file, uint64_t limit, std::size_t headBytes, std::vector<uint8_t>& head, std::string* sha1,
+                 std::wstring& why) {
     if (file.Size() > limit) {
         why = L"is larger than " + std::to_wstring(limit >> 10) + L" KiB, not read";
         return false;
     }
-    bytes.resize(static_cast<std::size_t>(file.Size()));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    FileDigest digest(false, true);
+    std::vector<uint8_t> block(256u << 10);
+    head.clear();
+    for (;;) {
         DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!ReadFile(file.handle.Get(), bytes.data() + done, want, &got, nullptr)) {
+        if (!ReadFile(file.handle.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
             why = L"could not be read (error " + std::to_wstring(GetLastError()) + L")";
             return false;
         }
-        if (got == 0) break;  // shorter than it said: hash what is there, it is what a loader would see
-        done += got;
+        if (got == 0) break;
+        if (head.size() < headBytes)
+            head.insert(head.end(), block.begin(), block.begin() + std::min<std::size_t>(got, headBytes - head.size()));
+        digest.Update(block.data(), got);
     }
-    bytes.resize(done);
-    if (sha1) {
-        FileDigest digest(false, true);
-        digest.Update(bytes.data(), bytes.size());
-        *sha1 = digest.FinishSha1Hex();
-    }
+    if (sha1) *sha1 = digest.FinishSha1Hex();
     return true;
 }
 
@@ -119,6 +120,19 @@ Fact IsPeDll(const std::vector<uint8_t>& bytes, bool& carriesSignature) {
     if (!PeHeaders::Parse(window, headers)) return Fact::No;
     carriesSignature = headers.directories[kSecurityDirectory].size != 0;
     return (headers.characteristics & kImageFileDll) ? Fact::Yes : Fact::No;
+}
+
+// Whether a catalog vouches for the file: only "no catalog lists it" counts as no.
+Fact CatalogSigned(const std::wstring& path) {
+    const uint32_t result = VerifyCatalogTrust(path);
+    if (result == 0) return Fact::Yes;
+    return result == kCatalogFileNotListed ? Fact::No : Fact::Unknown;
+}
+
+// Reasons of Rundll32Target that are not about this drive: another drive's file, a share, or no rundll32.
+bool ElsewhereOrNoRundll32(const std::string& problem) {
+    return problem == "the command does not start rundll32" || problem == "the DLL lies on another drive" ||
+           problem == "the DLL lies on a share";
 }
 
 std::wstring Widen(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
@@ -143,21 +157,22 @@ std::vector<DriveToExamine> DriveCopyExaminer::Drives() {
 DriveExamination DriveCopyExaminer::Examine(const DriveToExamine& drive, const std::vector<std::string>& provenSha1) {
     DriveExamination examination;
     const std::wstring infPath = drive.Root() + L"autorun.inf";
+    KernelHandle root;
     DWORD volume = 0;
-    std::wstring rootWhy;
-    const Root root = RootVolume(drive.Root(), volume, rootWhy);
-    if (root != Root::Open) {
-        if (root == Root::Failed) examination.unchecked.emplace_back(L"drive " + drive.Root(), rootWhy);
+    std::wstring why;
+    const RootState rootState = OpenRoot(drive.Root(), root, volume, why);
+    if (rootState != RootState::Open) {
+        if (rootState == RootState::Failed) examination.unchecked.emplace_back(L"drive " + drive.Root(), why);
         return examination;
     }
-    PlainFile inf = OpenPlainFile(infPath, volume);
+    PlainFile inf = OpenPlainFile(root.Get(), L"autorun.inf", volume);
     if (inf.state == PlainFile::State::Absent) return examination;
     std::vector<uint8_t> infBytes;
-    std::wstring why = inf.why;
+    why = inf.why;
     AutoRunInf::Contents contents;
     std::string problem;
     if (inf.state == PlainFile::State::Refused ||
-        !ReadWhole(inf, AutoRunInf::kMaxBytes + 1, infBytes, nullptr, why)) {
+        !ReadAndHash(inf, AutoRunInf::kMaxBytes + 1, AutoRunInf::kMaxBytes + 1, infBytes, nullptr, why)) {
         examination.unchecked.emplace_back(L"file " + infPath, why);
         return examination;
     }
@@ -165,46 +180,51 @@ DriveExamination DriveCopyExaminer::Examine(const DriveToExamine& drive, const s
         examination.unchecked.emplace_back(L"file " + infPath, std::wstring(problem.begin(), problem.end()));
         return examination;
     }
-    std::vector<std::u16string> seen;
+    std::vector<uint64_t> seen;  // the copies already judged, by file index: an 8.3 alias is the same file
     for (const AutoRunInf::Action& action : contents.actions) {
         std::u16string relative;
         if (!AutoRunInf::Rundll32Target(action.command, static_cast<char16_t>(drive.letter), relative, problem)) {
             TW_LOG(LogLevel::Detail, "%S action %S passed over: %s", infPath.c_str(), Widen(action.key).c_str(),
                    problem.c_str());
+            // A file of this drive that rundll32 would start but that cannot be named safely is not
+            // called clean: the worm may have chosen the odd name for that.
+            if (!ElsewhereOrNoRundll32(problem))
+                examination.unchecked.emplace_back(L"file " + infPath,
+                                                   L"its " + Widen(action.key) + L" action: " +
+                                                       std::wstring(problem.begin(), problem.end()));
             continue;
         }
-        std::u16string folded = relative;
-        std::transform(folded.begin(), folded.end(), folded.begin(),
-                       [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; });
-        if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
-        seen.push_back(folded);
-
         const std::wstring copyPath = drive.Root() + Widen(relative);
-        PlainFile copy = OpenPlainFile(copyPath, volume);
+        PlainFile copy = OpenPlainFile(root.Get(), Widen(relative), volume);
         if (copy.state == PlainFile::State::Absent) {
             TW_LOG(LogLevel::Detail, "%S starts %S, which is not there", infPath.c_str(), copyPath.c_str());
             continue;
         }
-        std::vector<uint8_t> bytes;
+        if (copy.state == PlainFile::State::Open) {
+            if (std::find(seen.begin(), seen.end(), copy.Index()) != seen.end()) continue;
+            seen.push_back(copy.Index());
+        }
+        std::vector<uint8_t> head;
         WormCopyFacts facts;
         facts.drive = drive.kind;
         why = copy.why;
-        if (copy.state == PlainFile::State::Refused || !ReadWhole(copy, kMaxCopyBytes, bytes, &facts.sha1, why)) {
+        if (copy.state == PlainFile::State::Refused ||
+            !ReadAndHash(copy, kMaxCopyBytes, kHeaderBytes, head, &facts.sha1, why)) {
             examination.unchecked.emplace_back(L"file " + copyPath, why);
             continue;
         }
         bool carriesSignature = false;
-        facts.peDll = IsPeDll(bytes, carriesSignature);
+        facts.peDll = IsPeDll(head, carriesSignature);
         facts.fileHiddenSystem = copy.HiddenAndSystem() ? Fact::Yes : Fact::No;
         facts.infHiddenSystem = inf.HiddenAndSystem() ? Fact::Yes : Fact::No;
         // A signature that does not verify is still no evidence for the worm: only a file that carries
-        // none, and no catalog vouches for, counts as unsigned. The catalog is asked only where the
-        // answer can matter.
+        // none, and that no catalog lists, counts as unsigned. The catalog is asked only where the answer
+        // can matter.
         if (carriesSignature)
             facts.trustedSigned = Fact::Yes;
         else if (drive.kind == CopyDrive::Removable && facts.peDll == Fact::Yes && facts.fileHiddenSystem == Fact::Yes &&
                  facts.infHiddenSystem == Fact::Yes)
-            facts.trustedSigned = VerifyCatalogSignature(copyPath) == 0 ? Fact::Yes : Fact::No;
+            facts.trustedSigned = CatalogSigned(copyPath);
         DriveCopyFound found;
         found.verdict = DecideWormCopy(facts, provenSha1);
         if (found.verdict == WormCopyVerdict::NotWorm) {

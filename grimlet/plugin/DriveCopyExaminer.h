@@ -6,7 +6,7 @@
 
 class DriveCopyExaminer final : public IDriveExaminer {
 public:
-    // A copy is read whole to be hashed; the worm's DLL is a few hundred KiB, and a bigger file is
+    // A copy is read whole to be hashed (in blocks); the worm's DLL is a few hundred KiB, and a bigger file is
     // reported unchecked rather than read for minutes over a slow share.
     static constexpr uint64_t kMaxCopyBytes = 32u << 20;
 

@@ -128,6 +128,7 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
     const std::vector<ScanRecord>& results = PluginState::Instance().results;
     std::vector<std::vector<int>> hookGroups;  // one per process, in the order first chosen
     std::vector<uint32_t> groupProcesses;
+    std::vector<std::vector<int>> threads;
     std::vector<std::vector<int>> doors;  // copies and tasks
     std::vector<std::vector<int>> rest;
     for (unsigned int k = 0; k < count; ++k) {
@@ -137,9 +138,9 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
         const bool hook = index >= 0 && static_cast<std::size_t>(index) < results.size() &&
                           results[index].kind >= kScanRecordApiHookFirst && results[index].kind <= kScanRecordApiHookLast;
         if (!hook) {
-            const bool door = index >= 0 && static_cast<std::size_t>(index) < results.size() &&
-                              (results[index].kind == kScanRecordDriveCopy || results[index].kind == kScanRecordWormTask);
-            (door ? doors : rest).push_back({id});
+            const uint32_t kind = index >= 0 && static_cast<std::size_t>(index) < results.size() ? results[index].kind : 0;
+            const bool door = kind == kScanRecordDriveCopy || kind == kScanRecordWormTask;
+            (kind == kScanRecordWormThreads ? threads : door ? doors : rest).push_back({id});
             continue;
         }
         const uint32_t process = results[index].processId;
@@ -151,6 +152,7 @@ std::vector<std::vector<int>> PluginGeneralImpl::RemovalOrder(const int* foundId
             hookGroups[group - groupProcesses.begin()].push_back(id);
         }
     }
+    hookGroups.insert(hookGroups.end(), threads.begin(), threads.end());
     hookGroups.insert(hookGroups.end(), doors.begin(), doors.end());
     hookGroups.insert(hookGroups.end(), rest.begin(), rest.end());
     return hookGroups;

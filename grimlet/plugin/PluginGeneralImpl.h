@@ -64,9 +64,9 @@ public:
 
 private:
     // The chosen findings in the order of their removal: every hook first, grouped by process, so that
-    // no hook restarts a worm thread once the threads are ended; then the copies on drives and the tasks,
-    // which the engine proves against the service DLL and so must go before it; then the rest in the
-    // order chosen.
+    // no hook restarts a worm thread once the threads are ended; then the threads, so that no running
+    // worm writes its copy again; then the copies on drives and the tasks, which the engine proves
+    // against the service DLL and so must go before it; then the rest in the order chosen.
     std::vector<std::vector<int>> RemovalOrder(const int* foundIds, unsigned int count);
     void Report(int id, int outcome);
 

@@ -197,6 +197,43 @@ KernelHandle ProtectedDataFolder::OpenFileInside(HANDLE folder, const std::wstri
     return file;
 }
 
+KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error) {
+    KernelHandle level;
+    HANDLE parent = root;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = relative.find(L'\\', start);
+        const bool last = end == std::wstring::npos;
+        const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
+        KernelHandle next;
+        bool created = false;
+        error = last ? OpenChild(parent, name, GENERIC_READ | SYNCHRONIZE, FILE_OPEN,
+                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                                     FILE_SEQUENTIAL_ONLY,
+                                 nullptr, next, created, FILE_SHARE_READ)
+                     : OpenChild(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                 nullptr, next, created, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        const DWORD listed = EntryAttributes(parent, name);
+        if (error != ERROR_SUCCESS) {
+            // A folder where a file was asked for is refused as "access denied"; say what it is.
+            if (last && listed != INVALID_FILE_ATTRIBUTES && (listed & FILE_ATTRIBUTE_DIRECTORY)) error = ERROR_DIRECTORY;
+            return KernelHandle();
+        }
+        BY_HANDLE_FILE_INFORMATION information = {};
+        if (!GetFileInformationByHandle(next.Get(), &information) || listed == INVALID_FILE_ATTRIBUTES ||
+            ((information.dwFileAttributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            (last && ((information.dwFileAttributes | listed) & FILE_ATTRIBUTE_DIRECTORY))) {
+            error = ERROR_CANT_ACCESS_FILE;
+            return KernelHandle();
+        }
+        level = std::move(next);
+        if (last) return level;
+        parent = level.Get();
+        start = end + 1;
+    }
+}
+
 bool ProtectedDataFolder::Fail(const std::wstring& reason) {
     failure_ = reason;
     leaf_.Close();

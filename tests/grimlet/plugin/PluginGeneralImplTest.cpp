@@ -194,6 +194,7 @@ TEST_F(GeneralHandler, CleanUndoesTheHooksFirstOneProcessAtATime) {
 // service; they are judged against the DLLs of the services found, and the scan runs them after hooks.
 TEST_F(GeneralHandler, CopiesAndTasksAreJudgedByTheServicesDllsAndCleanedBeforeThem) {
     g_world.services = {L"svc"};
+    g_world.threads = true;  // ended first: a running worm would write its copy again
     PluginSteps steps = StandInSteps();
     steps.proveWormDlls = [](const std::vector<ScanRecord>& results) {
         g_world.calls.push_back(L"prove " + std::to_wstring(results.size()));
@@ -209,15 +210,15 @@ TEST_F(GeneralHandler, CopiesAndTasksAreJudgedByTheServicesDllsAndCleanedBeforeT
     };
     PluginGeneralImpl handler(steps);
     handler.SetReporter(&reporter_);
-    handler.Scan();  // ids: 0 service, 1 copy, 2 task
-    EXPECT_EQ(g_world.calls, (std::vector<std::wstring>{L"services 0", L"threads", L"hooks", L"prove 1", L"drives AA11",
+    handler.Scan();  // ids: 0 service, 1 threads, 2 copy, 3 task
+    EXPECT_EQ(g_world.calls, (std::vector<std::wstring>{L"services 0", L"threads", L"hooks", L"prove 2", L"drives AA11",
                                                         L"tasks C:\\w.dll", L"autorun"}));
-    ASSERT_EQ(reporter_.found.size(), 3u);
-    EXPECT_EQ(reporter_.found[1].threatClass, L"Virus");
-    EXPECT_EQ(reporter_.found[1].typeId, 4097);
-    const int ids[] = {0, 2, 1};
-    handler.Clean(ids, 3);
-    EXPECT_EQ(g_world.cleanedIndexes, (std::vector<uint32_t>{2, 1, 0}));
+    ASSERT_EQ(reporter_.found.size(), 4u);
+    EXPECT_EQ(reporter_.found[2].threatClass, L"Virus");
+    EXPECT_EQ(reporter_.found[2].typeId, 4097);
+    const int ids[] = {0, 3, 2, 1};
+    handler.Clean(ids, 4);
+    EXPECT_EQ(g_world.cleanedIndexes, (std::vector<uint32_t>{1, 3, 2, 0}));
 }
 
 TEST_F(GeneralHandler, OldIdsKeepTheirFirstFindingAndCleanTheCurrentListAtThatIndex) {
@@ -279,8 +280,9 @@ TEST_F(GeneralHandler, FindingsAreReadableThroughTheirTableAsACallerWouldReadThe
     const int ids[] = {0, 1};
     handler_->Clean(ids, 2);
     ASSERT_EQ(reporter.cleanedCount, 2);
-    EXPECT_EQ(reporter.cleaned[0].outcome, 0);
-    EXPECT_EQ(reporter.cleaned[1].outcome, 1);
+    // The threads end first, whatever order they were chosen in: a running worm would write back.
+    EXPECT_EQ(reporter.cleaned[0].outcome, 1);
+    EXPECT_EQ(reporter.cleaned[1].outcome, 0);
     EXPECT_EQ(reporter.cleaned[1].pluginId, 3);
 }
 

@@ -110,6 +110,10 @@ TEST(TaskFileLookup, NamesFilesByHandleAndBytes) {
     EXPECT_EQ(worm.sha1.size(), 40u);
     EXPECT_EQ(lookup.Identify(folder / L"gone.dll", copy), ITaskFileLookup::Result::Absent);
     EXPECT_EQ(lookup.Identify(folder / L"dir.dll", copy), ITaskFileLookup::Result::Unreadable);
+    // Only files of local fixed drives are opened for a task: never a pipe, a share, a device or a stick.
+    for (const wchar_t* elsewhere : {L"\\\\.\\pipe\\w.dll", L"\\\\host\\share\\w.dll", L"\\\\?\\C:\\w.dll",
+                                     L"C:\\COM1.dll", L"C:\\dir\\nul .txt", L"E:\\w.dll", L"w.dll"})
+        EXPECT_EQ(lookup.Identify(elsewhere, copy), ITaskFileLookup::Result::Unreadable) << testsupport::Narrow(elsewhere);
 
     const std::vector<ProvenWormDll> worms = {{folder / L"worm.dll", worm}};
     const TaskSearchFolders folders;
