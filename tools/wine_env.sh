@@ -21,6 +21,22 @@ make_prefix_once() {
     touch "$WINEPREFIX/.tidewash-ready"
   fi
 }
+# The test drives, once per prefix: E: a removable drive ("floppy") and N: a network drive, each backed
+# by a folder of the prefix ($WINEPREFIX/drive_e, drive_n), for the worm's copies on sticks and shares.
+# Wine's mount manager reads the drive types when the prefix's services start: the server that the
+# change ran under must end first, so that the next one (and its mount manager) reads them.
+make_test_drives_once() {
+  if [ ! -f "$WINEPREFIX/.tidewash-drives" ]; then
+    mkdir -p "$WINEPREFIX/drive_e" "$WINEPREFIX/drive_n"
+    ln -sfn ../drive_e "$WINEPREFIX/dosdevices/e:"
+    ln -sfn ../drive_n "$WINEPREFIX/dosdevices/n:"
+    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v e: /d floppy /f </dev/null >/dev/null 2>&1
+    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v n: /d network /f </dev/null >/dev/null 2>&1
+    # A server left running by an interrupted run would never end by itself.
+    timeout 60 "$WINESERVER" -w || "$WINESERVER" -k
+    touch "$WINEPREFIX/.tidewash-drives"
+  fi
+}
 # Unix path -> the Windows path Wine gives it on drive Z:
 to_windows_path() {
   local p=$1

@@ -14,6 +14,7 @@ source "$here/wine_env.sh"
 (
   flock 9
   make_prefix_once
+  make_test_drives_once
 ) 9>"$WINEPREFIX.lock"
 status=0
 "$here/wine_run.sh" "$@" || status=$?

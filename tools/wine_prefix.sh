@@ -12,6 +12,7 @@ case "${1:-}" in
       "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
       touch "$WINEPREFIX/.tidewash-unmanaged"
     fi
+    make_test_drives_once
     # The server must not hold the test runner's output pipes, or CTest waits for it to exit.
     setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     # Start Wine's own services now, detached from every pipe: a service started by the first test
