@@ -35,7 +35,8 @@ make_test_drives() {
     [ "$letter" = n ] && type=network
     "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d "$type" /f </dev/null >/dev/null 2>&1
   done
-  "$WINESERVER" -w
+  # A server left running by an interrupted run would never end by itself.
+  timeout 60 "$WINESERVER" -w || "$WINESERVER" -k
   touch "$WINEPREFIX/.tidewash-drives"
 }
 # Unix path -> the Windows path Wine gives it on drive Z:

@@ -48,6 +48,16 @@ LONG SetAttributes(HANDLE file, DWORD attributes) {
 
 }  // namespace
 
+LONG SetOpenFileAttributes(HANDLE file, DWORD attributes) { return SetAttributes(file, attributes); }
+
+LONG UnmarkOpenFileForDeletion(HANDLE file) {
+    SetInformationFileFn set = SetInformationFile();
+    if (!set) return -1;
+    BOOLEAN deleteFile = FALSE;
+    IoStatusBlock status = {};
+    return set(file, &status, &deleteFile, sizeof deleteFile, kFileDispositionInformation);
+}
+
 LONG MarkOpenFileForDeletion(HANDLE file) {
     SetInformationFileFn set = SetInformationFile();
     if (!set) return -1;

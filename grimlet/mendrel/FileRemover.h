@@ -40,5 +40,10 @@ private:
     bool canDelete_ = false;  // the handle holds DELETE and FILE_WRITE_ATTRIBUTES
 };
 
+// Sets the attributes of a file open with FILE_WRITE_ATTRIBUTES (0: FILE_ATTRIBUTE_NORMAL); the native
+// status. Windows XP has no SetFileInformationByHandle.
+LONG SetOpenFileAttributes(HANDLE file, DWORD attributes);
+// Withdraws a deletion MarkOpenFileForDeletion asked for; the native status.
+LONG UnmarkOpenFileForDeletion(HANDLE file);
 // Marks a file open with DELETE access for deletion when its last handle closes; the native status.
 LONG MarkOpenFileForDeletion(HANDLE file);

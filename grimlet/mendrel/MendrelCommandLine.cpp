@@ -49,6 +49,73 @@ bool MendrelCommandLine::IsAbsoluteFilePath(const std::wstring& path) {
     return path.find(L':', 2) == std::wstring::npos;
 }
 
+bool MendrelCommandLine::IsPlainDrivePath(const std::wstring& path) {
+    if (!IsAbsoluteFilePath(path) || path[1] != L':' || path[2] != L'\\' || path.find(L'/') != std::wstring::npos)
+        return false;
+    for (std::size_t start = 3;;) {
+        const std::size_t slash = path.find(L'\\', start);
+        const std::wstring name = path.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+        if (name.empty() || name == L"." || name == L".." || name.back() == L'.' || name.back() == L' ') return false;
+        for (wchar_t c : name)
+            if (c < 32) return false;
+        if (slash == std::wstring::npos) return true;
+        start = slash + 1;
+    }
+}
+
+namespace {
+
+bool IsSha1Digits(const std::wstring& text) {
+    return text.size() == 40 && text.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
+}
+
+}  // namespace
+
+bool MendrelCommandLine::ParseDriveCopy(const std::vector<std::wstring>& arguments, std::wstring& problem) {
+    bool seenAssign = false, seenCopy = false, seenAutoRun = false, seenSha1 = false;
+    std::wstring sha1Text;
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        const std::wstring& argument = arguments[index];
+        std::wstring value;
+        if (MatchSwitch(argument, L"assign", true, value) && !seenAssign && value == kWormName) {
+            seenAssign = true;
+        } else if (MatchSwitch(argument, L"COPY", true, value) && !seenCopy) {
+            copyPath = value;
+            seenCopy = true;
+        } else if (MatchSwitch(argument, L"AUTORUN", true, value) && !seenAutoRun) {
+            autorunPath = value;
+            seenAutoRun = true;
+        } else if (MatchSwitch(argument, L"SHA1", true, value) && !seenSha1) {
+            sha1Text = value;
+            seenSha1 = true;
+        } else {
+            problem = L"unknown or repeated argument: " + argument;
+            return false;
+        }
+    }
+    if (!seenAssign || !seenCopy || !seenAutoRun || !seenSha1) {
+        problem = L"missing one of -assign, -COPY, -AUTORUN, -SHA1";
+        return false;
+    }
+    if (!IsPlainDrivePath(copyPath) || !IsPlainDrivePath(autorunPath)) {
+        problem = L"-COPY and -AUTORUN need absolute paths on a drive: " + copyPath + L" " + autorunPath;
+        return false;
+    }
+    // Drive letters compare as the file system compares them; the autorun.inf lies in the root.
+    if (towupper(copyPath[0]) != towupper(autorunPath[0]) || _wcsicmp(autorunPath.c_str() + 2, L"\\autorun.inf") != 0 ||
+        _wcsicmp(copyPath.c_str(), autorunPath.c_str()) == 0) {
+        problem = L"-AUTORUN is not the autorun.inf in the root of the copy's drive: " + autorunPath;
+        return false;
+    }
+    if (!IsSha1Digits(sha1Text)) {
+        problem = L"-SHA1 needs 40 hexadecimal digits: " + sha1Text;
+        return false;
+    }
+    for (wchar_t c : sha1Text) sha1.push_back(static_cast<char>(towupper(c)));
+    command = Command::DriveCopy;
+    return true;
+}
+
 bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem) {
     ArgumentList arguments(commandLine ? commandLine : L"");
     std::wstring switchValue;
@@ -74,6 +141,15 @@ bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem
         for (wchar_t c : switchValue) sha1.push_back(static_cast<char>(towupper(c)));
         return true;
     }
+    // A drive copy's line is told by its -COPY switch.
+    std::vector<std::wstring> all;
+    bool driveCopy = false;
+    for (int index = 0; index < arguments.Count(); ++index) {
+        std::wstring ignored;
+        all.push_back(arguments[index]);
+        if (index > 0 && MatchSwitch(all.back(), L"COPY", true, ignored)) driveCopy = true;
+    }
+    if (driveCopy) return ParseDriveCopy(all, problem);
     bool seenAssign = false, seenGc = false, seenName = false, seenPath = false;
     for (int index = 1; index < arguments.Count(); ++index) {
         std::wstring argument = arguments[index];

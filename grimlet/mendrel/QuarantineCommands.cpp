@@ -8,6 +8,7 @@
 #include "grimlet/common/RegistryLink.h"
 #include "grimlet/common/RegistryValue.h"
 #include "grimlet/mendrel/AutoRunChange.h"
+#include "grimlet/mendrel/DriveCopyRemoval.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/common/NetsvcsGroupList.h"
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
@@ -281,6 +282,7 @@ int RestoreChecked(QuarantineStore& store, const std::string& sha1, QuarantineCo
     }
     QuarantineEntry entry = *newest;
     if (entry.kind == kQuarantineKindAutoRun) return AutoRunChange::Restore(store, entry);
+    if (entry.kind == kQuarantineKindDriveCopy) return DriveCopyRemoval(store, DriveChecks::System()).Restore(entry);
     // A restore that was interrupted is taken up again: whatever it finished is found in place (exactly
     // the saved bytes and keys), the rest is done now.
     const bool resuming = entry.state == kRestoring;

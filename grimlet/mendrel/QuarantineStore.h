@@ -25,6 +25,9 @@ struct QuarantinedFile {
 // written before there were kinds name services.
 constexpr wchar_t kQuarantineKindService[] = L"service";
 constexpr wchar_t kQuarantineKindAutoRun[] = L"autorun";
+// The worm's copy on a removable or network drive with its autorun.inf: two stored copies, and a small
+// descriptor (both paths, attributes and SHA-1s, the volume serial) whose SHA-1 is the entry's id.
+constexpr wchar_t kQuarantineKindDriveCopy[] = L"drivecopy";
 
 // One removal as the manifest records it, in its latest state.
 struct QuarantineEntry {
@@ -76,6 +79,11 @@ public:
     // Reads a file SaveKeys wrote; false, logged, when it is missing, too large or malformed (or holds
     // absent keys or values, unless `allowAbsent`).
     bool LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys, bool allowAbsent = false) const;
+
+    // A small file of the store's own under `name`, which no file may hold yet; and one read back whole
+    // (at most `limit` bytes, a plain file with a trusted owner). False, logged, otherwise.
+    bool SaveNewFile(const std::wstring& name, const std::string& bytes);
+    bool LoadFile(const std::wstring& name, uint64_t limit, std::string& bytes) const;
 
     bool Record(const QuarantineEntry& entry);
     // Every entry in its latest state, oldest first. True with no entries when nothing was ever

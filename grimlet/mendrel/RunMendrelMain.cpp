@@ -1,7 +1,7 @@
-// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service and to turn AutoRun off
-// (-autorun=off), and the way back out of its quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
-// (MendrelExitCode.h) and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run
-// adds to.
+// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service, once per worm copy on a
+// removable or network drive (-COPY=) and to turn AutoRun off (-autorun=off), and the way back out of
+// its quarantine (-list, -restore=<id>). No window; the outcome is the exit code (MendrelExitCode.h)
+// and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run adds to.
 #include <windows.h>
 
 #include <string>
@@ -10,6 +10,7 @@
 #include "grimlet/common/EnablePrivilege.h"
 #include "grimlet/common/TrustedSigner.h"
 #include "grimlet/mendrel/AutoRunChange.h"
+#include "grimlet/mendrel/DriveCopyRemoval.h"
 #include "grimlet/mendrel/MendrelCommandLine.h"
 #include "grimlet/mendrel/MendrelEngine.h"
 #include "grimlet/mendrel/MendrelExitCode.h"
@@ -79,7 +80,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     if (folder.empty()) {
         TW_LOG(LogLevel::Error, "SHGetFolderPathW(CSIDL_COMMON_APPDATA) names no usable folder");
         const bool changes = request.command == MendrelCommandLine::Command::Remove ||
-                             request.command == MendrelCommandLine::Command::AutoRunOff;
+                             request.command == MendrelCommandLine::Command::AutoRunOff ||
+                             request.command == MendrelCommandLine::Command::DriveCopy;
         return changes ? MendrelExitCode::QuarantineFailed : MendrelExitCode::QuarantineUnreadable;
     }
     QuarantineStore store(folder);
@@ -95,6 +97,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         return QuarantineCommands::Restore(store, request.sha1);
     case MendrelCommandLine::Command::AutoRunOff:
         return AutoRunChange::TurnOff(store);
+    case MendrelCommandLine::Command::DriveCopy:
+        return DriveCopyRemoval(store, DriveChecks::System()).Remove(request.copyPath, request.autorunPath, request.sha1);
     case MendrelCommandLine::Command::Remove:
         break;
     }

@@ -8,6 +8,7 @@
 #include "platform/win32/FindHandle.h"
 #include "platform/win32/KernelHandle.h"
 #include "platform/win32/RegistryKey.h"
+#include "tests/support/TestDrives.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -215,6 +216,20 @@ TEST(DeviceProfile, FixedDriveIsWritableAndCached) {
     EXPECT_TRUE(IsDriveWritable(L"C:"));
     SKDeviceProfile c(L"C:");
     EXPECT_EQ(c.DriveType(), static_cast<UINT>(DRIVE_FIXED));
+}
+
+// The prefix's test drives have the types the worm's copies are looked for on. Wine cannot answer the
+// removable drive's write check (see TestDrives.h), and a device that cannot be asked counts as
+// writable.
+TEST(DeviceProfile, TheTestDrivesAreRemovableAndRemote) {
+    if (!RunningOnWine()) GTEST_SKIP() << "the test drives are the Wine prefix's";
+    EXPECT_EQ(static_cast<UINT>(DRIVE_REMOVABLE), GetDriveTypeW(TestDriveRoot(kRemovableTestDrive).c_str()));
+    EXPECT_EQ(static_cast<UINT>(DRIVE_REMOTE), GetDriveTypeW(TestDriveRoot(kNetworkTestDrive).c_str()));
+    EXPECT_TRUE(IsDriveWritable(L"E:"));
+    EXPECT_TRUE(IsDriveWritable(L"N:"));
+    DWORD serial = 0;
+    ASSERT_TRUE(GetVolumeInformationW(L"E:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(0x45000000u, serial) << "a .windows-serial was left on the drive";
 }
 
 TEST(FileVersionInfo, TranslationPickFollowsTheLanguageRules) {
