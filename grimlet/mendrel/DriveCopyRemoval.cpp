@@ -11,6 +11,7 @@
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
+#include "platform/security/ProtectedDataFolder.h"
 #include "platform/system/DeviceProfile.h"
 #include "platform/system/OrdinalName.h"
 #include "platform/system/UtcTime.h"
@@ -135,9 +136,16 @@ struct HeldFile {
 
     DWORD Open(const std::wstring& at) {
         path = at;
-        handle.Attach(CreateFileW(at.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!handle.IsValid()) return GetLastError();
+        // Level by level from the drive's root, never through a link: a folder of the stick made a
+        // junction cannot lead the path onto the system drive, whatever serial the stick claims.
+        KernelHandle root(CreateFileW(at.substr(0, 3).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!root.IsValid()) return GetLastError();
+        DWORD error = ERROR_SUCCESS;
+        handle = ProtectedDataFolder::OpenFileBeneath(root.Get(), at.substr(3), error,
+                                                      GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
+        if (!handle.IsValid()) return error;
         if (!GetFileInformationByHandle(handle.Get(), &information)) return GetLastError();
         return ERROR_SUCCESS;
     }
@@ -277,6 +285,7 @@ int DriveCopyRemoval::Remove(const std::wstring& copyPath, const std::wstring& a
         if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return MendrelExitCode::NoLongerProven;
+        if (error == ERROR_CANT_ACCESS_FILE || error == ERROR_DIRECTORY) return MendrelExitCode::NoLongerProven;
         if (error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED) return MendrelExitCode::ReadOnlyMedium;
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return MendrelExitCode::NoLongerProven;
         return MendrelExitCode::QuarantineFailed;

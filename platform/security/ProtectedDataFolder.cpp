@@ -197,7 +197,8 @@ KernelHandle ProtectedDataFolder::OpenFileInside(HANDLE folder, const std::wstri
     return file;
 }
 
-KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error) {
+KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
+                                                  ACCESS_MASK access) {
     KernelHandle level;
     HANDLE parent = root;
     std::size_t start = 0;
@@ -207,7 +208,7 @@ KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstrin
         const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
         KernelHandle next;
         bool created = false;
-        error = last ? OpenChild(parent, name, GENERIC_READ | SYNCHRONIZE, FILE_OPEN,
+        error = last ? OpenChild(parent, name, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_OPEN,
                                  FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
                                      FILE_SEQUENTIAL_ONLY,
                                  nullptr, next, created, FILE_SHARE_READ)

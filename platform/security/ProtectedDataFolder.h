@@ -36,9 +36,10 @@ public:
     static KernelHandle OpenFileInside(HANDLE folder, const std::wstring& name, DWORD& error);
     // The existing file `relative` ("sys\x.dll") below the folder `root`, each level opened relative to
     // the one above it without following a link: refused (ERROR_CANT_ACCESS_FILE) when a level's handle
-    // or its parent's listing shows a link; ERROR_DIRECTORY when the last level is a folder. Opened for
-    // reading; others may read it but not change it while the handle is held.
-    static KernelHandle OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error);
+    // or its parent's listing shows a link; ERROR_DIRECTORY when the last level is a folder. Opened with
+    // `access`; others may read it but not change it while the handle is held.
+    static KernelHandle OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
+                                        ACCESS_MASK access = GENERIC_READ);
     ProtectedDataFolder& operator=(const ProtectedDataFolder&) = delete;
 
     bool IsOpen() const { return leaf_.IsValid(); }
