@@ -46,6 +46,7 @@ public:
     struct Connection;
 
 private:
+    friend bool ListRegisteredTasks(std::vector<RegisteredTask>& tasks, std::string& problem);
     std::unique_ptr<Connection> connection_;
 };
 
