@@ -48,6 +48,8 @@ LONG SetAttributes(HANDLE file, DWORD attributes) {
 
 }  // namespace
 
+LONG SetOpenFileAttributes(HANDLE file, DWORD attributes) { return SetAttributes(file, attributes); }
+
 LONG MarkOpenFileForDeletion(HANDLE file) {
     SetInformationFileFn set = SetInformationFile();
     if (!set) return -1;

@@ -40,5 +40,8 @@ private:
     bool canDelete_ = false;  // the handle holds DELETE and FILE_WRITE_ATTRIBUTES
 };
 
+// Sets the attributes of a file open with FILE_WRITE_ATTRIBUTES (0 stands for none); the native status.
+LONG SetOpenFileAttributes(HANDLE file, DWORD attributes);
+
 // Marks a file open with DELETE access for deletion when its last handle closes; the native status.
 LONG MarkOpenFileForDeletion(HANDLE file);

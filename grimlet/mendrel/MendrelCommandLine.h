@@ -6,11 +6,13 @@
 //   RunMendrel -list
 //   RunMendrel -restore=<SHA-1 of a quarantined file, 40 hexadecimal digits>
 //   "<folder>\RunMendrel" -autorun=off
+//   "<folder>\RunMendrel" -assign=WORM_GRIMLET. -TASK="<At1.job or \Task\Path>" -SHA1=<worm DLL's SHA-1>
 struct MendrelCommandLine {
-    enum class Command { Remove, List, Restore, AutoRunOff };
+    enum class Command { Remove, List, Restore, AutoRunOff, Task };
     Command command = Command::Remove;
     std::wstring dllPath;   // Remove
-    std::string sha1;       // Restore, in upper case
+    std::string sha1;       // Restore, Task (the worm DLL's), in upper case
+    std::wstring taskName;  // Task: a bare ".job" file name or a Task Scheduler 2.0 path
 
     // False, with the reason in `problem`, for anything else.
     bool Parse(const wchar_t* commandLine, std::wstring& problem);

@@ -86,7 +86,8 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     entry.services = FromColumn(columns[8]);
     if (columns.size() > 9) entry.unsaved = FromColumn(columns[9]);
     entry.kind = columns.size() > 10 ? FromColumn(columns[10]) : std::wstring(kQuarantineKindService);
-    if (entry.kind != kQuarantineKindService && entry.kind != kQuarantineKindAutoRun) return false;
+    if (entry.kind != kQuarantineKindService && entry.kind != kQuarantineKindAutoRun && entry.kind != kQuarantineKindTask)
+        return false;
     entry.removedAt = entry.time;
     // Only names this store gives: a line that points elsewhere is not followed.
     for (const std::wstring* name : {&entry.copyName, &entry.keysName})
@@ -323,6 +324,33 @@ bool QuarantineStore::LoadKeys(const std::wstring& fileName, std::vector<RegFile
         return false;
     }
     return true;
+}
+
+bool QuarantineStore::SaveNewFile(const std::wstring& fileName, const std::vector<uint8_t>& bytes) {
+    const std::wstring path = path_ + L"\\" + fileName;
+    SECURITY_ATTRIBUTES owner = OwnedByAdministrators();
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &owner, CREATE_NEW, 0, nullptr));
+    if (!file.IsValid()) {
+        TW_LOG(LogLevel::Error, "CreateFileW(%S) Error=%d", path.c_str(), (int)GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(file.Get());
+    const DWORD error = GetLastError();
+    file.Close();
+    if (!ok) {
+        TW_LOG(LogLevel::Error, "WriteFile(%S) Error=%d", path.c_str(), (int)error);
+        DeleteFileW(path.c_str());
+    }
+    return ok;
+}
+
+bool QuarantineStore::LoadFile(const std::wstring& fileName, uint64_t limit, std::string& bytes) const {
+    DWORD error = ERROR_SUCCESS;
+    if (ReadStoreFile(fileName, limit, bytes, error)) return true;
+    TW_LOG(LogLevel::Error, "Reading %S\\%S Error=%d", path_.c_str(), fileName.c_str(), (int)error);
+    return false;
 }
 
 bool QuarantineStore::Record(const QuarantineEntry& entry) {

@@ -25,6 +25,9 @@ struct QuarantinedFile {
 // written before there were kinds name services.
 constexpr wchar_t kQuarantineKindService[] = L"service";
 constexpr wchar_t kQuarantineKindAutoRun[] = L"autorun";
+// A scheduled task: its definition (the .job file's bytes or the task's XML) in "<SHA-1>.task", the
+// SHA-1 of that file's bytes, which also hold the task's name and the time of its removal.
+constexpr wchar_t kQuarantineKindTask[] = L"task";
 
 // One removal as the manifest records it, in its latest state.
 struct QuarantineEntry {
@@ -76,6 +79,13 @@ public:
     // Reads a file SaveKeys wrote; false, logged, when it is missing, too large or malformed (or holds
     // absent keys or values, unless `allowAbsent`).
     bool LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys, bool allowAbsent = false) const;
+
+    // A file of the store's own, written whole under a name no earlier entry used; false when the name
+    // is taken or the file cannot be written (nothing is left behind). DiscardKeys takes it back.
+    bool SaveNewFile(const std::wstring& fileName, const std::vector<uint8_t>& bytes);
+    // Reads such a file whole, refused (false, logged) unless it is a plain file owned by Administrators
+    // or SYSTEM of at most `limit` bytes.
+    bool LoadFile(const std::wstring& fileName, uint64_t limit, std::string& bytes) const;
 
     bool Record(const QuarantineEntry& entry);
     // Every entry in its latest state, oldest first. True with no entries when nothing was ever

@@ -1,5 +1,6 @@
-// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service and to turn AutoRun off
-// (-autorun=off), and the way back out of its quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
+// RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service, to turn AutoRun off
+// (-autorun=off) and to remove a scheduled task of the worm (-TASK=), and the way back out of its
+// quarantine (-list, -restore=<SHA-1>). No window; the outcome is the exit code
 // (MendrelExitCode.h) and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run
 // adds to.
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
 #include "grimlet/mendrel/QuarantineStore.h"
+#include "grimlet/mendrel/TaskRemoval.h"
 #include "platform/log/Logger.h"
 #include "platform/system/Utf8.h"
 #include "platform/win32/KernelHandle.h"
@@ -79,7 +81,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     if (folder.empty()) {
         TW_LOG(LogLevel::Error, "SHGetFolderPathW(CSIDL_COMMON_APPDATA) names no usable folder");
         const bool changes = request.command == MendrelCommandLine::Command::Remove ||
-                             request.command == MendrelCommandLine::Command::AutoRunOff;
+                             request.command == MendrelCommandLine::Command::AutoRunOff ||
+                             request.command == MendrelCommandLine::Command::Task;
         return changes ? MendrelExitCode::QuarantineFailed : MendrelExitCode::QuarantineUnreadable;
     }
     QuarantineStore store(folder);
@@ -95,6 +98,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         return QuarantineCommands::Restore(store, request.sha1);
     case MendrelCommandLine::Command::AutoRunOff:
         return AutoRunChange::TurnOff(store);
+    case MendrelCommandLine::Command::Task: {
+        SystemTaskPlace place;
+        return TaskRemoval::Remove(store, request.taskName, request.sha1, place.Place());
+    }
     case MendrelCommandLine::Command::Remove:
         break;
     }
