@@ -184,7 +184,12 @@ TEST_F(MendrelTaskTest, TheEngineRemovesAndRestoresTheWormsJobAndLeavesEveryOthe
               RunProgram(exe, L"-assign=WORM_GRIMLET. -SHA1=" + Widen(Sha1Of("other")) + L" -TASK=At1.job", scratch_.Path()));
     EXPECT_TRUE(at1.Exists());
 
-    ASSERT_EQ(MendrelExitCode::Removed, RunProgram(exe, line + L"At1.job", scratch_.Path()));
+    {
+        // The .job format is the one task store of XP: removed there as well, and no 2.0 task exists.
+        const WineVersionForProgram xp(L"RunMendrel.exe", sizeof(void*) == 8 ? L"winxp64" : L"winxp");
+        EXPECT_EQ(MendrelExitCode::TaskSchedulerFailed, RunProgram(exe, line + L"\\At1", scratch_.Path()));
+        ASSERT_EQ(MendrelExitCode::Removed, RunProgram(exe, line + L"At1.job", scratch_.Path()));
+    }
     EXPECT_FALSE(at1.Exists());
     std::string listing;
     ASSERT_EQ(MendrelExitCode::Listed, RunProgram(exe, L"-list", scratch_.Path(), 60000, &listing));
