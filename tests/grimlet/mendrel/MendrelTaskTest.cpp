@@ -14,6 +14,7 @@
 #include "grimlet/tasks/JobFile.h"
 #include "platform/hash/FileDigest.h"
 #include "tests/support/JobFileBytes.h"
+#include "tests/support/TaskSchedulerState.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -120,6 +121,7 @@ protected:
         return entries.empty() ? QuarantineEntry() : entries.back();
     }
 
+    TaskSchedulerState scheduler_;  // first: put back after everything else
     ScratchFolder scratch_{L"mendreltask"};
     std::string wormBytes_, wormSha1_;
     std::wstring wormDll_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "grimlet/tasks/RegisteredTasks.h"
+#include "tests/support/TaskSchedulerState.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -18,6 +19,7 @@ TEST(RegisteredTasksTest, TaskPathsAreRootedNamesWithoutWaysUpOrStreams) {
 }
 
 TEST(RegisteredTasksTest, EveryTaskIsReadOrSaysWhyNot) {
+    const testsupport::TaskSchedulerState scheduler;
     std::vector<RegisteredTask> tasks;
     std::string problem;
     ASSERT_TRUE(ListRegisteredTasks(tasks, problem)) << problem;
