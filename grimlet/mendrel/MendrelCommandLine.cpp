@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "grimlet/mendrel/TaskRemoval.h"
+#include "grimlet/tasks/RegisteredTasks.h"
 #include "platform/win32/LocalMemory.h"
 
 namespace {
@@ -33,6 +35,44 @@ bool MatchSwitch(const std::wstring& argument, const wchar_t* name, bool wantsVa
     if (!wantsValue) return rest.empty();
     if (rest.empty() || rest[0] != L'=') return false;
     value = rest.substr(1);
+    return true;
+}
+
+bool IsSha1Text(const std::wstring& text) {
+    return text.size() == 40 && text.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
+}
+
+std::string UpperAscii(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out.push_back(static_cast<char>(towupper(c)));
+    return out;
+}
+
+// -assign=WORM_GRIMLET. -TASK=<name> -SHA1=<hex>, each once, in any order, nothing else.
+bool ParseTaskLine(const ArgumentList& arguments, MendrelCommandLine& line, std::wstring& problem) {
+    bool seenAssign = false, seenTask = false, seenSha1 = false;
+    for (int index = 1; index < arguments.Count(); ++index) {
+        const std::wstring argument = arguments[index];
+        std::wstring value;
+        if (MatchSwitch(argument, L"assign", true, value) && !seenAssign && value == kWormName) {
+            seenAssign = true;
+        } else if (MatchSwitch(argument, L"TASK", true, value) && !seenTask &&
+                   (TaskRemoval::IsJobFileName(value) || IsRegisteredTaskPath(value))) {
+            line.taskName = value;
+            seenTask = true;
+        } else if (MatchSwitch(argument, L"SHA1", true, value) && !seenSha1 && IsSha1Text(value)) {
+            line.sha1 = UpperAscii(value);
+            seenSha1 = true;
+        } else {
+            problem = L"unknown, repeated or malformed argument of a task removal: " + argument;
+            return false;
+        }
+    }
+    if (!seenAssign || !seenTask || !seenSha1) {
+        problem = L"missing one of -assign, -TASK, -SHA1";
+        return false;
+    }
+    line.command = MendrelCommandLine::Command::Task;
     return true;
 }
 
@@ -141,7 +181,7 @@ bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem
         for (wchar_t c : switchValue) sha1.push_back(static_cast<char>(towupper(c)));
         return true;
     }
-    // A drive copy's line is told by its -COPY switch.
+    // A drive copy's line is told by its -COPY switch, a task's by its -TASK switch.
     std::vector<std::wstring> all;
     bool driveCopy = false;
     for (int index = 0; index < arguments.Count(); ++index) {
@@ -150,6 +190,8 @@ bool MendrelCommandLine::Parse(const wchar_t* commandLine, std::wstring& problem
         if (index > 0 && MatchSwitch(all.back(), L"COPY", true, ignored)) driveCopy = true;
     }
     if (driveCopy) return ParseDriveCopy(all, problem);
+    for (int index = 1; index < arguments.Count(); ++index)
+        if (MatchSwitch(arguments[index], L"TASK", true, switchValue)) return ParseTaskLine(arguments, *this, problem);
     bool seenAssign = false, seenGc = false, seenName = false, seenPath = false;
     for (int index = 1; index < arguments.Count(); ++index) {
         std::wstring argument = arguments[index];

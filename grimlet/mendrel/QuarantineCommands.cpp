@@ -14,6 +14,7 @@
 #include "grimlet/mendrel/NetsvcsServiceFinder.h"
 #include "grimlet/mendrel/RegistryTreeCopy.h"
 #include "grimlet/mendrel/RegistryTreeDeleter.h"
+#include "grimlet/mendrel/TaskRemoval.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
 #include "platform/system/OrdinalName.h"
@@ -283,6 +284,10 @@ int RestoreChecked(QuarantineStore& store, const std::string& sha1, QuarantineCo
     QuarantineEntry entry = *newest;
     if (entry.kind == kQuarantineKindAutoRun) return AutoRunChange::Restore(store, entry);
     if (entry.kind == kQuarantineKindDriveCopy) return DriveCopyRemoval(store, DriveChecks::System()).Restore(entry);
+    if (entry.kind == kQuarantineKindTask) {
+        SystemTaskPlace place;
+        return TaskRemoval::Restore(store, entry, place.Place());
+    }
     // A restore that was interrupted is taken up again: whatever it finished is found in place (exactly
     // the saved bytes and keys), the rest is done now.
     const bool resuming = entry.state == kRestoring;

@@ -87,7 +87,7 @@ bool ParseManifestLine(const std::wstring& line, QuarantineEntry& entry) {
     if (columns.size() > 9) entry.unsaved = FromColumn(columns[9]);
     entry.kind = columns.size() > 10 ? FromColumn(columns[10]) : std::wstring(kQuarantineKindService);
     if (entry.kind != kQuarantineKindService && entry.kind != kQuarantineKindAutoRun &&
-        entry.kind != kQuarantineKindDriveCopy)
+        entry.kind != kQuarantineKindDriveCopy && entry.kind != kQuarantineKindTask)
         return false;
     entry.removedAt = entry.time;
     // Only names this store gives: a line that points elsewhere is not followed.

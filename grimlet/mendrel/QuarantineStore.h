@@ -28,6 +28,9 @@ constexpr wchar_t kQuarantineKindAutoRun[] = L"autorun";
 // The worm's copy on a removable or network drive with its autorun.inf: two stored copies, and a small
 // descriptor (both paths, attributes and SHA-1s, the volume serial) whose SHA-1 is the entry's id.
 constexpr wchar_t kQuarantineKindDriveCopy[] = L"drivecopy";
+// A scheduled task: its definition (the .job file's bytes or the task's XML) in "<SHA-1>.task", the
+// SHA-1 of that file's bytes, which also hold the task's name and the time of its removal.
+constexpr wchar_t kQuarantineKindTask[] = L"task";
 
 // One removal as the manifest records it, in its latest state.
 struct QuarantineEntry {
@@ -80,9 +83,13 @@ public:
     // absent keys or values, unless `allowAbsent`).
     bool LoadKeys(const std::wstring& fileName, std::vector<RegFileKey>& keys, bool allowAbsent = false) const;
 
-    // A small file of the store's own under `name`, which no file may hold yet; and one read back whole
-    // (at most `limit` bytes, a plain file with a trusted owner). False, logged, otherwise.
+    // A small file of the store's own under `name`, which no file may hold yet (nothing is left behind
+    // when it cannot be written; DiscardKeys takes it back); and one read back whole (at most `limit`
+    // bytes, a plain file with a trusted owner). False, logged, otherwise.
     bool SaveNewFile(const std::wstring& name, const std::string& bytes);
+    bool SaveNewFile(const std::wstring& name, const std::vector<uint8_t>& bytes) {
+        return SaveNewFile(name, std::string(bytes.begin(), bytes.end()));
+    }
     bool LoadFile(const std::wstring& name, uint64_t limit, std::string& bytes) const;
 
     bool Record(const QuarantineEntry& entry);

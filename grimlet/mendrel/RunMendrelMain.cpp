@@ -1,7 +1,8 @@
 // RunMendrel.exe: the cleanup engine grimlet.dll starts once per worm service, once per worm copy on a
-// removable or network drive (-COPY=) and to turn AutoRun off (-autorun=off), and the way back out of
-// its quarantine (-list, -restore=<id>). No window; the outcome is the exit code (MendrelExitCode.h)
-// and, when "DebugLevel" turns it on, RunMendrel.log beside it, which each run adds to.
+// removable or network drive (-COPY=), to remove a scheduled task of the worm (-TASK=) and to turn
+// AutoRun off (-autorun=off), and the way back out of its quarantine (-list, -restore=<id>). No
+// window; the outcome is the exit code (MendrelExitCode.h) and, when "DebugLevel" turns it on,
+// RunMendrel.log beside it, which each run adds to.
 #include <windows.h>
 
 #include <string>
@@ -16,6 +17,7 @@
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/mendrel/QuarantineCommands.h"
 #include "grimlet/mendrel/QuarantineStore.h"
+#include "grimlet/mendrel/TaskRemoval.h"
 #include "platform/log/Logger.h"
 #include "platform/system/Utf8.h"
 #include "platform/win32/KernelHandle.h"
@@ -81,7 +83,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         TW_LOG(LogLevel::Error, "SHGetFolderPathW(CSIDL_COMMON_APPDATA) names no usable folder");
         const bool changes = request.command == MendrelCommandLine::Command::Remove ||
                              request.command == MendrelCommandLine::Command::AutoRunOff ||
-                             request.command == MendrelCommandLine::Command::DriveCopy;
+                             request.command == MendrelCommandLine::Command::DriveCopy ||
+                             request.command == MendrelCommandLine::Command::Task;
         return changes ? MendrelExitCode::QuarantineFailed : MendrelExitCode::QuarantineUnreadable;
     }
     QuarantineStore store(folder);
@@ -99,6 +102,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         return AutoRunChange::TurnOff(store);
     case MendrelCommandLine::Command::DriveCopy:
         return DriveCopyRemoval(store, DriveChecks::System()).Remove(request.copyPath, request.autorunPath, request.sha1);
+    case MendrelCommandLine::Command::Task: {
+        SystemTaskPlace place;
+        return TaskRemoval::Remove(store, request.taskName, request.sha1, place.Place());
+    }
     case MendrelCommandLine::Command::Remove:
         break;
     }

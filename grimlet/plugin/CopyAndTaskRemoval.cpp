@@ -6,6 +6,7 @@
 
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/plugin/WormTaskStep.h"
+#include "grimlet/tasks/TaskFolder.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/log/Logger.h"
 #include "platform/system/DeviceProfile.h"

@@ -13,22 +13,6 @@ const wchar_t kTitle[] = L"GRIMLET计划任务:";
 
 std::wstring Widen(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The task's text with its %variables% as the scheduler expands them; a text that does not expand
-// whole is kept as it is, so it names nothing the decision could find.
-std::wstring Expanded(const std::wstring& text) {
-    if (text.find(L'%') == std::wstring::npos) return text;
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 || length > buffer.size()) return text;
-    return std::wstring(buffer.data());
-}
-
-std::wstring FolderOf(UINT (WINAPI *get)(LPWSTR, UINT)) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    const UINT length = get(buffer, MAX_PATH);
-    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(buffer, length);
-}
-
 }  // namespace
 
 TaskToJudge TaskFromJobFile(const TaskFileEntry& entry) {
@@ -40,10 +24,7 @@ TaskToJudge TaskFromJobFile(const TaskFileEntry& entry) {
     const std::wstring program = Widen(entry.task.applicationName);
     const std::wstring parameters = Widen(entry.task.parameters);
     task.shown = parameters.empty() ? program : program + L" " + parameters;
-    TaskCommand command;
-    command.program = Expanded(program);
-    command.parameters = Expanded(parameters);
-    command.workingDirectory = Expanded(Widen(entry.task.workingDirectory));
+    const TaskCommand command = JobTaskCommand(entry.task);
     task.commands.push_back(command);
     return task;
 }
@@ -99,20 +80,6 @@ void JudgeWormTasks(const std::vector<TaskToJudge>& tasks, const std::vector<Pro
             break;  // one row per task, however many of its actions start the worm
         }
     }
-}
-
-TaskSearchFolders SystemTaskSearchFolders() {
-    TaskSearchFolders folders;
-    folders.systemFolders.push_back(FolderOf(&GetSystemDirectoryW));
-    const std::wstring wow64 = FolderOf(&GetSystemWow64DirectoryW);
-    if (!wow64.empty()) folders.systemFolders.push_back(wow64);
-    folders.windowsFolder = FolderOf(&GetSystemWindowsDirectoryW);
-    return folders;
-}
-
-std::wstring SystemTasksFolder() {
-    const std::wstring windows = FolderOf(&GetSystemWindowsDirectoryW);
-    return windows.empty() ? std::wstring() : windows + L"\\Tasks";
 }
 
 void ScanWormTasks(const std::vector<ProvenWormDll>& proven, std::vector<ScanRecord>& results) {

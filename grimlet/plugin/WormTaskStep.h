@@ -27,9 +27,5 @@ void JudgeWormTasks(const std::vector<TaskToJudge>& tasks, const std::vector<Pro
 // "GRIMLET计划任务:" with "任务:[At1.job] 命令:[rundll32.exe ...]".
 ScanRecord MakeWormTaskRecord(const TaskToJudge& task, const std::string& dllSha1);
 
-// The folders of this system, and its Tasks folder ("<Windows>\Tasks", never from the environment).
-TaskSearchFolders SystemTaskSearchFolders();
-std::wstring SystemTasksFolder();
-
 // The product's step: nothing is judged when no worm DLL was proven.
 void ScanWormTasks(const std::vector<ProvenWormDll>& proven, std::vector<ScanRecord>& results);

@@ -5,9 +5,11 @@
 #include <cwctype>
 #include <vector>
 
+#include "grimlet/tasks/JobFile.h"
 #include "platform/hash/FileDigest.h"
 #include "platform/log/Logger.h"
 #include "platform/system/FileSystemRedirectionGuard.h"
+#include "platform/system/Wow64.h"
 #include "platform/win32/KernelHandle.h"
 
 static const wchar_t kLogSource[] = L"GrimletTasks";
@@ -92,4 +94,32 @@ ITaskFileLookup::Result TaskFileLookup::Identify(const std::wstring& path, TaskF
     identity.fileIndex = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     identity.sha1 = digest.FinishSha1Hex();
     return Result::Found;
+}
+
+TaskSearchFolders SystemTaskSearchFolders() {
+    TaskSearchFolders folders;
+    wchar_t buffer[MAX_PATH];
+    UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.systemFolders.push_back(std::wstring(buffer, length));
+    length = IsWow64() ? GetSystemWow64DirectoryW(buffer, MAX_PATH) : 0;
+    if (length > 0 && length < MAX_PATH) folders.systemFolders.push_back(std::wstring(buffer, length));
+    length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.windowsFolder.assign(buffer, length);
+    return folders;
+}
+
+std::wstring ExpandTaskText(const std::wstring& text) {
+    // Far beyond any command line the system starts.
+    constexpr DWORD kMaxExpandedUnits = 32768;
+    if (text.find(L'%') == std::wstring::npos) return text;
+    std::wstring out(kMaxExpandedUnits, L'\0');
+    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), &out[0], kMaxExpandedUnits);
+    if (length == 0 || length > kMaxExpandedUnits) return text;
+    out.resize(length - 1);
+    return out;
+}
+
+TaskCommand JobTaskCommand(const JobFileTask& task) {
+    auto wide = [](const std::u16string& text) { return ExpandTaskText(std::wstring(text.begin(), text.end())); };
+    return {wide(task.applicationName), wide(task.parameters), wide(task.workingDirectory)};
 }

@@ -7,3 +7,15 @@ class TaskFileLookup final : public ITaskFileLookup {
 public:
     Result Identify(const std::wstring& path, TaskFileIdentity& identity) override;
 };
+
+// The folders rundll32 and a bare DLL name are looked for in on this system: System32 (and SysWOW64 on
+// 64-bit Windows) and the Windows folder, named by the system, never by an environment variable.
+TaskSearchFolders SystemTaskSearchFolders();
+
+// A task's text with its %variables% expanded as the system expands them; the text unchanged when it
+// holds none or would not fit.
+std::wstring ExpandTaskText(const std::wstring& text);
+
+// The command a .job task runs, expanded.
+struct JobFileTask;
+TaskCommand JobTaskCommand(const JobFileTask& task);

@@ -46,11 +46,15 @@ void ReadOne(const std::wstring& path, TaskFileEntry& entry) {
         return;
     }
     std::vector<uint8_t> bytes;
-    if (!ReadBounded(file.Get(), bytes, entry.problem)) return;
-    entry.read = JobFile::Parse(bytes.data(), bytes.size(), entry.task, entry.problem);
+    entry.read = ReadJobFileThrough(file.Get(), bytes, entry.task, entry.problem);
 }
 
 }  // namespace
+
+bool ReadJobFileThrough(void* file, std::vector<uint8_t>& bytes, JobFileTask& task, std::string& problem) {
+    if (!ReadBounded(file, bytes, problem)) return false;
+    return JobFile::Parse(bytes.data(), bytes.size(), task, problem);
+}
 
 std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder) {
     std::vector<TaskFileEntry> entries;
@@ -72,4 +76,11 @@ std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder) {
         entries.push_back(entry);
     } while (FindNextFileW(search.Get(), &found));
     return entries;
+}
+
+std::wstring SystemTasksFolder() {
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length + 7 >= MAX_PATH) return std::wstring();
+    return std::wstring(buffer, length) + L"\\Tasks";
 }

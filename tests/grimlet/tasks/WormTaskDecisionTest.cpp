@@ -74,6 +74,10 @@ TEST_F(WormTaskDecisionTest, OtherTasksAreNotTheWorms) {
     EXPECT_EQ(Judge(L"rundll32", L"gone.dll,x").kind, Kind::NotWorm);
     lookup.files[L"E:\\work\\gone.dll"] = {8, 2, "aa11"};
     EXPECT_EQ(Judge(L"rundll32", L"gone.dll,x", L"E:\\work").kind, Kind::Worm);
+    // The engine knows the worm by its bytes only: a file without a volume or index is never it by name.
+    worms = {{L"", {0, 0, "dd44"}}};
+    lookup.files[L"E:\\noindex.dll"] = {0, 0, "ee55"};
+    EXPECT_EQ(Judge(L"rundll32", L"E:\\noindex.dll,x").kind, Kind::NotWorm);
 }
 
 TEST_F(WormTaskDecisionTest, WhatCannotBeCheckedIsSaid) {
