@@ -6,6 +6,7 @@
 
 #include "grimlet/mendrel/MendrelExitCode.h"
 #include "grimlet/plugin/WormTaskStep.h"
+#include "grimlet/tasks/RegisteredTasks.h"
 #include "grimlet/tasks/TaskFolder.h"
 #include "grimlet/services/MendrelLauncher.h"
 #include "platform/log/Logger.h"
@@ -43,8 +44,15 @@ int RunRemoval(const std::wstring& engineFolder, const std::wstring& commandLine
 bool CopyGone(const ScanRecord& record) { return IsGone(record.objectPath) && IsGone(record.relatedPath); }
 
 bool TaskGone(const ScanRecord& record) {
-    // A Task Scheduler 2.0 task has no file of its own here; the engine's word and its own check count.
-    if (record.objectPath.empty() || record.objectPath[0] == L'\\') return true;
+    if (record.objectPath.empty()) return false;
+    if (record.objectPath[0] == L'\\') {
+        // A Task Scheduler 2.0 task: only the scheduler's own "no such task" counts.
+        TaskService service;
+        std::string problem;
+        RegisteredTask task;
+        std::wstring xml;
+        return service.Connect(problem) && service.Open(record.objectPath, task, xml, problem) == TaskService::Found::Absent;
+    }
     const std::wstring folder = SystemTasksFolder();
     return !folder.empty() && IsGone(folder + L"\\" + record.objectPath);
 }

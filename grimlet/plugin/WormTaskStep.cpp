@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "grimlet/tasks/RegisteredTasks.h"
 #include "grimlet/tasks/TaskFileLookup.h"
 #include "platform/log/Logger.h"
 
@@ -14,6 +15,26 @@ const wchar_t kTitle[] = L"GRIMLET计划任务:";
 std::wstring Widen(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
 }  // namespace
+
+TaskToJudge TaskFromRegistered(const RegisteredTask& registered) {
+    TaskToJudge task;
+    task.name = registered.path;
+    task.read = registered.read;
+    task.problem = registered.problem;
+    task.commands = registered.actions;
+    for (const TaskCommand& action : registered.actions) {
+        if (!task.shown.empty()) task.shown += L"; ";
+        task.shown += action.parameters.empty() ? action.program : action.program + L" " + action.parameters;
+    }
+    return task;
+}
+
+bool IsAlsoJobFile(const std::wstring& path, const std::vector<TaskFileEntry>& jobs) {
+    if (path.size() < 2 || path[0] != L'\\' || path.find(L'\\', 1) != std::wstring::npos) return false;
+    for (const TaskFileEntry& job : jobs)
+        if (_wcsicmp((path.substr(1) + L".job").c_str(), job.name.c_str()) == 0) return true;
+    return false;
+}
 
 TaskToJudge TaskFromJobFile(const TaskFileEntry& entry) {
     TaskToJudge task;
@@ -94,7 +115,18 @@ void ScanWormTasks(const std::vector<ProvenWormDll>& proven, std::vector<ScanRec
         results.push_back(InformationRecord(kScanRecordUnchecked, L"Tasks folder", L"the Windows folder is not known"));
         return;
     }
-    for (const TaskFileEntry& entry : ReadTaskFolder(folder)) tasks.push_back(TaskFromJobFile(entry));
+    const std::vector<TaskFileEntry> jobs = ReadTaskFolder(folder);
+    for (const TaskFileEntry& entry : jobs) tasks.push_back(TaskFromJobFile(entry));
+    // From Vista on Task Scheduler 2.0 keeps every task. One made through the AT service or Task
+    // Scheduler 1.0 is also its .job file; it is judged once, as that file, whose removal through Task
+    // Scheduler 1.0 removes both.
+    std::vector<RegisteredTask> registered;
+    std::string problem;
+    if (!ListRegisteredTasks(registered, problem))
+        results.push_back(InformationRecord(kScanRecordUnchecked, L"Task Scheduler 2.0",
+                                            std::wstring(problem.begin(), problem.end())));
+    for (const RegisteredTask& task : registered)
+        if (!IsAlsoJobFile(task.path, jobs)) tasks.push_back(TaskFromRegistered(task));
     TaskFileLookup lookup;
     JudgeWormTasks(tasks, proven, SystemTaskSearchFolders(), lookup, results);
 }

@@ -17,8 +17,12 @@ struct TaskToJudge {
     std::vector<TaskCommand> commands;  // expanded
 };
 
-// A .job file's task, its %variables% expanded.
+// A .job file's task, its %variables% expanded; and a Task Scheduler 2.0 task, all its exec actions.
 TaskToJudge TaskFromJobFile(const TaskFileEntry& entry);
+struct RegisteredTask;
+TaskToJudge TaskFromRegistered(const RegisteredTask& registered);
+// Whether a Task Scheduler 2.0 task of the root folder ("\At1") is one of the .job files ("At1.job").
+bool IsAlsoJobFile(const std::wstring& path, const std::vector<TaskFileEntry>& jobs);
 
 // Appends one record per worm task and one unchecked record per task that cannot be judged.
 void JudgeWormTasks(const std::vector<TaskToJudge>& tasks, const std::vector<ProvenWormDll>& proven,

@@ -11,14 +11,18 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "grimlet/tasks/JobFile.h"
 #include "tests/support/AutoRunValues.h"
 #include "tests/support/FakeService.h"
 #include "tests/support/FixtureProcess.h"
+#include "tests/support/JobFileBytes.h"
+#include "tests/support/TestDrives.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TrustedTestRoot.h"
 #include "tests/support/WindowCreationWatch.h"
@@ -132,6 +136,85 @@ private:
     FakeService locked_;
     FakeService hidden_;
     NetsvcsListing listing_;  // only a listed service's denied key may be unlocked
+    bool planted_ = false;
+};
+
+// Where the worm spreads from and starts itself again, for a simulated infection: its DLLs' copies with
+// an autorun.inf on the removable drive E: and the network drive N:, a stick from another machine on F:
+// (an unsigned DLL and its autorun.inf, both hidden and system), a software stick on G:, and a task that
+// runs a worm DLL through rundll32 beside one that opens a control-panel applet. Everything else on
+// the drives, and the drives themselves, are the user's.
+class SpreadTraces {
+public:
+    explicit SpreadTraces(const SimulatedInfection& infection) {
+        wchar_t windows[MAX_PATH] = {};
+        GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        tasks_ = std::wstring(windows) + L"\\Tasks";
+        CreateDirectoryW(tasks_.c_str(), nullptr);
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        CreateDirectoryW(L"E:\\sys", nullptr);
+        CreateDirectoryW(L"E:\\photos", nullptr);
+        testsupport::JobFileFields worm;
+        worm.parameters = u"\"" + std::u16string(infection.HiddenDll().begin(), infection.HiddenDll().end()) + u"\",Start";
+        testsupport::JobFileFields applet;
+        applet.parameters = u"shell32.dll,Control_RunDLL desk.cpl";
+        const std::vector<uint8_t> at1 = testsupport::JobFileBytes(worm);
+        const std::vector<uint8_t> at2 = testsupport::JobFileBytes(applet);
+        planted_ = Plant(L"E:\\sys\\wrm.dll", ReadFileBytes(infection.HiddenDll())) &&
+                   Plant(L"E:\\autorun.inf", "[AutoRun]\r\nopen=rundll32.exe sys\\wrm.dll,Start\r\nicon=sys\\wrm.dll\r\n") &&
+                   Plant(L"E:\\photos\\a.jpg", "holiday") &&
+                   Plant(L"N:\\wrm.dll", ReadFileBytes(infection.LockedDll())) &&
+                   Plant(L"N:\\autorun.inf", "[autorun]\r\nshellexecute=RUNDLL32 wrm.dll,Start\r\n") &&
+                   Plant(L"F:\\x.dll", ReadFileBytes(std::wstring(system) + L"\\version.dll"), hiddenSystem) &&
+                   Plant(L"F:\\autorun.inf", "[AutoRun]\r\nshell\\go\\command=rundll32.exe x.dll,Go\r\n", hiddenSystem) &&
+                   Plant(L"G:\\setup.exe", ReadFileBytes(std::wstring(system) + L"\\version.dll")) &&
+                   Plant(L"G:\\autorun.inf", "[AutoRun]\r\nopen=setup.exe\r\n") &&
+                   Plant(At1(), std::string(at1.begin(), at1.end())) && Plant(At2(), std::string(at2.begin(), at2.end()));
+    }
+    ~SpreadTraces() {
+        for (const std::wstring& task : {At1(), At2()}) DeleteFileW(task.c_str());
+    }
+    bool Planted() const { return planted_; }
+    std::wstring At1() const { return tasks_ + L"\\At1.job"; }
+    std::wstring At2() const { return tasks_ + L"\\At2.job"; }
+    // The worm's: both copies of this machine's DLLs, the other machine's stick, and the first task.
+    static std::vector<std::wstring> WormFiles() {
+        return {L"E:\\sys\\wrm.dll", L"E:\\autorun.inf", L"N:\\wrm.dll", L"N:\\autorun.inf", L"F:\\x.dll",
+                L"F:\\autorun.inf"};
+    }
+    // Every planted file that is not the worm's, with its bytes and attributes.
+    std::wstring UsersState() const {
+        std::wstring state;
+        for (const std::wstring& path : {std::wstring(L"E:\\photos\\a.jpg"), std::wstring(L"G:\\setup.exe"),
+                                         std::wstring(L"G:\\autorun.inf"), At2()})
+            state += path + L"=" + std::to_wstring(GetFileAttributesW(path.c_str())) + L":" +
+                     Widen(std::to_string(std::hash<std::string>()(ReadFileBytes(path)))) + L";";
+        return state;
+    }
+    std::wstring WormState() const {
+        std::wstring state;
+        for (const std::wstring& path : WormFiles())
+            state += path + L"=" + std::to_wstring(GetFileAttributesW(path.c_str())) + L":" +
+                     Widen(std::to_string(std::hash<std::string>()(ReadFileBytes(path)))) + L";";
+        return state + std::to_wstring(GetFileAttributesW(At1().c_str()));
+    }
+    // The rows the scan shows for them.
+    static std::vector<std::string> Rows(const std::wstring& at1Command) {
+        const std::string copy = Narrow(L"GRIMLET副本(自动运行):") + "\t";
+        return {copy + Narrow(L"驱动器:[E:] 文件:[E:\\sys\\wrm.dll] 自动运行:[E:\\autorun.inf]"),
+                copy + Narrow(L"驱动器:[F:] 文件:[F:\\x.dll] 自动运行:[F:\\autorun.inf]"),
+                copy + Narrow(L"驱动器:[N:] 文件:[N:\\wrm.dll] 自动运行:[N:\\autorun.inf]"),
+                Narrow(L"GRIMLET计划任务:") + "\t" + Narrow(L"任务:[At1.job] 命令:[rundll32.exe " + at1Command + L"]")};
+    }
+
+private:
+    static bool Plant(const std::wstring& path, const std::string& bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+        return !bytes.empty() && WriteFileBytes(path, bytes) && SetFileAttributesW(path.c_str(), attributes);
+    }
+    testsupport::EmptiedTestDrives drives_;
+    std::wstring tasks_;
     bool planted_ = false;
 };
 
@@ -249,6 +332,10 @@ protected:
 TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesThemASecondCleanFindsNothing) {
     SimulatedInfection infection(scratch_, UniqueServiceStem(L"Unat"));
     ASSERT_TRUE(infection.Planted());
+    SpreadTraces spread(infection);
+    ASSERT_TRUE(spread.Planted());
+    const std::wstring wormFilesBefore = spread.WormState();
+    const std::wstring usersFiles = spread.UsersState();
     ReportShare share(scratch_);
     DebugLevelValue level(0x2200007F);  // so that the plug-in logs its description of the system
 
@@ -267,11 +354,25 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(ours[0], std::string(kServiceThreat) + "\t" + infection.Descriptions()[0]);
     EXPECT_EQ(ours[1], std::string(kServiceThreat) + "\t" + infection.Descriptions()[1]);
     const size_t found = Records(scan, "FOUND").size();
+    // Wine's Task Scheduler 2.0 lists no task (or, in a session without its service, is not there): that
+    // one check cannot be made, and the report says so.
+    const std::vector<std::string> gaps = Records(scan, "UNCHECKED");
+    EXPECT_LE(gaps.size(), 1u);
+    for (const std::string& gap : gaps)
+        EXPECT_TRUE(gap.rfind("task \\\t", 0) == 0 || gap.rfind("Task Scheduler 2.0\t", 0) == 0) << gap;
     EXPECT_EQ(Records(scan, "SUMMARY"), (std::vector<std::string>{"found=" + std::to_string(found) +
-                                                                  " removed=0 failed=0 restart=0 unchecked=0"}));
+                                                                  " removed=0 failed=0 restart=0 unchecked=" +
+                                                                  std::to_string(gaps.size())}));
     EXPECT_TRUE(Records(scan, "CLEANED").empty());
     EXPECT_TRUE(Records(scan, "ERROR").empty());
     EXPECT_EQ(infection.State(), before) << "the scan changed the services";
+    // The copies on the drives and the task are rows of their own; the scan changed none of them.
+    const std::vector<std::string> scanFound = Records(scan, "FOUND");
+    const std::vector<std::string> spreadRows = SpreadTraces::Rows(L"\"" + infection.HiddenDll() + L"\",Start");
+    for (const std::string& row : spreadRows)
+        EXPECT_EQ(std::count(scanFound.begin(), scanFound.end(), row), 1) << row << "\n" << ReadFileBytes(share.Local() + L"\\" + ComputerName() + L".txt");
+    EXPECT_EQ(spread.WormState(), wormFilesBefore);
+    EXPECT_EQ(spread.UsersState(), usersFiles);
     EXPECT_TRUE(FakeService::KeyExists(infection.Locked().KeyPath()));
     EXPECT_TRUE(FakeService::KeyExists(infection.Hidden().KeyPath()));
     // The OS record is the description the plug-in wrote into its own log.
@@ -304,6 +405,11 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
         << ReadFileBytes(machineReports[0]);
     EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), infection.Descriptions()[1] + "\tOK"), 1);
     EXPECT_EQ(clean, 19);
+    for (const std::string& row : spreadRows)
+        EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), row.substr(row.find('\t') + 1) + "\tOK"), 1) << row;
+    for (const std::wstring& path : SpreadTraces::WormFiles()) EXPECT_FALSE(FileExists(path)) << Narrow(path);
+    EXPECT_FALSE(FileExists(spread.At1()));
+    EXPECT_EQ(spread.UsersState(), usersFiles) << "the software stick, the user's files or At2.job changed";
     const std::vector<std::string> summary = Records(cleaned, "SUMMARY");
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_NE(summary[0].find(" restart=1"), std::string::npos) << summary[0];
@@ -315,10 +421,14 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(Run(L"/quarantine /report=list.txt"), 0);
     const std::vector<std::string> listed = Report(scratch_ / L"list.txt");
     ExpectHeader(listed, "quarantine");
-    std::string hiddenSha1;
+    std::string hiddenSha1, stickId, otherStickId, taskId;
     bool lockedListed = false;
     for (const std::string& item : Records(listed, "ITEM")) {
-        if (item.find(Narrow(infection.HiddenDll())) != std::string::npos) hiddenSha1 = item.substr(0, 40);
+        if (item.find(Narrow(infection.HiddenDll())) != std::string::npos && item.find("At1") == std::string::npos)
+            hiddenSha1 = item.substr(0, 40);
+        if (item.find("E:\\sys\\wrm.dll") != std::string::npos) stickId = item.substr(0, 40);
+        if (item.find("F:\\x.dll") != std::string::npos) otherStickId = item.substr(0, 40);
+        if (item.find("At1.job") != std::string::npos) taskId = item.substr(0, 40);
         lockedListed = lockedListed || item.find(Narrow(infection.LockedDll())) != std::string::npos;
     }
     EXPECT_TRUE(lockedListed) << ReadFileBytes(scratch_ / L"list.txt");
@@ -339,10 +449,21 @@ TEST_F(ProgramUnattended, ScanReportsEveryFindingAndChangesNothingCleanRemovesTh
     EXPECT_EQ(Records(Report(scratch_ / L"restore.txt"), "RESTORED"), (std::vector<std::string>{hiddenSha1}));
     EXPECT_TRUE(FileExists(infection.HiddenDll()));
     EXPECT_TRUE(FakeService::KeyExists(infection.Hidden().KeyPath()));
+    // A copy comes back with its autorun.inf, and the task with its definition. (Wine keeps a volume's
+    // serial for the life of its server: the refusal of another volume is shown on the engine's seam.)
+    ASSERT_EQ(stickId.size(), 40u) << ReadFileBytes(scratch_ / L"list.txt");
+    ASSERT_EQ(taskId.size(), 40u) << ReadFileBytes(scratch_ / L"list.txt");
+    ASSERT_EQ(otherStickId.size(), 40u) << ReadFileBytes(scratch_ / L"list.txt");
+    EXPECT_NE(stickId, hiddenSha1);
+    EXPECT_EQ(Run(L"/restore=" + Widen(stickId) + L" /report=stick.txt"), 0);
+    EXPECT_EQ(Run(L"/restore=" + Widen(taskId) + L" /report=task.txt"), 0);
+    EXPECT_EQ(ReadFileBytes(L"E:\\sys\\wrm.dll"), ReadFileBytes(infection.HiddenDll()));
+    EXPECT_TRUE(FileExists(L"E:\\autorun.inf"));
+    EXPECT_TRUE(FileExists(spread.At1()));
     EXPECT_EQ(Run(L"/restore=" + Widen(hiddenSha1) + L" /report=again.txt"), 8);
     EXPECT_EQ(Records(Report(scratch_ / L"again.txt"), "ERROR").size(), 1u);
     // The restored service is the worm's again for the clean below.
-    EXPECT_EQ(Run(L"/clean /report=reclean.txt"), 2);
+    EXPECT_EQ(Run(L"/clean /report=reclean.txt"), gaps.empty() ? 2 : 5);
 
     // A second clean finds nothing left.
     EXPECT_EQ(Run(L"-CLEAN -Report=second.txt"), 0);
@@ -607,6 +728,43 @@ TEST_F(ProgramUnattended, ThePatchStatusFollowsTheNativeNetapi32AndTheSystem) {
     // The prefix itself plays Windows 7.
     EXPECT_EQ(Run(L"/scan /report=patch-seven.txt"), 0);
     EXPECT_EQ(fields(patchRecord(L"patch-seven.txt")).at(1), "not affected");
+}
+
+// Task files and an autorun.inf that the worm or anyone shaped, cut short, lying about their lengths or
+// oversized, are reported UNCHECKED by name, and the run goes on to its end; the scan runs as Windows XP
+// too, where only the .job files exist.
+TEST_F(ProgramUnattended, ShapedTaskFilesAndAnOversizedAutorunInfAreUncheckedNeverACrash) {
+    SimulatedInfection infection(scratch_, UniqueServiceStem(L"Bad"));
+    ASSERT_TRUE(infection.Planted());
+    EmptiedTestDrives drives;
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring tasks = std::wstring(windows) + L"\\Tasks";
+    CreateDirectoryW(tasks.c_str(), nullptr);
+    JobFileFields worm;
+    worm.parameters = u"\"" + std::u16string(infection.HiddenDll().begin(), infection.HiddenDll().end()) + u"\",Start";
+    std::vector<uint8_t> cut = JobFileBytes(worm);
+    cut.resize(cut.size() / 2);
+    std::vector<uint8_t> lying = JobFileBytes(worm);
+    lying[JobFile::kApplicationNameOffset] = 0xFF;  // the name's length points past the end
+    lying[JobFile::kApplicationNameOffset + 1] = 0x7F;
+    const std::vector<std::wstring> names = {tasks + L"\\Cut.job", tasks + L"\\Lying.job", tasks + L"\\Huge.job"};
+    ASSERT_TRUE(WriteFileBytes(names[0], std::string(cut.begin(), cut.end())));
+    ASSERT_TRUE(WriteFileBytes(names[1], std::string(lying.begin(), lying.end())));
+    ASSERT_TRUE(WriteFileBytes(names[2], std::string(JobFile::kMaxFileBytes + 1, '\x01')));
+    ASSERT_TRUE(WriteFileBytes(L"E:\\autorun.inf", "[AutoRun]\r\nopen=rundll32 x.dll,Go\r\n" + std::string(70000, ';')));
+    for (const wchar_t* version : {L"", sizeof(void*) == 8 ? L"winxp64" : L"winxp"}) {
+        std::unique_ptr<WineVersionForProgram> played;
+        if (*version) played.reset(new WineVersionForProgram(L"Tidewash.exe", version));
+        EXPECT_EQ(Run(L"/scan /report=bad.txt"), 1);
+        const std::vector<std::string> unchecked = Records(Report(scratch_ / L"bad.txt"), "UNCHECKED");
+        for (const char* what : {"task Cut.job", "task Lying.job", "task Huge.job", "file E:\\autorun.inf"})
+            EXPECT_EQ(std::count_if(unchecked.begin(), unchecked.end(),
+                                    [&](const std::string& record) { return record.rfind(what, 0) == 0; }),
+                      1)
+                << what << " as " << Narrow(version) << "\n" << ReadFileBytes(scratch_ / L"bad.txt");
+    }
+    for (const std::wstring& name : names) DeleteFileW(name.c_str());
 }
 
 // AutoRun on, as a healthy machine has it: a setting, never a threat. A scan names it and changes

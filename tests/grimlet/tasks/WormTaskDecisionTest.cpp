@@ -6,6 +6,7 @@
 #include <string>
 
 #include "grimlet/plugin/WormTaskStep.h"
+#include "grimlet/tasks/RegisteredTasks.h"
 #include "grimlet/tasks/TaskFileLookup.h"
 #include "grimlet/tasks/WormTaskDecision.h"
 #include "tests/support/TestSupport.h"
@@ -145,9 +146,21 @@ TEST_F(WormTaskDecisionTest, TheStepRowsWormTasksAndReportsUnreadableOnes) {
     GetEnvironmentVariableW(L"SystemRoot", windows, MAX_PATH);
     const std::wstring expandedWorm = std::wstring(windows) + L"\\system32\\wrmhlp.dll";
     lookup.files[expandedWorm] = {7, 100, "aa11"};
+    // A Task Scheduler 2.0 task is judged on all its actions; one that is also a .job file is judged as that.
+    RegisteredTask wrm;
+    wrm.path = L"\\Microsoft\\Wrm";
+    wrm.read = true;
+    wrm.actions = {{L"notepad.exe", L"", L""}, {L"rundll32.exe", L"wrmhlp.dll,Start", L""}};
+    const std::vector<TaskFileEntry> jobs = {at1, at2};
+    EXPECT_TRUE(IsAlsoJobFile(L"\\at1", jobs));
+    EXPECT_FALSE(IsAlsoJobFile(L"\\Folder\\At1", jobs));
+    EXPECT_FALSE(IsAlsoJobFile(L"\\At3", jobs));
     std::vector<ScanRecord> results;
-    JudgeWormTasks({TaskFromJobFile(at1), TaskFromJobFile(at2), TaskFromJobFile(cut)}, worms, folders, lookup, results);
-    ASSERT_EQ(results.size(), 2u);
+    JudgeWormTasks({TaskFromJobFile(at1), TaskFromJobFile(at2), TaskFromJobFile(cut), TaskFromRegistered(wrm)}, worms,
+                   folders, lookup, results);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[2].detail, L"任务:[\\Microsoft\\Wrm] 命令:[notepad.exe; rundll32.exe wrmhlp.dll,Start]");
+    EXPECT_EQ(results[2].objectPath, L"\\Microsoft\\Wrm");
     EXPECT_EQ(results[0].kind, kScanRecordWormTask);
     EXPECT_EQ(results[0].title, L"GRIMLET计划任务:");
     EXPECT_EQ(results[0].detail, L"任务:[At1.job] 命令:[rundll32.exe %SystemRoot%\\system32\\wrmhlp.dll,ServiceMain]");
