@@ -64,7 +64,18 @@ std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder) {
         FileSystemRedirectionGuard redirection;
         search.Attach(FindFirstFileW((folder + L"\\*.job").c_str(), &found));
     }
-    if (!search.IsValid()) return entries;
+    if (!search.IsValid()) {
+        // No folder, or no task in it, is no task; a folder the worm closed to this account is a gap.
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES)
+            return entries;
+        TaskFileEntry unlisted;
+        unlisted.name = L"folder " + folder;
+        unlisted.problem = "cannot be listed (" + std::to_string(error) + ")";
+        TW_LOG(LogLevel::Warning, "Tasks folder %S %s", folder.c_str(), unlisted.problem.c_str());
+        entries.push_back(unlisted);
+        return entries;
+    }
     do {
         // "*.job" also matches 8.3 names of longer extensions: only a real ".job" name is a task.
         const std::wstring name = found.cFileName;
@@ -75,6 +86,12 @@ std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder) {
         if (!entry.read) TW_LOG(LogLevel::Warning, "task %S %s", name.c_str(), entry.problem.c_str());
         entries.push_back(entry);
     } while (FindNextFileW(search.Get(), &found));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        TaskFileEntry cut;
+        cut.name = L"folder " + folder;
+        cut.problem = "could not be listed to its end (" + std::to_string(GetLastError()) + ")";
+        entries.push_back(cut);
+    }
     return entries;
 }
 

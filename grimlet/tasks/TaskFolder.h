@@ -20,7 +20,7 @@ bool ReadJobFileThrough(void* file, std::vector<uint8_t>& bytes, JobFileTask& ta
 
 // Every "*.job" file directly in `folder`: opened without following a link (a link or a folder is
 // refused), read through that handle up to JobFile::kMaxFileBytes, then parsed. An absent folder has no
-// tasks.
+// tasks; one that cannot be listed (to its end) gives an entry "folder <path>" that was not read.
 std::vector<TaskFileEntry> ReadTaskFolder(const std::wstring& folder);
 
 // "<Windows folder>\Tasks", named by the system, never by a variable; empty when the system will not
