@@ -198,7 +198,25 @@ int RemoveJob(QuarantineStore& store, const std::wstring& name, const std::strin
                                    SetOpenFileAttributes(file.Get(), FILE_ATTRIBUTE_NORMAL) == 0;
     problem.clear();
     const JobScheduler::Listed listed = place.schedulers->ListsJob(name, problem);
-    if (listed == JobScheduler::Listed::Yes) {
+    // From Vista on, Task Scheduler 1.0 deletes by name, and so also a Task Scheduler 2.0 task of that
+    // name in the root folder: only when there is none, or it is proven the worm's too, may it do so.
+    // Otherwise only the proven file goes, through its handle.
+    bool twinProven = true;
+    {
+        RegisteredTask twin;
+        std::wstring twinXml;
+        std::string twinProblem, twinReason;
+        const std::wstring twinPath = L"\\" + name.substr(0, name.size() - 4);
+        const TaskService::Found found = place.schedulers->OpenTask(twinPath, twin, twinXml, twinProblem);
+        if (found == TaskService::Found::Yes)
+            twinProven = twin.read && TaskRemoval::ProvenWorm(twin.actions, wormSha1, place, twinReason);
+        else if (found == TaskService::Found::Failed)
+            twinProven = twinProblem.find("before Vista") != std::string::npos;
+        if (!twinProven)
+            TW_LOG(LogLevel::Warning, "%S: Task Scheduler 2.0's %S is not proven the worm's (%s%s); deleted as a file only",
+                   name.c_str(), twinPath.c_str(), twinProblem.c_str(), twinReason.c_str());
+    }
+    if (listed == JobScheduler::Listed::Yes && twinProven) {
         if (!place.schedulers->DeleteJob(name, problem))
             TW_LOG(LogLevel::Warning, "%S: %s; deleted as a file", name.c_str(), problem.c_str());
     } else {
@@ -273,9 +291,10 @@ int RestoreJob(QuarantineStore& store, const QuarantineEntry& entry, const TaskD
     if (!TaskRemoval::IsJobFileName(descriptor.name) || place.tasksFolder.empty())
         return MendrelExitCode::QuarantineUnreadable;
     const std::wstring path = place.tasksFolder + L"\\" + descriptor.name;
-    DWORD attributes = descriptor.attributes & kSettableAttributes;
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                  attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD attributes = descriptor.attributes & kSettableAttributes;
+    // Made plain, so that a failed write can still be taken back; its attributes come last.
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) {
         const DWORD error = GetLastError();
         TW_LOG(LogLevel::Warning, "CreateFileW(%S) Error=%d; nothing restored", path.c_str(), (int)error);
@@ -290,9 +309,13 @@ int RestoreJob(QuarantineStore& store, const QuarantineEntry& entry, const TaskD
     if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || !FlushFileBuffers(file.Get()) || !store.Record(restored)) {
         TW_LOG(LogLevel::Error, "Writing %S back failed (Error=%d); nothing restored", path.c_str(), (int)GetLastError());
-        MarkOpenFileForDeletion(file.Get());
+        const LONG undone = MarkOpenFileForDeletion(file.Get());
+        if (undone != 0)
+            TW_LOG(LogLevel::Error, "%S could not be taken back (status 0x%08lX)", path.c_str(), (unsigned long)undone);
         return MendrelExitCode::RestoreFailed;
     }
+    if (attributes && SetOpenFileAttributes(file.Get(), attributes) != 0)
+        TW_LOG(LogLevel::Warning, "%S restored without its attributes 0x%lX", path.c_str(), (unsigned long)attributes);
     TW_LOG(LogLevel::Info, "Restored task %S", path.c_str());
     return MendrelExitCode::Restored;
 }

@@ -232,6 +232,17 @@ TEST_F(MendrelTaskTest, AJobTheSchedulerWillNotDeleteGoesAsAFileAndAFailedQuaran
     EXPECT_EQ(std::wstring(kQuarantineKindTask), entry.kind);
     ASSERT_EQ(MendrelExitCode::Restored, TaskRemoval::Restore(store, entry, place_));
     EXPECT_EQ(bytes, ReadFileBytes(job.Path()));
+
+    // A Task Scheduler 2.0 task of the same name that is not the worm's is never deleted by name: only
+    // the proven file goes.
+    fake_.refuseJobDelete = false;
+    fake_.deletedJobs.clear();
+    fake_.tasks[L"\\TwTaskTest"].task.read = true;
+    fake_.tasks[L"\\TwTaskTest"].task.actions = {{L"notepad.exe", L"", L""}};
+    ASSERT_EQ(MendrelExitCode::Removed, TaskRemoval::Remove(store, L"TwTaskTest.job", wormSha1_, place_));
+    EXPECT_TRUE(fake_.deletedJobs.empty());
+    EXPECT_FALSE(job.Exists());
+    EXPECT_EQ(1u, fake_.tasks.count(L"\\TwTaskTest"));
 }
 
 // Wine's Task Scheduler 2.0 reads no task's actions: the decision and the steps run on tasks the
