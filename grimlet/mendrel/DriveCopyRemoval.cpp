@@ -247,12 +247,6 @@ int DeleteBoth(HeldFile& copy, HeldFile& autorun, bool& changed) {
     return gone ? MendrelExitCode::Removed : MendrelExitCode::PartlyFailed;
 }
 
-// A file a restore placed, taken away again.
-void Unplace(const std::wstring& path) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(path.c_str())) TW_LOG(LogLevel::Error, "DeleteFileW(%S) Error=%d", path.c_str(), (int)GetLastError());
-}
-
 QuarantineEntry StoredCopyOf(const FileRecord& file) {
     QuarantineEntry stored;
     stored.originalPath = file.path;
@@ -403,7 +397,9 @@ int DriveCopyRemoval::Restore(const QuarantineEntry& entry) {
 
     // The letter may name another stick now, or a share mapped since: only the very volume gets them back.
     const std::wstring drive = saved.copy.path.substr(0, 2);
-    KernelHandle root(CreateFileW((drive + L"\\").c_str(), FILE_READ_ATTRIBUTES,
+    // The root is opened once and everything below it is made relative to it, never through a link: a
+    // folder of the stick made a junction since the removal cannot lead the files elsewhere.
+    KernelHandle root(CreateFileW((drive + L"\\").c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     DWORD serial = 0;
@@ -413,52 +409,53 @@ int DriveCopyRemoval::Restore(const QuarantineEntry& entry) {
                root.IsValid() ? Hex8(serial).c_str() : "-", Hex8(saved.volumeSerial).c_str());
         return MendrelExitCode::RestoreRefused;
     }
-    for (const FileRecord* file : {&saved.copy, &saved.autorun}) {
-        if (GetFileAttributesW(file->path.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) {
-            TW_LOG(LogLevel::Warning, "%S is taken (or its folder is gone); nothing restored", file->path.c_str());
-            return MendrelExitCode::RestoreRefused;
-        }
-    }
 
-    std::vector<std::wstring> placed;
+    std::vector<KernelHandle> placed;  // held until the entry says restored: the undo goes through them
     auto undo = [&](int code) {
-        for (const std::wstring& path : placed) Unplace(path);
+        for (KernelHandle& file : placed) {
+            const LONG status = MarkOpenFileForDeletion(file.Get());
+            if (status != 0) TW_LOG(LogLevel::Error, "A placed file could not be taken back (0x%08lX)", (unsigned long)status);
+        }
         return code;
     };
     const std::pair<const FileRecord*, HANDLE> files[] = {{&saved.copy, copy.Get()}, {&saved.autorun, autorun.Get()}};
     for (const auto& file : files) {
-        switch (store_.CopyOut(file.second, StoredCopyOf(*file.first), file.first->path)) {
-        case QuarantineStore::CopyOutcome::Copied:
-            break;
-        case QuarantineStore::CopyOutcome::Damaged:
-            return undo(MendrelExitCode::QuarantineUnreadable);
-        case QuarantineStore::CopyOutcome::TargetExists:
-            return undo(MendrelExitCode::RestoreRefused);
-        default:
-            return undo(MendrelExitCode::RestoreFailed);
+        DWORD error = ERROR_SUCCESS;
+        KernelHandle target = ProtectedDataFolder::CreateFileBeneath(
+            root.Get(), file.first->path.substr(3), error, GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
+        if (!target.IsValid()) {
+            TW_LOG(LogLevel::Warning, "%S cannot be placed (error %d: taken, its folder gone or a link); nothing restored",
+                   file.first->path.c_str(), (int)error);
+            const bool refused = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                                 error == ERROR_CANT_ACCESS_FILE || error == ERROR_PATH_NOT_FOUND ||
+                                 error == ERROR_FILE_NOT_FOUND;
+            return undo(refused ? MendrelExitCode::RestoreRefused : MendrelExitCode::RestoreFailed);
         }
-        placed.push_back(file.first->path);
-        // Written by name: the file must have landed on the volume that was checked.
-        KernelHandle written(CreateFileW(file.first->path.c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         DWORD landed = 0;
-        if (!written.IsValid() || !checks_.volumeSerial(written.Get(), landed) || landed != saved.volumeSerial) {
+        if (!checks_.volumeSerial(target.Get(), landed) || landed != saved.volumeSerial) {
             TW_LOG(LogLevel::Error, "%S did not land on the checked volume; nothing restored", file.first->path.c_str());
+            placed.push_back(std::move(target));
             return undo(MendrelExitCode::RestoreRefused);
         }
-    }
-    for (const FileRecord* file : {&saved.copy, &saved.autorun}) {
-        const DWORD attributes = file->attributes & kSettableAttributes;
-        if (!SetFileAttributesW(file->path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {
-            TW_LOG(LogLevel::Error, "SetFileAttributesW(%S) Error=%d", file->path.c_str(), (int)GetLastError());
-            return undo(MendrelExitCode::RestoreFailed);
-        }
+        const QuarantineStore::CopyOutcome outcome =
+            store_.CopyOutInto(file.second, StoredCopyOf(*file.first), target.Get(), file.first->path);
+        if (outcome != QuarantineStore::CopyOutcome::Copied)
+            return undo(outcome == QuarantineStore::CopyOutcome::Damaged ? MendrelExitCode::QuarantineUnreadable
+                                                                          : MendrelExitCode::RestoreFailed);
+        placed.push_back(std::move(target));
     }
     QuarantineEntry restored = entry;
     restored.state = L"restored";
     restored.time = IsoUtcNow();
     if (!store_.Record(restored)) return undo(MendrelExitCode::RestoreFailed);
+    // The attributes come last, through the handles: a read-only file could not be taken back.
+    const FileRecord* records[] = {&saved.copy, &saved.autorun};
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const DWORD attributes = records[i]->attributes & kSettableAttributes;
+        if (attributes && SetOpenFileAttributes(placed[i].Get(), attributes) != 0)
+            TW_LOG(LogLevel::Warning, "%S restored without its attributes 0x%lX", records[i]->path.c_str(),
+                   (unsigned long)attributes);
+    }
     TW_LOG(LogLevel::Info, "Restored %S and %S", saved.copy.path.c_str(), saved.autorun.path.c_str());
     return MendrelExitCode::Restored;
 }

@@ -457,18 +457,23 @@ QuarantineStore::CopyOutcome QuarantineStore::CopyOut(HANDLE checkedCopy, const 
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CopyOutcome::TargetExists
                                                                            : CopyOutcome::Failed;
     }
+    return CopyOutInto(checkedCopy, entry, written.Get(), target);
+}
+
+QuarantineStore::CopyOutcome QuarantineStore::CopyOutInto(HANDLE checkedCopy, const QuarantineEntry& entry,
+                                                           HANDLE target, const std::wstring& shown) const {
     std::string sha1;
     uint64_t size = 0;
     CopyOutcome outcome = CopyOutcome::Copied;
-    if (!HashFrom(checkedCopy, written.Get(), sha1, size))
+    if (!HashFrom(checkedCopy, target, sha1, size))
         outcome = CopyOutcome::Failed;
     else if (size != entry.size || sha1 != entry.sha1)
         outcome = CopyOutcome::Damaged;
-    else if (!FlushFileBuffers(written.Get()))
+    else if (!FlushFileBuffers(target))
         outcome = CopyOutcome::Failed;
     if (outcome != CopyOutcome::Copied) {
-        TW_LOG(LogLevel::Error, "Copying out to %S failed (%d)", target.c_str(), (int)outcome);
-        MarkOpenFileForDeletion(written.Get());
+        TW_LOG(LogLevel::Error, "Copying out to %S failed (%d)", shown.c_str(), (int)outcome);
+        MarkOpenFileForDeletion(target);
     }
     return outcome;
 }

@@ -106,6 +106,10 @@ public:
     // Copies the checked copy to `target`, which must not exist yet, checking size and SHA-1 once more on
     // the way. Anything but Copied leaves no target behind.
     CopyOutcome CopyOut(HANDLE checkedCopy, const QuarantineEntry& entry, const std::wstring& target) const;
+    // The same into a new file the caller made (open for writing and DELETE); `shown` names it in the log.
+    // Anything but Copied marks it for deletion.
+    CopyOutcome CopyOutInto(HANDLE checkedCopy, const QuarantineEntry& entry, HANDLE target,
+                            const std::wstring& shown) const;
 
     const std::wstring& Folder() const { return path_; }
 

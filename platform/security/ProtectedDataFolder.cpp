@@ -197,42 +197,81 @@ KernelHandle ProtectedDataFolder::OpenFileInside(HANDLE folder, const std::wstri
     return file;
 }
 
-KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
-                                                  ACCESS_MASK access) {
-    KernelHandle level;
-    HANDLE parent = root;
+namespace {
+
+// Opens the folders of `relative` below `root` one by one, never through a link; `parent` is then the
+// last folder (or `root`) and `leaf` the last part. ERROR_CANT_ACCESS_FILE for a link on the way.
+DWORD OpenLevelsBeneath(HANDLE root, const std::wstring& relative, KernelHandle& holder, HANDLE& parent,
+                        std::wstring& leaf) {
+    parent = root;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = relative.find(L'\\', start);
-        const bool last = end == std::wstring::npos;
-        const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
+        if (end == std::wstring::npos) {
+            leaf = relative.substr(start);
+            return ERROR_SUCCESS;
+        }
+        const std::wstring name = relative.substr(start, end - start);
         KernelHandle next;
         bool created = false;
-        error = last ? OpenChild(parent, name, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_OPEN,
-                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
-                                     FILE_SEQUENTIAL_ONLY,
-                                 nullptr, next, created, FILE_SHARE_READ)
-                     : OpenChild(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                 nullptr, next, created, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-        const DWORD listed = EntryAttributes(parent, name);
-        if (error != ERROR_SUCCESS) {
-            // A folder where a file was asked for is refused as "access denied"; say what it is.
-            if (last && listed != INVALID_FILE_ATTRIBUTES && (listed & FILE_ATTRIBUTE_DIRECTORY)) error = ERROR_DIRECTORY;
-            return KernelHandle();
-        }
+        const DWORD error =
+            OpenChild(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_OPEN,
+                      FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, next, created,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (error != ERROR_SUCCESS) return error;
         BY_HANDLE_FILE_INFORMATION information = {};
+        const DWORD listed = EntryAttributes(parent, name);
         if (!GetFileInformationByHandle(next.Get(), &information) || listed == INVALID_FILE_ATTRIBUTES ||
-            ((information.dwFileAttributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT) ||
-            (last && ((information.dwFileAttributes | listed) & FILE_ATTRIBUTE_DIRECTORY))) {
-            error = ERROR_CANT_ACCESS_FILE;
-            return KernelHandle();
-        }
-        level = std::move(next);
-        if (last) return level;
-        parent = level.Get();
+            ((information.dwFileAttributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT))
+            return ERROR_CANT_ACCESS_FILE;
+        holder = std::move(next);
+        parent = holder.Get();
         start = end + 1;
     }
+}
+
+}  // namespace
+
+KernelHandle ProtectedDataFolder::OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
+                                                  ACCESS_MASK access) {
+    KernelHandle folder;
+    HANDLE parent = nullptr;
+    std::wstring name;
+    error = OpenLevelsBeneath(root, relative, folder, parent, name);
+    if (error != ERROR_SUCCESS) return KernelHandle();
+    KernelHandle file;
+    bool created = false;
+    error = OpenChild(parent, name, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_OPEN,
+                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_SEQUENTIAL_ONLY,
+                      nullptr, file, created, FILE_SHARE_READ);
+    const DWORD listed = EntryAttributes(parent, name);
+    if (error != ERROR_SUCCESS) {
+        // A folder where a file was asked for is refused as "access denied"; say what it is.
+        if (listed != INVALID_FILE_ATTRIBUTES && (listed & FILE_ATTRIBUTE_DIRECTORY)) error = ERROR_DIRECTORY;
+        return KernelHandle();
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(file.Get(), &information) || listed == INVALID_FILE_ATTRIBUTES ||
+        ((information.dwFileAttributes | listed) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        error = ERROR_CANT_ACCESS_FILE;
+        return KernelHandle();
+    }
+    return file;
+}
+
+KernelHandle ProtectedDataFolder::CreateFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
+                                                    ACCESS_MASK access) {
+    KernelHandle folder;
+    HANDLE parent = nullptr;
+    std::wstring name;
+    error = OpenLevelsBeneath(root, relative, folder, parent, name);
+    if (error != ERROR_SUCCESS) return KernelHandle();
+    KernelHandle file;
+    bool created = false;
+    error = OpenChild(parent, name, access | SYNCHRONIZE, FILE_CREATE,
+                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, file,
+                      created, 0);
+    return error == ERROR_SUCCESS ? std::move(file) : KernelHandle();
 }
 
 bool ProtectedDataFolder::Fail(const std::wstring& reason) {

@@ -40,6 +40,9 @@ public:
     // `access`; others may read it but not change it while the handle is held.
     static KernelHandle OpenFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error,
                                         ACCESS_MASK access = GENERIC_READ);
+    // Makes the new file `relative` below `root` the same way, its folders opened without following a
+    // link (ERROR_CANT_ACCESS_FILE), never over an existing name (ERROR_FILE_EXISTS); shared with nobody.
+    static KernelHandle CreateFileBeneath(HANDLE root, const std::wstring& relative, DWORD& error, ACCESS_MASK access);
     ProtectedDataFolder& operator=(const ProtectedDataFolder&) = delete;
 
     bool IsOpen() const { return leaf_.IsValid(); }
